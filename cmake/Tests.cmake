@@ -1,0 +1,45 @@
+# Test harness. Cross builds run every test binary under Wine, in one fresh prefix per ctest run:
+# the fixture test "wine_prefix_setup" boots it (and installs the stand-ins for outside programs),
+# "wine_prefix_cleanup" stops its server and removes it. Native builds run the portable tests directly.
+include(GoogleTest)
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(TAVRO_TEST_RUN_DIR ${CMAKE_BINARY_DIR}/test-run)
+set(TAVRO_STANDIN_DIR ${CMAKE_BINARY_DIR}/tools)
+
+if(CMAKE_CROSSCOMPILING)
+    add_test(NAME wine_prefix_setup
+             COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh setup ${TAVRO_TEST_RUN_DIR} ${TAVRO_STANDIN_DIR})
+    set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
+    add_test(NAME wine_prefix_cleanup
+             COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh cleanup ${TAVRO_TEST_RUN_DIR})
+    set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 120)
+endif()
+
+# tavro_add_test(NAME SOURCES ... LIBS ... [TIMEOUT s] [LOCKS lock...])
+# One test binary; every TEST() in its sources becomes its own ctest test, so tests run in
+# separate processes. LOCKS names shared resources (e.g. the fixed install root) that tests of
+# different binaries must not use at the same time.
+function(tavro_add_test name)
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    tavro_warnings(${name})
+    gtest_add_tests(TARGET ${name} SOURCES ${T_SOURCES} TEST_LIST discovered)
+    set_tests_properties(${discovered} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    if(T_LOCKS)
+        set_tests_properties(${discovered} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+    endif()
+    if(CMAKE_CROSSCOMPILING)
+        set_tests_properties(${discovered} PROPERTIES
+            FIXTURES_REQUIRED wine_prefix
+            ENVIRONMENT "WINEPREFIX=${TAVRO_TEST_RUN_DIR}/prefix;HOME=${TAVRO_TEST_RUN_DIR}/home;WINEDEBUG=-all")
+    endif()
+endfunction()

@@ -1,0 +1,65 @@
+#include <stdexcept>
+
+#include "api/json_text.h"
+#include "api/machine_identity.h"
+#include "core/installer_core.h"
+#include "net/http_client.h"
+
+namespace tavro {
+
+namespace {
+
+constexpr char kLatestVersionPath[] = "/api/Software/LatestVersion";
+constexpr std::uint32_t kQueryTimeoutSeconds = 90;
+constexpr char kProductName[] = "Tavro";
+
+std::string requestBody(const std::string& email) {
+    const std::string product = jsonEscape(kProductName);
+    const std::string information = jsonEscape(getPcInformation());
+    const std::string escapedEmail = jsonEscape(email);
+    const std::string serial = jsonEscape(getPcSerialNumber());
+    return "{\"PcSerialNumber\":\"" + serial + "\",\"Email\":\"" + escapedEmail +
+           "\",\"PcInformation\":\"" + information + "\",\"SoftwareName\":\"" + product + "\"}";
+}
+
+bool startsWith(const std::string& text, std::string_view prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A relative FileName lives on the chosen server; an absolute one (lower-case scheme) anywhere.
+std::string resolvePackageUrl(const std::string& serverUrl, const std::string& fileName) {
+    if (fileName.empty() || startsWith(fileName, "http://") || startsWith(fileName, "https://")) {
+        return fileName;
+    }
+    return fileName.front() == '/' ? serverUrl + fileName : serverUrl + "/" + fileName;
+}
+
+}  // namespace
+
+ReleaseInfo InstallerCore::getLatestVersion(const std::string& serverUrl,
+                                            const std::string& email) {
+    const HttpResponse response =
+        httpPostJson(serverUrl + kLatestVersionPath, requestBody(email), kQueryTimeoutSeconds);
+    if (response.statusCode < 200 || response.statusCode > 299 || !response.error.empty()) {
+        throw std::runtime_error("LatestVersion failed: " + response.error +
+                                 " status=" + std::to_string(response.statusCode));
+    }
+    ReleaseInfo release;
+    release.packageUrl = jsonFindValue(response.body, "FileName");
+    release.version = jsonFindValue(response.body, "Version");
+    release.buildNumber = jsonFindValue(response.body, "BuildNumber");
+    release.packageUrl = resolvePackageUrl(serverUrl, release.packageUrl);
+    if (release.version.empty()) {
+        release.version = "unknown";
+    }
+    if (release.buildNumber.empty()) {
+        release.buildNumber = "0";
+    }
+    if (release.packageUrl.empty()) {
+        throw std::runtime_error("LatestVersion response has no FileName/fileName. Response: " +
+                                 response.body);
+    }
+    return release;
+}
+
+}  // namespace tavro

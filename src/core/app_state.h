@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "core/records.h"
+
+namespace tavro {
+
+// The values the window and its workers hand from one step to the next. The user interface
+// orders the steps (buttons stay disabled while a worker runs); only serverUrl is read by the
+// window thread while a worker may write it, so it is kept under a lock.
+class AppState {
+  public:
+    bool updaterMode = false;
+    HWND mainWindow = nullptr;
+    ReleaseInfo release;
+    std::filesystem::path packageFile;
+    bool packageReady = false;
+    std::atomic<bool> installRunning{false};
+    std::atomic<std::int32_t> installProgressMax{0};
+
+    std::string serverUrl() const;
+    void setServerUrl(std::string url);
+
+  private:
+    mutable std::mutex serverUrlMutex_;
+    std::string serverUrl_;
+};
+
+extern AppState appState;
+
+}  // namespace tavro

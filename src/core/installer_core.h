@@ -1,0 +1,53 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/callbacks.h"
+#include "core/records.h"
+
+namespace tavro {
+
+// The engine. One process-wide instance (installerCore) holds the pause and cancel flags that
+// every transfer polls; its operations block and run on worker threads, one at a time.
+class InstallerCore {
+  public:
+    InstallerCore() = default;
+    InstallerCore(const InstallerCore&) = delete;
+    InstallerCore& operator=(const InstallerCore&) = delete;
+
+    // While true, running transfers hold before their next read.
+    std::atomic<bool> paused{false};
+    // When true, running transfers stop with "Cancelled".
+    std::atomic<bool> cancelled{false};
+
+    // Probes every API server at once; the first that reports itself up wins.
+    ServerResult checkFastestServer(LogCallback log);
+    // The same over another server list and overall wait (tests aim it at local servers).
+    ServerResult checkFastestServer(LogCallback log, std::span<const std::string> servers,
+                                    std::chrono::milliseconds wait);
+
+    // Asks the chosen server for the latest release. Throws std::runtime_error.
+    ReleaseInfo getLatestVersion(const std::string& serverUrl, const std::string& email);
+
+    // Downloads (or reuses) the release package and returns its path. Throws.
+    std::filesystem::path downloadPackage(const ReleaseInfo& release, DownloadCallback progress,
+                                          LogCallback log);
+
+    // Installs a downloaded package. false with error set on failure.
+    bool installPackage(const std::filesystem::path& packagePath, const std::string& buildNumber,
+                        bool installUsbDriver, InstallCallback progress, LogCallback log,
+                        std::string& error);
+
+    // Applies the prepared update under the install root. false with error set on failure.
+    bool runUpdate(InstallCallback progress, LogCallback log, std::string& error);
+};
+
+// The single engine instance, constant-initialised before the program starts.
+extern InstallerCore installerCore;
+
+}  // namespace tavro

@@ -1,0 +1,87 @@
+#include "net/http_client.h"
+
+#include "core/text_convert.h"
+#include "net/crack_url.h"
+#include "net/winhttp_session.h"
+
+namespace tavro {
+
+namespace {
+
+// Appends the entity to the body until the end, or until a query or read fails (which keeps
+// what was read so far and sets no error).
+void readBody(HINTERNET request, std::string& body) {
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available) || available == 0) {
+            return;
+        }
+        std::string chunk(available, '\0');
+        DWORD read = 0;
+        if (!WinHttpReadData(request, chunk.data(), available, &read)) {
+            return;
+        }
+        body.append(chunk.data(), read);
+    }
+}
+
+}  // namespace
+
+HttpResponse httpRequest(const std::string& method, const std::string& url, const std::string& body,
+                         const std::vector<std::wstring>& headerLines,
+                         std::uint32_t timeoutSeconds) {
+    HttpResponse response;
+    UrlParts parts;
+    if (!crackUrl(url, parts, response.error)) {
+        return response;
+    }
+    WinHttpHandle session = openSession();
+    if (!session) {
+        response.error = "WinHttpOpen failed";
+        return response;
+    }
+    const std::uint32_t timeoutMs = timeoutMilliseconds(timeoutSeconds);
+    setSessionTimeouts(session.get(), timeoutMs);
+
+    WinHttpHandle connection(WinHttpConnect(session.get(), parts.host.c_str(), parts.port, 0));
+    if (!connection) {
+        response.error = "WinHttpConnect failed";
+        return response;
+    }
+    const std::wstring verb = toWide(method);
+    WinHttpHandle request = openRequest(connection.get(), verb.c_str(), parts);
+    if (!request) {
+        response.error = "WinHttpOpenRequest failed";
+        return response;
+    }
+    setResponseHeaderTimeout(request.get(), timeoutMs);
+    for (const std::wstring& line : headerLines) {
+        WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(-1),
+                                 WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+    }
+
+    const DWORD bodyLength = static_cast<DWORD>(body.size());
+    LPVOID optional = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, bodyLength,
+                            bodyLength, 0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr)) {
+        const DWORD code = GetLastError();
+        response.error = "WinHttpSendRequest failed: " + decimalText(code);
+        return response;
+    }
+
+    response.statusCode = queryStatusCode(request.get());
+    readBody(request.get(), response.body);
+    return response;  // request, connection, session close in that order
+}
+
+HttpResponse httpGet(const std::string& url, std::uint32_t timeoutSeconds) {
+    return httpRequest("GET", url, std::string(), {}, timeoutSeconds);
+}
+
+HttpResponse httpPostJson(const std::string& url, const std::string& body,
+                          std::uint32_t timeoutSeconds) {
+    return httpRequest("POST", url, body, {L"Content-Type: application/json"}, timeoutSeconds);
+}
+
+}  // namespace tavro
