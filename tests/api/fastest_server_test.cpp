@@ -18,7 +18,7 @@ constexpr char kProbePath[] = "/api/Tavro/IsUp";
 
 // Collects log lines from several probe threads at once.
 class LogLines {
-public:
+  public:
     LogCallback sink() {
         return [this](const std::string& line) {
             std::lock_guard lock(mutex_);
@@ -30,7 +30,7 @@ public:
         return lines_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
@@ -81,9 +81,9 @@ TEST(FastestServer, SuccessNeedsA2xxStatusAndTheWordTrueSomewhere) {
     // (A 204 reply carries no body by definition, so WinHTTP never delivers "true" with it;
     // any other 2xx status passes.)
     const Case cases[] = {
-        {201, "true", true},          {299, "true", true},     {200, "{\"up\":true}", true},
-        {200, "untrue story", true},  {300, "true", false},    {199, "true", false},
-        {200, "True", false},         {200, "tru", false},     {500, "true", false},
+        {201, "true", true},         {299, "true", true},  {200, "{\"up\":true}", true},
+        {200, "untrue story", true}, {300, "true", false}, {199, "true", false},
+        {200, "True", false},        {200, "tru", false},  {500, "true", false},
     };
     for (const Case& c : cases) {
         TestHttpServer server;

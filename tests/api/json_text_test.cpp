@@ -48,9 +48,9 @@ TEST(JsonFindValue, FirstMatchingTokenAnywhereDecidesEvenAValue) {
     EXPECT_EQ(jsonFindValue(R"({"message":"Version","Version":"2.0"})", "Version"), "2.0");
     EXPECT_EQ(jsonFindValue(R"({"message":"Version","code":7,"Version":"2.0"})", "Version"), "7");
     // Nested keys count when they come first in the text.
-    EXPECT_EQ(jsonFindValue(R"({"data":{"FileName":"inner.zip"},"FileName":"outer.zip"})",
-                            "FileName"),
-              "inner.zip");
+    EXPECT_EQ(
+        jsonFindValue(R"({"data":{"FileName":"inner.zip"},"FileName":"outer.zip"})", "FileName"),
+        "inner.zip");
 }
 
 TEST(JsonFindValue, TokenEscapesKeepTheNextByteAndTheByteAfterTheQuoteIsSkipped) {
@@ -91,9 +91,8 @@ TEST(JsonReadValue, PositionAtOrPastTheEnd) {
 }
 
 TEST(JsonText, EscapedValuesRoundTripThroughTheScanner) {
-    for (const std::string& value :
-         {"plain"s, "q\"uote"s, "back\\slash"s, "line\nfeed\ttab\rcr"s, "/a/b"s,
-          "caf\xC3\xA9"s, ""s}) {
+    for (const std::string& value : {"plain"s, "q\"uote"s, "back\\slash"s, "line\nfeed\ttab\rcr"s,
+                                     "/a/b"s, "caf\xC3\xA9"s, ""s}) {
         const std::string reply = "{\"Email\":\"" + jsonEscape(value) + "\",\"x\":1}";
         EXPECT_EQ(jsonFindValue(reply, "email"), value);
     }

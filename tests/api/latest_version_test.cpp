@@ -114,7 +114,8 @@ TEST(LatestVersion, FailuresCarryTheExactMessages) {
         TestHttpServer gone;
         refused = gone.url();
     }
-    EXPECT_EQ(failureOf(refused), "LatestVersion failed: WinHttpSendRequest failed: 12029 status=0");
+    EXPECT_EQ(failureOf(refused),
+              "LatestVersion failed: WinHttpSendRequest failed: 12029 status=0");
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ std::string computerNameUtf8() {
 TEST(MachineIdentity, SerialIsNameVolumeSerialAndGuid) {
     const std::string name = computerNameUtf8();
     DWORD volumeSerial = 0;
-    ASSERT_TRUE(GetVolumeInformationW(L"C:\\", nullptr, 0, &volumeSerial, nullptr, nullptr,
-                                      nullptr, 0));
+    ASSERT_TRUE(
+        GetVolumeInformationW(L"C:\\", nullptr, 0, &volumeSerial, nullptr, nullptr, nullptr, 0));
     const std::string serial = getPcSerialNumber();
     const std::string prefix = name + "-" + std::to_string(volumeSerial);
     ASSERT_EQ(serial.rfind(prefix, 0), 0u) << serial;
@@ -38,10 +38,10 @@ TEST(MachineIdentity, InformationHasTheFourLabelledFields) {
     const std::string info = getPcInformation();
     SYSTEM_INFO system{};
     GetNativeSystemInfo(&system);
-    const std::string expectedStart = "ComputerName:" + computerNameUtf8() +
-                                      ",Architecture:9,NumberOfLogicalProcessors:" +
-                                      std::to_string(system.dwNumberOfProcessors) +
-                                      ",BuildNumber:";
+    const std::string expectedStart =
+        "ComputerName:" + computerNameUtf8() +
+        ",Architecture:9,NumberOfLogicalProcessors:" + std::to_string(system.dwNumberOfProcessors) +
+        ",BuildNumber:";
     ASSERT_EQ(info.rfind(expectedStart, 0), 0u) << info;
     EXPECT_TRUE(std::regex_match(info.substr(expectedStart.size()), std::regex("[1-9][0-9]*")))
         << info;
