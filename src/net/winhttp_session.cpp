@@ -33,6 +33,18 @@ std::int32_t queryStatusCode(HINTERNET request) {
     return static_cast<std::int32_t>(status);
 }
 
+bool queryHeaderText(HINTERNET request, DWORD query, std::size_t bufferBytes, std::wstring& text) {
+    std::wstring buffer(bufferBytes / sizeof(wchar_t), L'\0');
+    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(), &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    buffer.resize(size / sizeof(wchar_t));
+    text = std::move(buffer);
+    return true;
+}
+
 std::uint32_t timeoutMilliseconds(std::uint32_t seconds) {
     constexpr std::uint32_t kMaxSeconds = INT_MAX / 1000;
     return (seconds > kMaxSeconds ? kMaxSeconds : seconds) * 1000;

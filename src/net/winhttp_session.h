@@ -4,6 +4,7 @@
 #include <winhttp.h>
 
 #include <cstdint>
+#include <string>
 
 #include "core/unique_resource.h"
 #include "net/crack_url.h"
@@ -36,6 +37,10 @@ WinHttpHandle openRequest(HINTERNET connection, const wchar_t* verb, const UrlPa
 
 // The final status as a number; 0 when it cannot be read.
 std::int32_t queryStatusCode(HINTERNET request);
+
+// The text of one response header (a WINHTTP_QUERY_ value) read into a buffer of bufferBytes;
+// false when the response has no such header or it does not fit.
+bool queryHeaderText(HINTERNET request, DWORD query, std::size_t bufferBytes, std::wstring& text);
 
 // seconds × 1000, kept within what WinHTTP's int timeouts can hold.
 std::uint32_t timeoutMilliseconds(std::uint32_t seconds);

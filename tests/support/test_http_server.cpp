@@ -346,8 +346,13 @@ void TestHttpServer::serve(std::uintptr_t client) {
             } else if (reply.cutAfterBytes && *reply.cutAfterBytes < body.size()) {
                 body = body.substr(0, *reply.cutAfterBytes);
             }
-            if (sendAll(client, head.data(), head.size())) {
-                sendBody(client, body, reply);
+            const bool stall = reply.stallAfterBytes && *reply.stallAfterBytes < body.size();
+            if (stall) {
+                body = body.substr(0, *reply.stallAfterBytes);
+            }
+            if (sendAll(client, head.data(), head.size()) && sendBody(client, body, reply) &&
+                stall) {
+                holdUntilClosed(client);
             }
         }
     }

@@ -40,8 +40,9 @@ struct Reply {
     bool honourRanges = false;           // "Range: bytes=a-b" gets 206 with Content-Range
     bool neverAnswer = false;            // read the request, then hold the connection silently
     std::chrono::milliseconds delay{0};  // before the status line is sent
-    std::optional<std::uint64_t> cutAfterBytes;  // close after this many body bytes
-    std::uint64_t bytesPerSecond = 0;            // per-connection cap; 0 = unlimited
+    std::optional<std::uint64_t> cutAfterBytes;    // close after this many body bytes
+    std::optional<std::uint64_t> stallAfterBytes;  // go silent after this many body bytes
+    std::uint64_t bytesPerSecond = 0;              // per-connection cap; 0 = unlimited
 
     static Reply text(int status, std::string body) {
         Reply reply;

@@ -1,0 +1,232 @@
+#include "net/download_to_file.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "core/text_convert.h"
+#include "core/win_handles.h"
+#include "download/header_values.h"
+#include "net/winhttp_session.h"
+
+namespace tavro {
+
+namespace {
+
+constexpr auto kPausePoll = std::chrono::milliseconds(150);
+// Chunks are gathered up to this size before they go to the file, so a transfer makes few
+// write calls however small the platform's reads are.
+constexpr std::size_t kWriteBufferBytes = 256 * 1024;
+
+std::string pathText(const std::filesystem::path& path) {
+    try {
+        return pathToAnsi(path);
+    } catch (const std::system_error&) {
+        return toUtf8(path.native());  // the path cannot be shown in the ANSI code page
+    }
+}
+
+// The target file, written through a buffer; every write and the close are checked.
+class BufferedFile {
+  public:
+    bool open(const std::filesystem::path& path) {
+        file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        buffer_.reserve(kWriteBufferBytes);
+        return static_cast<bool>(file_);
+    }
+
+    bool write(const char* data, std::size_t size) {
+        if (buffer_.size() + size > kWriteBufferBytes && !flush()) {
+            return false;
+        }
+        if (size >= kWriteBufferBytes) {
+            return writeThrough(data, size);
+        }
+        buffer_.insert(buffer_.end(), data, data + size);
+        return true;
+    }
+
+    // Writes what is buffered and closes the file; false when either fails.
+    bool close() {
+        const bool flushed = flush();
+        const HANDLE handle = file_.release();
+        const bool closed = CloseHandle(handle) != 0;
+        return flushed && closed;
+    }
+
+  private:
+    bool flush() {
+        const bool ok = buffer_.empty() || writeThrough(buffer_.data(), buffer_.size());
+        buffer_.clear();
+        return ok;
+    }
+
+    bool writeThrough(const char* data, std::size_t size) {
+        while (size > 0) {
+            const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+            DWORD written = 0;
+            if (!WriteFile(file_.get(), data, part, &written, nullptr) || written != part) {
+                return false;
+            }
+            data += written;
+            size -= written;
+        }
+        return true;
+    }
+
+    FileHandle file_;
+    std::vector<char> buffer_;
+};
+
+// Checks that the response is what was asked for: a 2xx status, and for a range request 206 with
+// a Content-Range naming exactly that range. Empty when it is, else the reason.
+std::string responseProblem(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rangeEnd) {
+    const std::int32_t status = queryStatusCode(request);
+    if (status < 200 || status > 299) {
+        return "HTTP status " + std::to_string(status);
+    }
+    if (rangeEnd == 0) {
+        return {};
+    }
+    if (status != 206) {
+        return "Range not honoured: HTTP status " + std::to_string(status);
+    }
+    std::wstring value;
+    if (!queryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE, 256, value)) {
+        return "Range not honoured: no Content-Range";
+    }
+    const std::optional<ContentRange> range = parseContentRange(value);
+    if (!range || range->first != rangeStart || range->last != rangeEnd) {
+        return "Range not honoured: Content-Range " + toUtf8(value);
+    }
+    return {};
+}
+
+}  // namespace
+
+bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd,
+                    const std::filesystem::path& target, const std::atomic<bool>* paused,
+                    const std::atomic<bool>* cancelled, ByteProgressCallback progress,
+                    std::string& error) {
+    return downloadToFile(url, rangeStart, rangeEnd, target, paused, cancelled, std::move(progress),
+                          error, TransferTimeouts{});
+}
+
+bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd,
+                    const std::filesystem::path& target, const std::atomic<bool>* paused,
+                    const std::atomic<bool>* cancelled, ByteProgressCallback progress,
+                    std::string& error, const TransferTimeouts& timeouts) {
+    UrlParts parts;
+    if (!crackUrl(url, parts, error)) {
+        return false;
+    }
+    WinHttpHandle session = openSession();
+    if (!session) {
+        error = "WinHttpOpen failed";
+        return false;
+    }
+    WinHttpSetTimeouts(session.get(), static_cast<int>(timeouts.resolveMs),
+                       static_cast<int>(timeouts.connectMs), static_cast<int>(timeouts.sendMs),
+                       static_cast<int>(timeouts.receiveMs));
+    WinHttpHandle connection(WinHttpConnect(session.get(), parts.host.c_str(), parts.port, 0));
+    if (!connection) {
+        error = "WinHttpConnect failed";
+        return false;
+    }
+    WinHttpHandle request = openRequest(connection.get(), L"GET", parts);
+    if (!request) {
+        error = "WinHttpOpenRequest failed";
+        return false;
+    }
+    setResponseHeaderTimeout(request.get(), timeouts.responseHeadersMs);
+    if (rangeEnd != 0) {
+        const std::wstring line =
+            L"Range: bytes=" + std::to_wstring(rangeStart) + L"-" + std::to_wstring(rangeEnd);
+        WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(-1),
+                                 WINHTTP_ADDREQ_FLAG_ADD);
+    }
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr)) {
+        const DWORD code = GetLastError();
+        error = "Download request failed: " + std::to_string(code);
+        return false;
+    }
+
+    error = responseProblem(request.get(), rangeStart, rangeEnd);
+    if (error.empty()) {
+        std::uint64_t contentLength = 0;
+        std::wstring text;
+        if (queryHeaderText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, 128, text)) {
+            contentLength = parseContentLength(text);
+        }
+        if (progress && rangeStart == 0 && rangeEnd == 0 && contentLength != 0) {
+            progress(0, contentLength);
+        }
+        // What the body must hold: the range asked for, or what the server announced.
+        const std::uint64_t expected = rangeEnd != 0 ? rangeEnd - rangeStart + 1 : contentLength;
+
+        BufferedFile file;
+        if (!file.open(target)) {
+            error = "Cannot write " + pathText(target);
+            return false;
+        }
+        std::uint64_t received = 0;
+        bool complete = false;
+        std::vector<char> buffer;
+        while (!cancelled->load()) {
+            while (paused->load() && !cancelled->load()) {
+                std::this_thread::sleep_for(kPausePoll);
+            }
+            DWORD available = 0;
+            if (!WinHttpQueryDataAvailable(request.get(), &available)) {
+                error = "WinHttpQueryDataAvailable failed";
+                break;
+            }
+            if (available == 0) {
+                complete = true;
+                break;
+            }
+            if (buffer.size() < available) {
+                buffer.resize(available);
+            }
+            DWORD read = 0;
+            if (!WinHttpReadData(request.get(), buffer.data(), available, &read)) {
+                error = "WinHttpReadData failed";
+                break;
+            }
+            if (read == 0) {
+                complete = true;
+                break;
+            }
+            if (!file.write(buffer.data(), read)) {
+                error = "Cannot write " + pathText(target);
+                break;
+            }
+            received += read;
+            if (progress) {
+                progress(read, contentLength);
+            }
+        }
+        if (!file.close() && error.empty()) {
+            error = "Cannot write " + pathText(target);
+        }
+        if (complete && error.empty() && expected != 0 && received != expected) {
+            error = "Transfer ended after " + std::to_string(received) + " of " +
+                    std::to_string(expected) + " bytes";
+        }
+    }
+
+    request.reset();
+    connection.reset();
+    session.reset();
+    if (cancelled->load()) {
+        error = "Cancelled";
+        return false;
+    }
+    return error.empty();
+}
+
+}  // namespace tavro
