@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "core/callbacks.h"
+#include "core/records.h"
+
+namespace tavro {
+
+// HEAD probe timeout of a package download.
+inline constexpr std::uint32_t kPackageHeadTimeoutSeconds = 30;
+
+// The download folder joined with packageFileName(release). Does not touch the disk.
+std::filesystem::path packagePath(const ReleaseInfo& release);
+
+// reuseExistingPackage with paths written in the ANSI code page.
+bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t remoteSize,
+                          LogCallback log);
+
+}  // namespace tavro

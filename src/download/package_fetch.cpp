@@ -1,0 +1,265 @@
+#include "download/package_fetch.h"
+
+#include <array>
+#include <atomic>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "core/progress_math.h"
+#include "download/progress_adapter.h"
+
+namespace tavro {
+
+namespace {
+
+constexpr std::size_t kMergeBufferBytes = 1024 * 1024;
+
+std::filesystem::path withSuffix(const std::filesystem::path& path, const char* suffix) {
+    std::filesystem::path result = path;
+    result += suffix;
+    return result;
+}
+
+[[noreturn]] void fail(const std::string& reason) {
+    throw std::runtime_error("Download failed: " + reason);
+}
+
+std::string sizeMismatch(std::uintmax_t actual, std::uint64_t expected) {
+    return "received " + std::to_string(actual) + " of " + std::to_string(expected) + " bytes";
+}
+
+// The size of a file, or nothing when it cannot be read.
+std::optional<std::uintmax_t> sizeOf(const std::filesystem::path& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error) {
+        return std::nullopt;
+    }
+    return size;
+}
+
+// One stream into temp; the result must hold exactly the expected size when it is known.
+void downloadWhole(const PackageSource& source, ProgressAdapter& adapter,
+                   const std::filesystem::path& temp) {
+    std::string error;
+    if (!source.transfer(0, 0, temp, adapter.callback(), error)) {
+        fail(error);
+    }
+    const std::uint64_t expected = adapter.total();
+    if (expected != 0) {
+        const auto size = sizeOf(temp);
+        if (!size || *size != expected) {
+            fail(sizeMismatch(size.value_or(0), expected));
+        }
+    }
+}
+
+// The part threads of one parallel attempt. Whatever way the attempt is left, every started
+// part is told to stop and joined before the state they use goes away.
+class PartThreads {
+  public:
+    explicit PartThreads(const PackageSource& source) : source_(source) {}
+    PartThreads(const PartThreads&) = delete;
+    PartThreads& operator=(const PartThreads&) = delete;
+    ~PartThreads() {
+        if (!threads_.empty()) {
+            source_.stopTransfers();
+            joinAll();
+        }
+    }
+
+    template <typename Body>
+    void start(Body body) {
+        threads_.emplace_back(std::move(body));
+    }
+
+    void joinAll() {
+        for (std::thread& thread : threads_) {
+            thread.join();
+        }
+        threads_.clear();
+    }
+
+  private:
+    const PackageSource& source_;
+    std::vector<std::thread> threads_;
+};
+
+struct PartRange {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::uint64_t length() const { return last - first + 1; }
+};
+
+// Four ranges into four part files, run at once. Empty when every part holds exactly its range,
+// else the first failure's text.
+std::string downloadParts(const std::filesystem::path& package, const PackageSource& source,
+                          ProgressAdapter& adapter, std::uint64_t size,
+                          std::array<PartRange, kParallelParts>& ranges) {
+    const std::uint64_t partSize = size / kParallelParts;
+    std::atomic<bool> failed{false};
+    std::mutex errorMutex;
+    std::string firstError;
+    {
+        PartThreads parts(source);
+        for (int i = 0; i < kParallelParts; ++i) {
+            const std::filesystem::path partFile = partFilePath(package, i);
+            std::filesystem::remove(partFile);
+            ranges[i].first = static_cast<std::uint64_t>(i) * partSize;
+            ranges[i].last = i < kParallelParts - 1 ? (i + 1) * partSize - 1 : size - 1;
+            const PartRange range = ranges[i];
+            parts.start([&, partFile, range] {
+                std::string error;
+                bool ok = false;
+                try {
+                    ok = source.transfer(range.first, range.last, partFile, adapter.callback(),
+                                         error);
+                } catch (const std::exception& e) {
+                    error = e.what();
+                } catch (...) {
+                    error = "unknown error";
+                }
+                if (!ok) {
+                    failed.exchange(true);
+                    std::lock_guard lock(errorMutex);
+                    if (firstError.empty()) {
+                        firstError = error;
+                    }
+                }
+            });
+        }
+        parts.joinAll();
+    }
+    if (failed.load()) {
+        return firstError;
+    }
+    // A part that ended early or wrote short must not be merged into a corrupt package.
+    for (int i = 0; i < kParallelParts; ++i) {
+        const auto partSize = sizeOf(partFilePath(package, i));
+        if (!partSize || *partSize != ranges[i].length()) {
+            return "part " + std::to_string(i) + " " +
+                   sizeMismatch(partSize.value_or(0), ranges[i].length());
+        }
+    }
+    return {};
+}
+
+// Appends the part files to temp in order, deleting each once appended.
+void mergeParts(const std::filesystem::path& package, const PackageSource& source,
+                const std::filesystem::path& temp, std::uint64_t size) {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        fail("cannot create merged file");
+    }
+    std::vector<char> buffer(kMergeBufferBytes);
+    for (int i = 0; i < kParallelParts; ++i) {
+        const std::filesystem::path partFile = partFilePath(package, i);
+        {
+            std::ifstream in(partFile, std::ios::binary);
+            if (!in) {
+                fail("missing part file " + source.pathText(partFile));
+            }
+            while (in) {
+                in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+                const std::streamsize got = in.gcount();
+                if (got > 0 && !out.write(buffer.data(), got)) {
+                    fail("cannot write " + source.pathText(temp));
+                }
+            }
+            if (in.bad()) {
+                fail("cannot read " + source.pathText(partFile));
+            }
+        }
+        std::filesystem::remove(partFile);
+    }
+    out.close();
+    if (!out) {
+        fail("cannot write " + source.pathText(temp));
+    }
+    const auto merged = sizeOf(temp);
+    if (!merged || *merged != size) {
+        fail(sizeMismatch(merged.value_or(0), size));
+    }
+}
+
+}  // namespace
+
+std::filesystem::path partFilePath(const std::filesystem::path& package, int index) {
+    std::filesystem::path result = tempFilePath(package);
+    result += ".part" + std::to_string(index);
+    return result;
+}
+
+std::filesystem::path tempFilePath(const std::filesystem::path& package) {
+    return withSuffix(package, ".temp");
+}
+
+std::filesystem::path fetchPackage(const std::filesystem::path& package,
+                                   const PackageSource& source, const DownloadCallback& progress,
+                                   const LogCallback& log) {
+    const HeadResult head = source.probe();
+    const std::uint64_t remoteSize = head.contentLength;
+
+    if (std::filesystem::exists(package)) {
+        const std::uintmax_t existingSize =
+            sizeOf(package).value_or(static_cast<std::uintmax_t>(-1));
+        if (reuseExistingPackage(package, remoteSize, log, source.pathText)) {
+            if (progress) {
+                progress(completedDownloadState(existingSize));
+            }
+            return package;
+        }
+        if (log) {
+            log("Removing old/partial package and downloading again: " + source.pathText(package));
+        }
+        std::error_code ignored;
+        std::filesystem::remove(package, ignored);
+    }
+
+    const std::filesystem::path temp = tempFilePath(package);
+    std::filesystem::remove(temp);
+
+    // The length of an error reply is not the package's: only a successful probe gives a size
+    // to expect.
+    const std::uint64_t expected = head.ok ? remoteSize : 0;
+    const int parts =
+        head.ok && head.acceptRanges && expected > kParallelThreshold ? kParallelParts : 1;
+    if (log) {
+        log("Download parts: " + std::to_string(parts));
+    }
+
+    ProgressAdapter adapter(progress, expected);
+    adapter.start();
+    if (parts == 1) {
+        downloadWhole(source, adapter, temp);
+    } else {
+        std::array<PartRange, kParallelParts> ranges;
+        const std::string partError = downloadParts(package, source, adapter, expected, ranges);
+        if (!partError.empty()) {
+            if (log) {
+                log("Parallel download failed, retrying single download: " + partError);
+            }
+            for (int i = 0; i < kParallelParts; ++i) {
+                std::filesystem::remove(partFilePath(package, i));
+            }
+            std::filesystem::remove(temp);
+            adapter.restart();
+            downloadWhole(source, adapter, temp);
+        } else {
+            mergeParts(package, source, temp, expected);
+        }
+    }
+
+    source.moveReplacing(temp, package);
+    if (progress) {
+        progress(completedDownloadState(std::filesystem::file_size(package)));
+    }
+    return package;
+}
+
+}  // namespace tavro

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "core/callbacks.h"
+#include "download/package_reuse.h"
+#include "net/head_request.h"
+
+namespace tavro {
+
+inline constexpr int kParallelParts = 4;
+// A download is split only when the package is strictly larger than this.
+inline constexpr std::uint64_t kParallelThreshold = 1048576;
+
+// One transfer of the package URL: bytes rangeStart..rangeEnd (rangeEnd 0: the whole resource)
+// into target, reporting to progress. True when the body reached the file; else error says why.
+using TransferFunction = std::function<bool(std::uint64_t rangeStart, std::uint64_t rangeEnd,
+                                            const std::filesystem::path& target,
+                                            ByteProgressCallback progress, std::string& error)>;
+
+// What the download needs from the platform.
+struct PackageSource {
+    std::function<HeadResult()> probe;    // HEAD of the package URL
+    TransferFunction transfer;            // called from several threads at once
+    std::function<void()> stopTransfers;  // makes running transfers end soon ("Cancelled")
+    PathText pathText;                    // a path as written into log lines and messages
+    // Moves a file onto another, replacing it; throws std::filesystem::filesystem_error.
+    std::function<void(const std::filesystem::path& from, const std::filesystem::path& to)>
+        moveReplacing;
+};
+
+// The part file of part index: package + ".temp.part" + index.
+std::filesystem::path partFilePath(const std::filesystem::path& package, int index);
+// The temporary file: package + ".temp".
+std::filesystem::path tempFilePath(const std::filesystem::path& package);
+
+// Everything after naming: HEAD probe, reuse of an earlier complete file, one stream or four
+// byte ranges with merge and fallback, size checks, and the rename to package. Returns package;
+// throws std::runtime_error ("Download failed: ...") or std::filesystem::filesystem_error. A
+// file that does not hold exactly the expected size is never renamed to package.
+std::filesystem::path fetchPackage(const std::filesystem::path& package,
+                                   const PackageSource& source, const DownloadCallback& progress,
+                                   const LogCallback& log);
+
+}  // namespace tavro
