@@ -1,0 +1,103 @@
+// Stand-in for the product Tavro.exe, its companion Ostrilan.exe and the USB driver tool
+// zadig-2.3.exe (the same program under three names; tests and demo only).
+//
+// When TAVRO_STANDIN_DIR is set it records each start there as "<name>.<pid>.started" (UTF-8
+// lines pid=, cmdline=, cwd=) and ends with exit code 0 as soon as a file "<name>.exit" appears
+// in that folder. Otherwise, and also meanwhile, it runs until it is killed, or until its
+// message box is closed when a display is available. TAVRO_STANDIN_MAX_SECONDS bounds its life
+// (exit code 3), so a test that stops early leaves nothing behind for long.
+// Options: --hold FILE   keep FILE open without sharing (before the start is recorded)
+//          --spawn EXE   start EXE as a child process (before the start is recorded)
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "standin_common.h"
+
+namespace {
+
+DWORD WINAPI messageBoxThread(void* parameter) {
+    const std::wstring* name = static_cast<const std::wstring*>(parameter);
+    const std::wstring text = *name + L" stand-in is running.\nPress OK to end it.";
+    // Without a display the box cannot be shown (Wine answers -1 at once): keep running then.
+    if (MessageBoxW(nullptr, text.c_str(), name->c_str(), MB_OK | MB_ICONINFORMATION) == IDOK) {
+        ExitProcess(0);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    const std::wstring name = standin::ownFileName();
+    const std::wstring folder = standin::recordFolder();
+
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::wstring> args;
+    if (argv != nullptr) {
+        args.assign(argv + 1, argv + count);
+        LocalFree(argv);
+    }
+    std::vector<HANDLE> held;
+    for (size_t i = 0; i + 1 < args.size(); i += 2) {
+        if (args[i] == L"--hold") {
+            HANDLE file = CreateFileW(args[i + 1].c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE) {
+                return 2;
+            }
+            held.push_back(file);
+        } else if (args[i] == L"--spawn") {
+            std::wstring commandLine = L"\"" + args[i + 1] + L"\"";
+            STARTUPINFOW startup{};
+            startup.cb = sizeof(startup);
+            PROCESS_INFORMATION info{};
+            if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                nullptr, &startup, &info)) {
+                return 2;
+            }
+            CloseHandle(info.hThread);
+            CloseHandle(info.hProcess);
+        }
+    }
+
+    if (!folder.empty()) {
+        wchar_t cwd[MAX_PATH * 4];
+        const DWORD cwdLength = GetCurrentDirectoryW(MAX_PATH * 4, cwd);
+        const std::string record = "pid=" + std::to_string(GetCurrentProcessId()) +
+                                   "\ncmdline=" + standin::utf8(GetCommandLineW()) +
+                                   "\ncwd=" + standin::utf8(std::wstring(cwd, cwdLength)) + "\n";
+        standin::writeRecord(
+            folder + L"\\" + name + L"." + std::to_wstring(GetCurrentProcessId()) + L".started",
+            record);
+    }
+
+    static std::wstring title;
+    title = name;
+    if (standin::environment(L"TAVRO_STANDIN_NO_WINDOW").empty()) {
+        HANDLE thread = CreateThread(nullptr, 0, messageBoxThread, &title, 0, nullptr);
+        if (thread != nullptr) {
+            CloseHandle(thread);
+        }
+    }
+
+    const std::wstring limitText = standin::environment(L"TAVRO_STANDIN_MAX_SECONDS");
+    const ULONGLONG limit = limitText.empty() ? 0 : _wtoi(limitText.c_str()) * 1000ULL;
+    const ULONGLONG start = GetTickCount64();
+    const std::wstring exitRequest =
+        folder.empty() ? std::wstring() : folder + L"\\" + name + L".exit";
+    for (;;) {
+        if (!exitRequest.empty() &&
+            GetFileAttributesW(exitRequest.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return 0;
+        }
+        if (limit != 0 && GetTickCount64() - start >= limit) {
+            return 3;
+        }
+        Sleep(20);
+    }
+}
