@@ -45,6 +45,9 @@ class InstallerCore {
 
     // Applies the prepared update under the install root. false with error set on failure.
     bool runUpdate(InstallCallback progress, LogCallback log, std::string& error);
+    // The same with another step for the two five-step countdowns (1 s above; tests shorten it).
+    bool runUpdate(InstallCallback progress, LogCallback log, std::string& error,
+                   std::chrono::milliseconds countdownStep);
 };
 
 // The single engine instance, constant-initialised before the program starts.

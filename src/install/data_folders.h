@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace tavro {
+
+// Creates the product's empty data folders under the install root ("Protocol",
+// "RecordedFiles", "Stimulation", "database", "USB Driver") and the download folder. false with
+// the filesystem error's text in error when one cannot be created; folders made so far stay.
+bool createDataFolders(std::string& error);
+
+}  // namespace tavro

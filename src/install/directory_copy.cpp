@@ -1,0 +1,108 @@
+#include "install/directory_copy.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "core/progress_math.h"
+#include "core/text_convert.h"
+
+namespace tavro {
+
+namespace {
+
+// The system's text for a Win32 error code in the ANSI code page, without the line break.
+std::string platformMessage(DWORD code) {
+    char buffer[1024];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, buffer, sizeof(buffer), nullptr);
+    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                          buffer[length - 1] == ' ')) {
+        --length;
+    }
+    if (length == 0) {
+        return "error " + std::to_string(code);
+    }
+    return std::string(buffer, length);
+}
+
+// Where entry belongs below the copy's root. Normally the weakly canonical forms of both paths
+// give it; a link inside the tree can resolve to a place outside the source, and then the
+// entry's own position in the tree is used, so nothing is ever written outside destination.
+std::filesystem::path relativePlace(const std::filesystem::path& entry,
+                                    const std::filesystem::path& source,
+                                    const std::filesystem::path& canonicalSource) {
+    std::filesystem::path relative =
+        std::filesystem::weakly_canonical(entry).lexically_relative(canonicalSource);
+    if (relative.empty() || relative.is_absolute() || *relative.begin() == L"..") {
+        relative = entry.lexically_relative(source);
+    }
+    return relative;
+}
+
+}  // namespace
+
+void countFiles(const std::filesystem::path& folder, std::int32_t& count) {
+    if (!std::filesystem::exists(folder)) {
+        return;
+    }
+    for (const std::filesystem::directory_entry& entry :
+         std::filesystem::recursive_directory_iterator(folder)) {
+        if (std::filesystem::is_regular_file(entry.status())) {
+            ++count;
+        }
+    }
+}
+
+bool copyDirectoryTree(const std::filesystem::path& source,
+                       const std::filesystem::path& destination, InstallCallback progress,
+                       LogCallback log, std::int32_t total, std::int32_t& copied,
+                       std::string& error) {
+    // Owned here, so both are released before this returns.
+    const InstallCallback progressSink = std::move(progress);
+    const LogCallback unusedLog = std::move(log);
+    try {
+        std::filesystem::create_directories(destination);
+
+        // The whole list first, then in path order: every folder before what it holds.
+        std::vector<std::filesystem::path> entries;
+        for (const std::filesystem::directory_entry& entry :
+             std::filesystem::recursive_directory_iterator(source)) {
+            entries.push_back(entry.path());
+        }
+        std::sort(entries.begin(), entries.end());
+
+        const std::filesystem::path canonicalSource = std::filesystem::weakly_canonical(source);
+        for (const std::filesystem::path& entry : entries) {
+            const std::filesystem::path target =
+                destination / relativePlace(entry, source, canonicalSource);
+            const std::filesystem::file_status status = std::filesystem::status(entry);
+            if (std::filesystem::is_directory(status)) {
+                std::filesystem::create_directories(target);
+                continue;
+            }
+            if (!std::filesystem::is_regular_file(status)) {
+                continue;
+            }
+            std::filesystem::create_directories(target.parent_path());
+            if (!CopyFileW(entry.c_str(), target.c_str(), FALSE)) {
+                const DWORD code = GetLastError();
+                error = "Copy failed: " + pathToAnsi(entry) + " -> " + pathToAnsi(target) + " : " +
+                        platformMessage(code);
+                return false;
+            }
+            ++copied;
+            if (progressSink) {
+                progressSink(makeInstallState(copied, total));
+            }
+        }
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+}  // namespace tavro

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "core/callbacks.h"
+
+namespace tavro {
+
+// Adds the number of regular files under folder, at any depth, to count. A missing folder adds
+// nothing. Filesystem errors (other than "not found") are raised.
+void countFiles(const std::filesystem::path& folder, std::int32_t& count);
+
+// Copies every folder and regular file under source to the same relative place under
+// destination, replacing existing files and leaving everything else in destination alone.
+// After each file copied, copied is raised by one and an InstallState (copied, total) is
+// published. Stops at the first file that cannot be copied with
+// "Copy failed: <entry> -> <target> : <platform message>"; any other failure (also an
+// exception) gives false with its text. log is never called.
+bool copyDirectoryTree(const std::filesystem::path& source,
+                       const std::filesystem::path& destination, InstallCallback progress,
+                       LogCallback log, std::int32_t total, std::int32_t& copied,
+                       std::string& error);
+
+}  // namespace tavro

@@ -1,0 +1,87 @@
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "core/installer_core.h"
+#include "core/progress_math.h"
+#include "core/text_convert.h"
+#include "install/archive_expansion.h"
+#include "install/data_folders.h"
+#include "install/directory_copy.h"
+#include "install/install_paths.h"
+#include "install/registry_records.h"
+#include "install/shortcuts.h"
+#include "install/usb_driver.h"
+
+namespace tavro {
+
+bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
+                                   const std::string& buildNumber, bool installUsbDriver,
+                                   InstallCallback progress, LogCallback log, std::string& error) {
+    // Owned by this call and released before it returns, on every path.
+    const InstallCallback progressSink = std::move(progress);
+    const LogCallback logSink = std::move(log);
+    try {
+        std::filesystem::create_directories(installRoot());
+        std::filesystem::create_directories(downloadFolder());
+        if (!createDataFolders(error)) {
+            return false;
+        }
+
+        // A leftover of an earlier install must not reach the install root.
+        const std::filesystem::path extractFolder = downloadFolder() / L"InstallUnpacked";
+        std::error_code ignored;
+        std::filesystem::remove_all(extractFolder, ignored);
+        std::filesystem::create_directories(extractFolder);
+
+        if (logSink) {
+            logSink("Extracting package to temporary source folder...");
+        }
+        if (progressSink) {
+            progressSink(InstallState{0, 100, 0.0});
+        }
+        if (!expandArchive(packagePath, extractFolder, error)) {
+            return false;
+        }
+
+        std::int32_t total = 0;
+        countFiles(extractFolder, total);
+        if (total == 0) {
+            error = "Downloaded package has no files after extract: " + pathToAnsi(extractFolder);
+            return false;
+        }
+        if (logSink) {
+            logSink("Copying " + std::to_string(total) + " files...");
+        }
+        std::int32_t copied = 0;
+        if (!copyDirectoryTree(extractFolder, installRoot(), progressSink, logSink, total, copied,
+                               error)) {
+            return false;
+        }
+        std::filesystem::remove_all(extractFolder, ignored);
+
+        if (!writeRegistryRecords(buildNumber, installRoot(), error)) {
+            return false;
+        }
+        if (logSink) {
+            logSink("Creating shortcuts...");
+        }
+        if (!createShortcuts(error)) {
+            return false;
+        }
+        if (installUsbDriver) {
+            // A tool that cannot be started leaves its text in error; the install still
+            // succeeds.
+            launchUsbDriverInstaller(error);
+        }
+        if (progressSink) {
+            progressSink(makeInstallState(total, total));
+        }
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+}  // namespace tavro

@@ -1,0 +1,157 @@
+#include "install/directory_copy.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/text_convert.h"
+#include "core/win_handles.h"
+#include "install/install_test_support.h"
+
+namespace tavro {
+namespace {
+
+using test::readFile;
+using test::ScratchFolder;
+using test::writeFile;
+
+struct Recorded {
+    std::vector<InstallState> states;
+    InstallCallback sink() {
+        return [this](const InstallState& state) { states.push_back(state); };
+    }
+};
+
+TEST(DirectoryCopy, CopiesEveryFileAndFolderWithOneProgressRecordPerFile) {
+    ScratchFolder scratch;
+    const std::filesystem::path source = scratch.path() / L"src";
+    const std::filesystem::path destination = scratch.path() / L"dst";
+    writeFile(source / L"b.txt", "b");
+    writeFile(source / L"A dir" / L"x y.bin", std::string("\0x\0", 3));
+    writeFile(source / L"A dir" / L"deeper" / L"z.txt", "z");
+    writeFile(source / L"R\u00e9sum\u00e9 \u2013 it's" / L"\u00e9.txt", "accent");
+    std::filesystem::create_directories(source / L"empty" / L"also empty");
+    writeFile(destination / L"b.txt", "older and longer");
+    writeFile(destination / L"unrelated" / L"keep.txt", "keep");
+
+    std::int32_t total = 0;
+    countFiles(source, total);
+    ASSERT_EQ(total, 4);
+
+    Recorded recorded;
+    std::int32_t copied = 0;
+    std::string error = "untouched";
+    ASSERT_TRUE(
+        copyDirectoryTree(source, destination, recorded.sink(), nullptr, total, copied, error));
+    EXPECT_EQ(error, "untouched");
+    EXPECT_EQ(copied, 4);
+    EXPECT_EQ(readFile(destination / L"b.txt"), "b");
+    EXPECT_EQ(readFile(destination / L"A dir" / L"x y.bin"), std::string("\0x\0", 3));
+    EXPECT_EQ(readFile(destination / L"A dir" / L"deeper" / L"z.txt"), "z");
+    EXPECT_EQ(readFile(destination / L"R\u00e9sum\u00e9 \u2013 it's" / L"\u00e9.txt"), "accent");
+    EXPECT_TRUE(std::filesystem::is_directory(destination / L"empty" / L"also empty"));
+    EXPECT_EQ(readFile(destination / L"unrelated" / L"keep.txt"), "keep");
+
+    ASSERT_EQ(recorded.states.size(), 4u);
+    for (std::int32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(recorded.states[i].copiedFiles, i + 1);
+        EXPECT_EQ(recorded.states[i].totalFiles, 4);
+        EXPECT_EQ(recorded.states[i].percent, (i + 1) * 100.0 / 4);
+    }
+}
+
+TEST(DirectoryCopy, CounterContinuesFromTheCallersValue) {
+    ScratchFolder scratch;
+    writeFile(scratch.path() / L"src" / L"one.txt", "1");
+    writeFile(scratch.path() / L"src" / L"two.txt", "2");
+    Recorded recorded;
+    std::int32_t copied = 3;
+    std::string error;
+    ASSERT_TRUE(copyDirectoryTree(scratch.path() / L"src", scratch.path() / L"dst", recorded.sink(),
+                                  nullptr, 5, copied, error));
+    EXPECT_EQ(copied, 5);
+    ASSERT_EQ(recorded.states.size(), 2u);
+    EXPECT_EQ(recorded.states[0].copiedFiles, 4);
+    EXPECT_EQ(recorded.states[0].percent, 80.0);
+    EXPECT_EQ(recorded.states[1].percent, 100.0);
+}
+
+TEST(DirectoryCopy, FoldersOnlyAndMissingFolders) {
+    ScratchFolder scratch;
+    const std::filesystem::path source = scratch.path() / L"src";
+    std::filesystem::create_directories(source / L"a" / L"b");
+    std::filesystem::create_directories(source / L"c");
+
+    std::int32_t total = 7;
+    countFiles(source, total);
+    EXPECT_EQ(total, 7);
+    countFiles(scratch.path() / L"no such folder", total);
+    EXPECT_EQ(total, 7);
+
+    Recorded recorded;
+    std::int32_t copied = 0;
+    std::string error;
+    ASSERT_TRUE(copyDirectoryTree(source, scratch.path() / L"dst", recorded.sink(), nullptr, 0,
+                                  copied, error));
+    EXPECT_TRUE(std::filesystem::is_directory(scratch.path() / L"dst" / L"a" / L"b"));
+    EXPECT_TRUE(std::filesystem::is_directory(scratch.path() / L"dst" / L"c"));
+    EXPECT_TRUE(recorded.states.empty());
+    EXPECT_EQ(copied, 0);
+
+    // A source that does not exist is an error of the directory walk, reported as text.
+    error.clear();
+    EXPECT_FALSE(copyDirectoryTree(scratch.path() / L"no such folder", scratch.path() / L"dst2",
+                                   recorded.sink(), nullptr, 0, copied, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(DirectoryCopy, TotalBelowOneReportsExactlyOneHundred) {
+    ScratchFolder scratch;
+    writeFile(scratch.path() / L"src" / L"a.txt", "a");
+    writeFile(scratch.path() / L"src" / L"b.txt", "b");
+    Recorded recorded;
+    std::int32_t copied = 0;
+    std::string error;
+    ASSERT_TRUE(copyDirectoryTree(scratch.path() / L"src", scratch.path() / L"dst", recorded.sink(),
+                                  nullptr, 0, copied, error));
+    ASSERT_EQ(recorded.states.size(), 2u);
+    for (const InstallState& state : recorded.states) {
+        EXPECT_EQ(state.totalFiles, 0);
+        EXPECT_EQ(state.percent, 100.0);
+    }
+}
+
+TEST(DirectoryCopy, TargetHeldOpenStopsTheCopyWithThePlatformReason) {
+    // (A read-only target would do on Windows; Wine's CopyFileW replaces read-only files.)
+    ScratchFolder scratch;
+    const std::filesystem::path source = scratch.path() / L"src";
+    const std::filesystem::path destination = scratch.path() / L"dst";
+    writeFile(source / L"1 first.txt", "first");
+    writeFile(source / L"2 locked.txt", "new");
+    writeFile(source / L"3 last.txt", "last");
+    const std::filesystem::path locked = destination / L"2 locked.txt";
+    writeFile(locked, "old");
+    FileHandle holder(CreateFileW(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+
+    Recorded recorded;
+    std::int32_t copied = 0;
+    std::string error;
+    EXPECT_FALSE(
+        copyDirectoryTree(source, destination, recorded.sink(), nullptr, 3, copied, error));
+    holder.reset();
+    EXPECT_EQ(error, "Copy failed: " + pathToAnsi(source / L"2 locked.txt") + " -> " +
+                         pathToAnsi(locked) + " : " + test::systemMessage(ERROR_SHARING_VIOLATION));
+    // What was copied before stays; nothing after it is tried; no record for the failed file.
+    EXPECT_EQ(readFile(destination / L"1 first.txt"), "first");
+    EXPECT_EQ(readFile(locked), "old");
+    EXPECT_FALSE(std::filesystem::exists(destination / L"3 last.txt"));
+    EXPECT_EQ(copied, 1);
+    EXPECT_EQ(recorded.states.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tavro
