@@ -1,0 +1,517 @@
+// The download logic with the transfers passed in: runs natively under ThreadSanitizer and
+// AddressSanitizer as well as under Wine.
+#include "download/package_fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "download/progress_adapter.h"
+
+namespace tavro {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string pattern(std::size_t size) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        body[i] = static_cast<char>((i * 131 + i / 977) % 251);
+    }
+    return body;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// Stands for the server and downloadToFile: serves body in chunks from whatever thread calls.
+struct FakeSource {
+    std::string body;
+    HeadResult head;
+    std::size_t chunk = 8192;
+    // Per range start: how that part misbehaves.
+    std::map<std::uint64_t, std::string> failAt;     // returns false with this text
+    std::map<std::uint64_t, std::uint64_t> shortAt;  // writes only this many bytes, returns true
+    std::set<std::uint64_t> holdUntilStopped;        // blocks until stopTransfers
+    std::chrono::milliseconds partDelay{0};          // before a range transfer starts
+    std::uint64_t wholeShortBy = 0;                  // a whole transfer writes this much less
+    std::string wholeError;                          // a whole transfer fails with this text
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> probes{0};
+    std::atomic<int> running{0};
+    std::mutex mutex;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;  // in call order
+
+    bool transfer(std::uint64_t first, std::uint64_t last, const fs::path& target,
+                  const ByteProgressCallback& progress, std::string& error) {
+        {
+            std::lock_guard lock(mutex);
+            ranges.emplace_back(first, last);
+        }
+        ++running;
+        const bool ok = serve(first, last, target, progress, error);
+        --running;
+        return ok;
+    }
+
+    bool serve(std::uint64_t first, std::uint64_t last, const fs::path& target,
+               const ByteProgressCallback& progress, std::string& error) {
+        const bool whole = last == 0;
+        std::uint64_t length = whole ? body.size() : last - first + 1;
+        if (whole && !wholeError.empty()) {
+            error = wholeError;
+            return false;
+        }
+        if (!whole && holdUntilStopped.count(first)) {
+            while (!stop.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        if (!whole) {
+            std::this_thread::sleep_for(partDelay);
+        }
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        if (whole && progress) {
+            progress(0, length);
+        }
+        std::uint64_t toWrite = length;
+        if (whole) {
+            toWrite -= wholeShortBy;
+        } else if (shortAt.count(first)) {
+            toWrite = shortAt[first];
+        }
+        const bool fails = !whole && failAt.count(first);
+        if (fails) {
+            toWrite /= 2;
+        }
+        for (std::uint64_t done = 0; done < toWrite;) {
+            if (stop.load()) {
+                error = "Cancelled";
+                return false;
+            }
+            const std::uint64_t n = std::min<std::uint64_t>(chunk, toWrite - done);
+            out.write(body.data() + first + done, static_cast<std::streamsize>(n));
+            done += n;
+            if (progress) {
+                progress(n, length);
+            }
+        }
+        if (fails) {
+            error = failAt[first];
+            return false;
+        }
+        return true;
+    }
+
+    PackageSource source() {
+        PackageSource source;
+        source.probe = [this] {
+            ++probes;
+            return head;
+        };
+        source.transfer = [this](std::uint64_t first, std::uint64_t last, const fs::path& target,
+                                 ByteProgressCallback progress, std::string& error) {
+            return transfer(first, last, target, progress, error);
+        };
+        source.stopTransfers = [this] { stop = true; };
+        source.pathText = [](const fs::path& path) { return path.string(); };
+        source.moveReplacing = [](const fs::path& from, const fs::path& to) {
+            fs::rename(from, to);
+        };
+        return source;
+    }
+
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> requested() {
+        std::lock_guard lock(mutex);
+        return ranges;
+    }
+};
+
+HeadResult rangedHead(std::uint64_t size) {
+    HeadResult head;
+    head.ok = true;
+    head.contentLength = size;
+    head.acceptRanges = true;
+    return head;
+}
+
+// Every record and line, collected from any thread.
+struct Observed {
+    std::mutex mutex;
+    std::vector<DownloadState> records;
+    std::vector<std::string> lines;
+
+    DownloadCallback progress() {
+        return [this](const DownloadState& state) {
+            std::lock_guard lock(mutex);
+            records.push_back(state);
+        };
+    }
+    LogCallback log() {
+        return [this](const std::string& line) { lines.push_back(line); };
+    }
+};
+
+class PackageFetch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("tavro-fetch-" +
+                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        package_ = folder_ / "Tavro-V2.4.1-812.zip";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+
+    fs::path fetch(FakeSource& fake) {
+        return fetchPackage(package_, fake.source(), observed_.progress(), observed_.log());
+    }
+
+    // Only the package itself is left in the folder.
+    void expectOnlyPackageLeft() {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        EXPECT_EQ(names, std::vector<std::string>{"Tavro-V2.4.1-812.zip"});
+    }
+
+    fs::path folder_;
+    fs::path package_;
+    Observed observed_;
+};
+
+TEST_F(PackageFetch, FourPartsWithExactRangesMergeIntoTheSameBytes) {
+    FakeSource fake;
+    fake.body = pattern(1048577);
+    fake.head = rangedHead(fake.body.size());
+    EXPECT_EQ(fetch(fake), package_);
+    EXPECT_EQ(readFile(package_), fake.body);
+    expectOnlyPackageLeft();
+
+    auto ranges = fake.requested();
+    std::sort(ranges.begin(), ranges.end());
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected{
+        {0, 262143}, {262144, 524287}, {524288, 786431}, {786432, 1048576}};
+    EXPECT_EQ(ranges, expected);
+    EXPECT_EQ(observed_.lines, std::vector<std::string>{"Download parts: 4"});
+
+    // Records came from four threads; the total was known throughout and the last one is the
+    // fixed record of the renamed package.
+    ASSERT_GT(observed_.records.size(), 4u);
+    for (std::size_t i = 0; i + 1 < observed_.records.size(); ++i) {
+        EXPECT_EQ(observed_.records[i].totalBytes, 1048577u);
+        EXPECT_LE(observed_.records[i].percent, 100.0);
+    }
+    const DownloadState& last = observed_.records.back();
+    EXPECT_EQ(last.downloadedBytes, 1048577u);
+    EXPECT_EQ(last.totalBytes, 1048577u);
+    EXPECT_EQ(last.percent, 100.0);
+    EXPECT_DOUBLE_EQ(last.downloadedMB, 1048577 / 1048576.0);
+    EXPECT_EQ(last.speedMBps, 0.0);
+}
+
+TEST_F(PackageFetch, OneStreamAtTheThresholdWithoutRangesOrAfterAFailedProbe) {
+    FakeSource atThreshold;
+    atThreshold.body = pattern(1048576);
+    atThreshold.head = rangedHead(1048576);
+    fetch(atThreshold);
+    EXPECT_EQ(readFile(package_), atThreshold.body);
+    EXPECT_EQ(atThreshold.requested(),
+              (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{0, 0}}));
+    EXPECT_EQ(observed_.lines, std::vector<std::string>{"Download parts: 1"});
+
+    fs::remove(package_);
+    FakeSource noRanges;
+    noRanges.body = pattern(3 * 1048576);
+    noRanges.head = rangedHead(noRanges.body.size());
+    noRanges.head.acceptRanges = false;
+    fetch(noRanges);
+    EXPECT_EQ(readFile(package_), noRanges.body);
+    EXPECT_EQ(noRanges.requested().size(), 1u);
+
+    // A failed probe's length (of its error page) is not the package's: the total comes from
+    // the GET, and the percent stays under the cap until it does.
+    fs::remove(package_);
+    observed_.records.clear();
+    FakeSource failedProbe;
+    failedProbe.body = pattern(2 * 1048576);
+    failedProbe.head.ok = false;
+    failedProbe.head.contentLength = 150;
+    failedProbe.head.acceptRanges = true;
+    fetch(failedProbe);
+    EXPECT_EQ(readFile(package_), failedProbe.body);
+    ASSERT_FALSE(observed_.records.empty());
+    EXPECT_EQ(observed_.records.front().totalBytes, 2u * 1048576u);
+    for (const DownloadState& state : observed_.records) {
+        EXPECT_LE(state.percent, 100.0);
+    }
+}
+
+TEST_F(PackageFetch, FailingPartFallsBackToOneStreamKeepingTheStartTime) {
+    FakeSource fake;
+    fake.body = pattern(4 * 1048576);
+    fake.head = rangedHead(fake.body.size());
+    fake.failAt[1048576] = "WinHttpReadData failed";
+    fake.partDelay = std::chrono::milliseconds(300);
+    fetch(fake);
+    EXPECT_EQ(readFile(package_), fake.body);
+    expectOnlyPackageLeft();
+    EXPECT_EQ(observed_.lines,
+              (std::vector<std::string>{
+                  "Download parts: 4",
+                  "Parallel download failed, retrying single download: WinHttpReadData failed"}));
+
+    // The fixed record {0, total, 0, 0, 0} separates the attempts.
+    const auto restart =
+        std::find_if(observed_.records.begin(), observed_.records.end(), [](const auto& s) {
+            return s.downloadedBytes == 0 && s.totalBytes == 4u * 1048576u && s.percent == 0.0 &&
+                   s.downloadedMB == 0.0 && s.speedMBps == 0.0;
+        });
+    ASSERT_NE(restart, observed_.records.end());
+    ASSERT_NE(restart, observed_.records.begin());
+    // After it, the count starts again but the speed still averages over the whole time since
+    // the first attempt began (at least the 300 ms the parts took).
+    const auto next = restart + 2;  // past the (0, length) call of the fallback
+    ASSERT_LT(next, observed_.records.end());
+    EXPECT_LT(next->downloadedBytes, 1048576u);
+    EXPECT_LE(next->speedMBps, next->downloadedMB / 0.3 + 1e-9);
+}
+
+TEST_F(PackageFetch, PartThatEndsShortIsNeverMerged) {
+    FakeSource fake;
+    fake.body = pattern(2 * 1048576);
+    fake.head = rangedHead(fake.body.size());
+    fake.shortAt[524288] = 1000;  // reports success with 1000 of 524288 bytes
+    fetch(fake);
+    EXPECT_EQ(readFile(package_), fake.body);
+    ASSERT_EQ(observed_.lines.size(), 2u);
+    EXPECT_EQ(observed_.lines[1],
+              "Parallel download failed, retrying single download: part 1 received 1000 of "
+              "524288 bytes");
+}
+
+TEST_F(PackageFetch, TwoFailingPartsReportOneErrorText) {
+    FakeSource fake;
+    fake.body = pattern(2 * 1048576);
+    fake.head = rangedHead(fake.body.size());
+    fake.failAt[0] = "first failure";
+    fake.failAt[1048576] = "second failure";
+    fetch(fake);
+    EXPECT_EQ(readFile(package_), fake.body);
+    ASSERT_EQ(observed_.lines.size(), 2u);
+    const std::string prefix = "Parallel download failed, retrying single download: ";
+    EXPECT_TRUE(observed_.lines[1] == prefix + "first failure" ||
+                observed_.lines[1] == prefix + "second failure")
+        << observed_.lines[1];
+}
+
+TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
+    FakeSource shortStream;
+    shortStream.body = pattern(500000);
+    shortStream.head = rangedHead(500000);
+    shortStream.wholeShortBy = 10;
+    try {
+        fetch(shortStream);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Download failed: received 499990 of 500000 bytes");
+    }
+    EXPECT_FALSE(fs::exists(package_));
+
+    // The fallback is held to the size just the same.
+    FakeSource shortFallback;
+    shortFallback.body = pattern(2 * 1048576);
+    shortFallback.head = rangedHead(shortFallback.body.size());
+    shortFallback.failAt[0] = "WinHttpReadData failed";
+    shortFallback.wholeShortBy = 1;
+    EXPECT_THROW(fetch(shortFallback), std::runtime_error);
+    EXPECT_FALSE(fs::exists(package_));
+
+    FakeSource failingFallback;
+    failingFallback.body = pattern(2 * 1048576);
+    failingFallback.head = rangedHead(failingFallback.body.size());
+    failingFallback.failAt[0] = "WinHttpReadData failed";
+    failingFallback.wholeError = "HTTP status 500";
+    try {
+        fetch(failingFallback);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Download failed: HTTP status 500");
+    }
+    EXPECT_FALSE(fs::exists(package_));
+}
+
+TEST_F(PackageFetch, StalePartThatCannotBeDeletedStopsAndJoinsTheStartedParts) {
+    FakeSource fake;
+    fake.body = pattern(2 * 1048576);
+    fake.head = rangedHead(fake.body.size());
+    // Parts 0 and 1 run until told to stop; part 2's stale file is a folder that cannot go.
+    fake.holdUntilStopped = {0, 524288};
+    fs::create_directories(partFilePath(package_, 2) / "keep");
+    EXPECT_THROW(fetch(fake), fs::filesystem_error);
+    EXPECT_TRUE(fake.stop.load());
+    EXPECT_EQ(fake.running.load(), 0);  // both joined before the error left
+    EXPECT_EQ(fake.requested().size(), 2u);
+    EXPECT_FALSE(fs::exists(package_));
+}
+
+TEST_F(PackageFetch, LeftoversAreDeletedAndNeverReused) {
+    FakeSource fake;
+    fake.body = pattern(2 * 1048576);
+    fake.head = rangedHead(fake.body.size());
+    writeFile(tempFilePath(package_), fake.body);  // a whole-looking leftover is not trusted
+    for (int i = 0; i < kParallelParts; ++i) {
+        writeFile(partFilePath(package_, i), "stale part");
+    }
+    fetch(fake);
+    EXPECT_EQ(readFile(package_), fake.body);
+    expectOnlyPackageLeft();
+    EXPECT_EQ(fake.requested().size(), 4u);
+
+    // A single download leaves earlier part files where they are.
+    fs::remove(package_);
+    writeFile(partFilePath(package_, 3), "stale part");
+    FakeSource small;
+    small.body = pattern(1000);
+    small.head = rangedHead(1000);
+    fetch(small);
+    EXPECT_EQ(readFile(package_), small.body);
+    EXPECT_EQ(readFile(partFilePath(package_, 3)), "stale part");
+}
+
+TEST_F(PackageFetch, ReuseDecisionTable) {
+    const std::string path = package_.string();
+    struct Row {
+        std::string existing;  // content of the earlier file
+        std::uint64_t remote;
+        bool reused;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Row> rows{
+        {"", 5000, false, {"Removing old/partial package and downloading again: " + path}},
+        {"", 0, false, {"Removing old/partial package and downloading again: " + path}},
+        {std::string(5000, 'o'),
+         0,
+         true,
+         {"Using existing downloaded package with exact filename; remote size was not provided "
+          "by server: " +
+          path}},
+        {std::string(5000, 'o'), 5000, true, {"Using existing downloaded package: " + path}},
+        {std::string(5000, 'o'),
+         6000,
+         false,
+         {"Existing package name matched but size did not match remote size. Existing=5000 "
+          "Remote=6000",
+          "Removing old/partial package and downloading again: " + path}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("existing " + std::to_string(row.existing.size()) + ", remote " +
+                     std::to_string(row.remote));
+        writeFile(package_, row.existing);
+        FakeSource fake;
+        fake.body = pattern(row.remote == 0 ? 7000 : row.remote);
+        fake.head.ok = true;
+        fake.head.contentLength = row.remote;
+        Observed observed;
+        EXPECT_EQ(fetchPackage(package_, fake.source(), observed.progress(), observed.log()),
+                  package_);
+        EXPECT_EQ(fake.probes.load(), 1);  // the probe is made in every case
+        std::vector<std::string> expectedLines = row.lines;
+        if (row.reused) {
+            EXPECT_TRUE(fake.requested().empty());
+            EXPECT_EQ(readFile(package_), row.existing);
+            ASSERT_EQ(observed.records.size(), 1u);
+            EXPECT_EQ(observed.records[0].downloadedBytes, 5000u);
+            EXPECT_EQ(observed.records[0].totalBytes, 5000u);
+            EXPECT_EQ(observed.records[0].percent, 100.0);
+            EXPECT_EQ(observed.records[0].speedMBps, 0.0);
+        } else {
+            EXPECT_EQ(readFile(package_), fake.body);
+            expectedLines.push_back("Download parts: 1");
+        }
+        EXPECT_EQ(observed.lines, expectedLines);
+    }
+}
+
+TEST(ProgressAdapter, ConcurrentChunksAddUpAndTheFirstLengthBecomesTheTotal) {
+    std::atomic<std::uint64_t> calls{0};
+    std::atomic<std::uint64_t> highest{0};
+    ProgressAdapter adapter(
+        [&](const DownloadState& state) {
+            ++calls;
+            std::uint64_t seen = highest.load();
+            while (state.downloadedBytes > seen &&
+                   !highest.compare_exchange_weak(seen, state.downloadedBytes)) {
+            }
+            EXPECT_LE(state.percent, 100.0);
+        },
+        0);
+    adapter.start();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&adapter] {
+            const ByteProgressCallback callback = adapter.callback();
+            for (int i = 0; i < 1000; ++i) {
+                callback(100, 400000);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(calls.load(), 4000u);
+    EXPECT_EQ(adapter.downloaded(), 400000u);
+    EXPECT_EQ(highest.load(), 400000u);
+    EXPECT_EQ(adapter.total(), 400000u);
+    adapter.onBytes(0, 999);  // a later length does not replace the total
+    EXPECT_EQ(adapter.total(), 400000u);
+}
+
+TEST(ProgressAdapter, UnknownTotalIsCappedAndRestartKeepsTheTotal) {
+    std::vector<DownloadState> records;
+    ProgressAdapter adapter([&](const DownloadState& state) { records.push_back(state); }, 0);
+    adapter.start();
+    adapter.onBytes(20971520, 0);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_DOUBLE_EQ(records[0].percent, 50.0);
+    EXPECT_EQ(records[0].totalBytes, 0u);
+    adapter.onBytes(400u * 1048576u, 0);
+    EXPECT_EQ(records.back().percent, 95.0);
+
+    ProgressAdapter known([&](const DownloadState& state) { records.push_back(state); }, 1000);
+    known.start();
+    known.onBytes(600, 1000);
+    known.restart();
+    const DownloadState& reset = records.back();
+    EXPECT_EQ(reset.downloadedBytes, 0u);
+    EXPECT_EQ(reset.totalBytes, 1000u);
+    EXPECT_EQ(reset.percent, 0.0);
+    EXPECT_EQ(reset.speedMBps, 0.0);
+    known.onBytes(250, 1000);
+    EXPECT_EQ(records.back().downloadedBytes, 250u);
+    EXPECT_DOUBLE_EQ(records.back().percent, 25.0);
+}
+
+}  // namespace
+}  // namespace tavro
