@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cwctype>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -121,7 +122,7 @@ std::optional<ShellLinkInfo> readShellLink(const std::filesystem::path& link) {
 
 std::wstring comparablePath(std::wstring path) {
     for (wchar_t& c : path) {
-        c = c == L'/' ? L'\\' : static_cast<wchar_t>(towupper(c));
+        c = c == L'/' ? L'\\' : static_cast<wchar_t>(std::towupper(c));
     }
     return path;
 }

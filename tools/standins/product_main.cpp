@@ -4,8 +4,9 @@
 // When TAVRO_STANDIN_DIR is set it records each start there as "<name>.<pid>.started" (UTF-8
 // lines pid=, cmdline=, cwd=) and ends with exit code 0 as soon as a file "<name>.exit" appears
 // in that folder. Otherwise, and also meanwhile, it runs until it is killed, or until its
-// message box is closed when a display is available. TAVRO_STANDIN_MAX_SECONDS bounds its life
-// (exit code 3), so a test that stops early leaves nothing behind for long.
+// message box is closed when a display is available (TAVRO_STANDIN_NO_WINDOW suppresses the
+// box). TAVRO_STANDIN_MAX_SECONDS bounds its life (exit code 3), so a test that stops early
+// leaves nothing behind for long.
 // Options: --hold FILE   keep FILE open without sharing (before the start is recorded)
 //          --spawn EXE   start EXE as a child process (before the start is recorded)
 
@@ -76,10 +77,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             record);
     }
 
-    static std::wstring title;
-    title = name;
+    // Outlives main's locals while the process ends.
+    static const std::wstring title = name;
     if (standin::environment(L"TAVRO_STANDIN_NO_WINDOW").empty()) {
-        HANDLE thread = CreateThread(nullptr, 0, messageBoxThread, &title, 0, nullptr);
+        HANDLE thread = CreateThread(nullptr, 0, messageBoxThread,
+                                     const_cast<std::wstring*>(&title), 0, nullptr);
         if (thread != nullptr) {
             CloseHandle(thread);
         }
