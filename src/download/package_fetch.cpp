@@ -149,15 +149,25 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
     return {};
 }
 
-// Appends the part files to temp in order, deleting each once appended.
+// Puts the parts together in temp, deleting each once it is in. Part 0 becomes temp by a
+// rename, so only the other three are copied.
 void mergeParts(const std::filesystem::path& package, const PackageSource& source,
                 const std::filesystem::path& temp, std::uint64_t size) {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    const std::filesystem::path firstPart = partFilePath(package, 0);
+    if (!std::filesystem::exists(firstPart)) {
+        fail("missing part file " + source.pathText(firstPart));
+    }
+    std::error_code renameError;
+    std::filesystem::rename(firstPart, temp, renameError);
+    if (renameError) {
+        fail("cannot create merged file");
+    }
+    std::ofstream out(temp, std::ios::binary | std::ios::app);
     if (!out) {
         fail("cannot create merged file");
     }
     std::vector<char> buffer(kMergeBufferBytes);
-    for (int i = 0; i < kParallelParts; ++i) {
+    for (int i = 1; i < kParallelParts; ++i) {
         const std::filesystem::path partFile = partFilePath(package, i);
         {
             std::ifstream in(partFile, std::ios::binary);
