@@ -1,0 +1,144 @@
+#!/bin/bash
+# Download benchmark: the same 256 MiB file from the same local nginx, fetched by this
+# downloader (four parts, and forced to one stream), aria2c -x4 -s4 -k1M, curl, and a bare
+# WinHTTP loop (four ranges on four threads, and one stream), with a per-connection cap of
+# 25 MiB/s and unlimited. Prints the medians side by side and, last, one machine-readable line.
+#   bench/download/run.sh            (REPS=N runs of each, default 5; at least 3)
+# Builds what it needs into build/bench-download, makes its own Wine prefix and its own nginx
+# (loopback only), and removes both when it ends. Not part of the test run.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+reps=${REPS:-5}
+size=268435456
+if [ "$reps" -lt 3 ]; then
+    echo "REPS must be at least 3 (the figures are medians)" >&2
+    exit 2
+fi
+build=$root/build/bench-download
+
+echo "building the benchmark driver..." >&2
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64.cmake" >/dev/null
+fi
+cmake --build "$build" --target download_bench >/dev/null
+driver=$build/download_bench.exe
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tavro-download-bench.XXXXXX")
+chmod 755 "$work"  # nginx's workers run as another user and must read the file
+export WINEPREFIX=$work/prefix HOME=$work/home WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+cleanup() {
+    "$here/nginx.sh" stop "$work/nginx" || true
+    if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "making the 256 MiB file, the Wine prefix and the server..." >&2
+mkdir -p "$work/www" "$work/home" "$work/out"
+head -c "$size" /dev/urandom >"$work/www/package.zip"
+wineboot -i </dev/null >/dev/null 2>&1
+wineserver -w
+wineserver -p </dev/null >/dev/null 2>&1
+mkdir -p "$WINEPREFIX/drive_c/bench"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+"$here/nginx.sh" start "$work/nginx" "$port" "$work/www"
+base=http://127.0.0.1:$port
+
+now() { date +%s.%N; }
+# Runs the Windows driver; its output goes to a file (Wine's own processes would hold a pipe).
+drive() {
+    wine "$driver" "$@" </dev/null >"$work/drive.txt" 2>&1 || {
+        cat "$work/drive.txt" >&2
+        return 1
+    }
+    cat "$work/drive.txt"
+}
+field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
+record() { echo "$3" >>"$work/out/$1.$2"; }  # setting contender seconds
+
+package=$WINEPREFIX/drive_c/Quendrel/Tavro/tmp/Tavro-Vbench-1.zip
+ours() {  # setting contender location
+    local out
+    out=$(drive package "$base/$3/package.zip")
+    cmp -s "$package" "$work/www/package.zip" || { echo "package differs from the served file" >&2; exit 1; }
+    record "$1" "$2" "$(echo "$out" | field seconds)"
+    echo "$out" | field peakMiB >>"$work/out/peak"
+}
+bare4() { record "$1" bare4 "$(drive bare4 "$base/$2/package.zip" "$size" 'C:\bench' | field seconds)"; }
+bare1() { record "$1" bare1 "$(drive bare1 "$base/$2/package.zip" 'C:\bench' | field seconds)"; }
+timed() {  # setting contender command...
+    local setting=$1 contender=$2 start
+    shift 2
+    start=$(now)
+    "$@" >/dev/null 2>&1
+    record "$setting" "$contender" "$(echo "$(now) $start" | awk '{printf "%.4f", $1 - $2}')"
+}
+aria2() {
+    rm -f "$work/aria2.bin"
+    timed "$1" aria2 aria2c -x4 -s4 -k1M -q --allow-overwrite=true --auto-file-renaming=false \
+        -d "$work" -o aria2.bin "$base/$2/package.zip"
+}
+curl1() { timed "$1" curl curl -s -o "$work/curl.bin" "$base/$2/package.zip"; }
+
+for rep in $(seq 1 "$reps"); do
+    echo "run $rep of $reps..." >&2
+    for setting in capped unlimited; do
+        if [ "$setting" = capped ]; then loc=capped single=capped-single; else loc=files single=single; fi
+        for contender in ours4 ours1 aria2 curl bare4 bare1; do
+            # Each run starts with no earlier output on disk and nothing waiting to be written.
+            rm -rf "$work/aria2.bin" "$work/curl.bin" "$WINEPREFIX"/drive_c/bench/* \
+                "$WINEPREFIX/drive_c/Quendrel/Tavro/tmp"
+            sync
+            case $contender in
+            ours4) ours "$setting" ours4 "$loc" ;;
+            ours1) ours "$setting" ours1 "$single" ;;
+            aria2) aria2 "$setting" "$loc" ;;
+            curl) curl1 "$setting" "$loc" ;;
+            bare4) bare4 "$setting" "$loc" ;;
+            bare1) bare1 "$setting" "$loc" ;;
+            esac
+        done
+    done
+done
+
+median() { sort -n "$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+mbps() { awk -v s="$(median "$work/out/$1.$2")" -v n="$size" 'BEGIN {printf "%.1f", n / s / 1e6}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+
+printf '\n%s, median of %d runs each, MB/s (10^6 bytes per second)\n\n' "256 MiB over loopback from nginx" "$reps"
+printf '%-44s %12s %12s\n' "" "capped" "unlimited"
+printf '%-44s %12s %12s\n' "" "25 MiB/s/conn" ""
+for contender in ours4 ours1 aria2 curl bare4 bare1; do
+    case $contender in
+    ours4) name="this downloader, four parts" ;;
+    ours1) name="this downloader, one stream (no ranges)" ;;
+    aria2) name="aria2c -x4 -s4 -k1M" ;;
+    curl) name="curl, one stream" ;;
+    bare4) name="bare WinHTTP loop, four ranges" ;;
+    bare1) name="bare WinHTTP loop, one stream" ;;
+    esac
+    printf '%-44s %12s %12s\n' "$name" "$(mbps capped $contender)" "$(mbps unlimited $contender)"
+done
+printf '\nseconds of each run, in order:\n'
+for setting in capped unlimited; do
+    for contender in ours4 ours1 aria2 curl bare4 bare1; do
+        printf '  %-10s %-6s %s\n' "$setting" "$contender" "$(tr '\n' ' ' <"$work/out/$setting.$contender")"
+    done
+done
+c4=$(mbps capped ours4)
+c1=$(mbps capped ours1)
+ca=$(mbps capped aria2)
+u4=$(mbps unlimited ours4)
+u1=$(mbps unlimited ours1)
+b4=$(mbps unlimited bare4)
+b1=$(mbps unlimited bare1)
+peak=$(sort -n "$work/out/peak" | tail -1 | awk '{printf "%d", ($1 == int($1)) ? $1 : int($1) + 1}')
+printf '\ntargets: capped4/capped1 >= 3.6, capped4/aria2 >= 0.9, unlimited4/bare4 >= 0.9, '
+printf 'unlimited1/bare1 >= 0.9, peak working set < 64 MiB\n'
+printf 'peak working set of this downloader (largest of all its runs): %s MiB\n\n' "$peak"
+echo "capped4/capped1=$(ratio "$c4" "$c1") capped4/aria2=$(ratio "$c4" "$ca") unlimited4/bare4=$(ratio "$u4" "$b4") unlimited1/bare1=$(ratio "$u1" "$b1") peakMiB=$peak"
