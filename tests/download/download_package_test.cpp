@@ -399,32 +399,66 @@ TEST_F(DownloadPackage, StalePartThatCannotBeDeletedEndsTheCallCleanly) {
     EXPECT_EQ(rangesOf(server_.requests()).size(), 2u);
 }
 
-TEST_F(DownloadPackage, EarlierCompletePackageIsReusedAfterTheProbe) {
+TEST_F(DownloadPackage, ReuseDecisionTableAfterTheProbe) {
     const std::string body = pattern(5000);
-    server_.on("/pkg.zip", rangedPackage(body));
+    bool headGivesLength = true;
+    server_.on("/pkg.zip", [&](const RecordedRequest& request) {
+        Reply reply = rangedPackage(body);
+        reply.sendContentLength = request.method != "HEAD" || headGivesLength;
+        return reply;
+    });
+    const std::string removing =
+        std::string("Removing old/partial package and downloading again: ") + kPackageText;
+    struct Row {
+        std::size_t existing;
+        bool headGivesLength;
+        bool reused;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Row> rows{
+        {0, true, false, {removing, "Download parts: 1"}},
+        {5000,
+         false,
+         true,
+         {std::string("Using existing downloaded package with exact filename; remote size was "
+                      "not provided by server: ") +
+          kPackageText}},
+        {5000, true, true, {std::string("Using existing downloaded package: ") + kPackageText}},
+        {4000,
+         true,
+         false,
+         {"Existing package name matched but size did not match remote size. Existing=4000 "
+          "Remote=5000",
+          removing, "Download parts: 1"}},
+    };
     fs::create_directories(downloadFolder());
-    writeFile(package_, std::string(5000, 'o'));
-    EXPECT_EQ(download(), package_);
-    EXPECT_EQ(readFile(package_), std::string(5000, 'o'));
-    ASSERT_EQ(server_.requests().size(), 1u);
-    EXPECT_EQ(server_.requests()[0].method, "HEAD");
-    EXPECT_EQ(lines_, std::vector<std::string>{std::string("Using existing downloaded package: ") +
-                                               kPackageText});
-    ASSERT_EQ(records().size(), 1u);
-    EXPECT_EQ(records()[0].downloadedBytes, 5000u);
-    EXPECT_EQ(records()[0].percent, 100.0);
-
-    // A different remote size means a new download, with both lines.
-    lines_.clear();
-    writeFile(package_, std::string(4000, 'o'));
-    download();
-    EXPECT_EQ(readFile(package_), body);
-    EXPECT_EQ(lines_, (std::vector<std::string>{
-                          "Existing package name matched but size did not match remote size. "
-                          "Existing=4000 Remote=5000",
-                          std::string("Removing old/partial package and downloading again: ") +
-                              kPackageText,
-                          "Download parts: 1"}));
+    for (const Row& row : rows) {
+        SCOPED_TRACE("existing " + std::to_string(row.existing));
+        headGivesLength = row.headGivesLength;
+        const std::size_t requestsBefore = server_.requests().size();
+        lines_.clear();
+        {
+            std::lock_guard lock(mutex_);
+            records_.clear();
+        }
+        writeFile(package_, std::string(row.existing, 'o'));
+        EXPECT_EQ(download(), package_);
+        const auto requests = server_.requests();
+        ASSERT_GT(requests.size(), requestsBefore);
+        EXPECT_EQ(requests[requestsBefore].method, "HEAD");  // the probe is made in every case
+        EXPECT_EQ(lines_, row.lines);
+        if (row.reused) {
+            EXPECT_EQ(requests.size(), requestsBefore + 1);  // and nothing else
+            EXPECT_EQ(readFile(package_), std::string(row.existing, 'o'));
+            ASSERT_EQ(records().size(), 1u);
+            EXPECT_EQ(records()[0].downloadedBytes, 5000u);
+            EXPECT_EQ(records()[0].totalBytes, 5000u);
+            EXPECT_EQ(records()[0].percent, 100.0);
+            EXPECT_EQ(records()[0].speedMBps, 0.0);
+        } else {
+            EXPECT_EQ(hashOf(readFile(package_)), hashOf(body));
+        }
+    }
 }
 
 TEST_F(DownloadPackage, HostileVersionStaysInsideTheDownloadFolder) {
