@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -96,15 +97,89 @@ struct PartRange {
     std::uint64_t length() const { return last - first + 1; }
 };
 
-// Four ranges into four part files, run at once. Empty when every part holds exactly its range,
-// else the first failure's text.
+// Builds temp from the part files in order, deleting each once it is in. Part 0 becomes temp by a
+// rename, so only the other three are copied.
+class PartMerger {
+  public:
+    PartMerger(const std::filesystem::path& package, const PackageSource& source,
+               const std::filesystem::path& temp)
+        : package_(package), source_(source), temp_(temp), buffer_(kMergeBufferBytes) {}
+
+    void add(int index) {
+        const std::filesystem::path partFile = partFilePath(package_, index);
+        if (index == 0) {
+            if (!std::filesystem::exists(partFile)) {
+                fail("missing part file " + source_.pathText(partFile));
+            }
+            std::error_code renameError;
+            std::filesystem::rename(partFile, temp_, renameError);
+            out_.open(temp_, std::ios::binary | std::ios::app);
+            if (renameError || !out_) {
+                fail("cannot create merged file");
+            }
+            return;
+        }
+        {
+            std::ifstream in(partFile, std::ios::binary);
+            if (!in) {
+                fail("missing part file " + source_.pathText(partFile));
+            }
+            while (in) {
+                in.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+                const std::streamsize got = in.gcount();
+                if (got > 0 && !out_.write(buffer_.data(), got)) {
+                    fail("cannot write " + source_.pathText(temp_));
+                }
+            }
+            if (in.bad()) {
+                fail("cannot read " + source_.pathText(partFile));
+            }
+        }
+        std::filesystem::remove(partFile);
+    }
+
+    void finish(std::uint64_t size) {
+        out_.close();
+        if (!out_) {
+            fail("cannot write " + source_.pathText(temp_));
+        }
+        const auto merged = sizeOf(temp_);
+        if (!merged || *merged != size) {
+            fail(sizeMismatch(merged.value_or(0), size));
+        }
+    }
+
+  private:
+    const std::filesystem::path& package_;
+    const PackageSource& source_;
+    const std::filesystem::path& temp_;
+    std::vector<char> buffer_;
+    std::ofstream out_;
+};
+
+// Four ranges into four part files, run at once, merged into temp in order: part k is appended
+// as soon as parts 0 to k are complete, while later parts may still run. Empty when temp holds
+// the whole package; else the first failure's text (temp is then incomplete).
 std::string downloadParts(const std::filesystem::path& package, const PackageSource& source,
-                          ProgressAdapter& adapter, std::uint64_t size,
-                          std::array<PartRange, kParallelParts>& ranges) {
+                          ProgressAdapter& adapter, const std::filesystem::path& temp,
+                          std::uint64_t size) {
     const std::uint64_t partSize = size / kParallelParts;
+    std::array<PartRange, kParallelParts> ranges;
     std::atomic<bool> failed{false};
     std::mutex errorMutex;
     std::string firstError;
+    const auto recordFailure = [&](const std::string& error) {
+        failed.exchange(true);
+        std::lock_guard lock(errorMutex);
+        if (firstError.empty()) {
+            firstError = error;
+        }
+    };
+    std::mutex doneMutex;
+    std::condition_variable doneChanged;
+    std::array<bool, kParallelParts> done{};
+
+    PartMerger merger(package, source, temp);
     {
         PartThreads parts(source);
         for (int i = 0; i < kParallelParts; ++i) {
@@ -113,7 +188,7 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
             ranges[i].first = static_cast<std::uint64_t>(i) * partSize;
             ranges[i].last = i < kParallelParts - 1 ? (i + 1) * partSize - 1 : size - 1;
             const PartRange range = ranges[i];
-            parts.start([&, partFile, range] {
+            parts.start([&, i, partFile, range] {
                 std::string error;
                 bool ok = false;
                 try {
@@ -125,76 +200,39 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
                     error = "unknown error";
                 }
                 if (!ok) {
-                    failed.exchange(true);
-                    std::lock_guard lock(errorMutex);
-                    if (firstError.empty()) {
-                        firstError = error;
-                    }
+                    recordFailure(error);
                 }
+                {
+                    std::lock_guard lock(doneMutex);
+                    done[i] = true;
+                }
+                doneChanged.notify_all();
             });
+        }
+        for (int i = 0; i < kParallelParts; ++i) {
+            {
+                std::unique_lock lock(doneMutex);
+                doneChanged.wait(lock, [&] { return done[i] || failed.load(); });
+            }
+            if (failed.load()) {
+                break;
+            }
+            // A part that ended early or wrote short must not go into the package.
+            const auto partFileSize = sizeOf(partFilePath(package, i));
+            if (!partFileSize || *partFileSize != ranges[i].length()) {
+                recordFailure("part " + std::to_string(i) + " " +
+                              sizeMismatch(partFileSize.value_or(0), ranges[i].length()));
+                break;
+            }
+            merger.add(i);
         }
         parts.joinAll();
     }
     if (failed.load()) {
         return firstError;
     }
-    // A part that ended early or wrote short must not be merged into a corrupt package.
-    for (int i = 0; i < kParallelParts; ++i) {
-        const auto partSize = sizeOf(partFilePath(package, i));
-        if (!partSize || *partSize != ranges[i].length()) {
-            return "part " + std::to_string(i) + " " +
-                   sizeMismatch(partSize.value_or(0), ranges[i].length());
-        }
-    }
+    merger.finish(size);
     return {};
-}
-
-// Puts the parts together in temp, deleting each once it is in. Part 0 becomes temp by a
-// rename, so only the other three are copied.
-void mergeParts(const std::filesystem::path& package, const PackageSource& source,
-                const std::filesystem::path& temp, std::uint64_t size) {
-    const std::filesystem::path firstPart = partFilePath(package, 0);
-    if (!std::filesystem::exists(firstPart)) {
-        fail("missing part file " + source.pathText(firstPart));
-    }
-    std::error_code renameError;
-    std::filesystem::rename(firstPart, temp, renameError);
-    if (renameError) {
-        fail("cannot create merged file");
-    }
-    std::ofstream out(temp, std::ios::binary | std::ios::app);
-    if (!out) {
-        fail("cannot create merged file");
-    }
-    std::vector<char> buffer(kMergeBufferBytes);
-    for (int i = 1; i < kParallelParts; ++i) {
-        const std::filesystem::path partFile = partFilePath(package, i);
-        {
-            std::ifstream in(partFile, std::ios::binary);
-            if (!in) {
-                fail("missing part file " + source.pathText(partFile));
-            }
-            while (in) {
-                in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-                const std::streamsize got = in.gcount();
-                if (got > 0 && !out.write(buffer.data(), got)) {
-                    fail("cannot write " + source.pathText(temp));
-                }
-            }
-            if (in.bad()) {
-                fail("cannot read " + source.pathText(partFile));
-            }
-        }
-        std::filesystem::remove(partFile);
-    }
-    out.close();
-    if (!out) {
-        fail("cannot write " + source.pathText(temp));
-    }
-    const auto merged = sizeOf(temp);
-    if (!merged || *merged != size) {
-        fail(sizeMismatch(merged.value_or(0), size));
-    }
 }
 
 }  // namespace
@@ -248,8 +286,7 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
     if (parts == 1) {
         downloadWhole(source, adapter, temp);
     } else {
-        std::array<PartRange, kParallelParts> ranges;
-        const std::string partError = downloadParts(package, source, adapter, expected, ranges);
+        const std::string partError = downloadParts(package, source, adapter, temp, expected);
         if (!partError.empty()) {
             if (log) {
                 log("Parallel download failed, retrying single download: " + partError);
@@ -260,8 +297,6 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
             std::filesystem::remove(temp);
             adapter.restart();
             downloadWhole(source, adapter, temp);
-        } else {
-            mergeParts(package, source, temp, expected);
         }
     }
 

@@ -27,26 +27,32 @@ std::string pathText(const std::filesystem::path& path) {
     }
 }
 
-// The target file, written through a buffer; every write and the close are checked.
+// The target file, written through a buffer that the reads fill directly; every write and the
+// close are checked.
 class BufferedFile {
   public:
     bool open(const std::filesystem::path& path) {
         file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        buffer_.reserve(kWriteBufferBytes);
         return static_cast<bool>(file_);
     }
 
-    bool write(const char* data, std::size_t size) {
-        if (buffer_.size() + size > kWriteBufferBytes && !flush()) {
-            return false;
+    // Room for size more bytes at the end of the buffer (written out first when it is full);
+    // nullptr when that write fails.
+    char* room(std::size_t size) {
+        if (used_ + size > buffer_.size()) {
+            if (!flush()) {
+                return nullptr;
+            }
+            if (size > buffer_.size()) {
+                buffer_.resize(std::max(size, kWriteBufferBytes));
+            }
         }
-        if (size >= kWriteBufferBytes) {
-            return writeThrough(data, size);
-        }
-        buffer_.insert(buffer_.end(), data, data + size);
-        return true;
+        return buffer_.data() + used_;
     }
+
+    // The first size bytes of the room are now data.
+    void commit(std::size_t size) { used_ += size; }
 
     // Writes what is buffered and closes the file; false when either fails.
     bool close() {
@@ -58,12 +64,9 @@ class BufferedFile {
 
   private:
     bool flush() {
-        const bool ok = buffer_.empty() || writeThrough(buffer_.data(), buffer_.size());
-        buffer_.clear();
-        return ok;
-    }
-
-    bool writeThrough(const char* data, std::size_t size) {
+        const char* data = buffer_.data();
+        std::size_t size = used_;
+        used_ = 0;
         while (size > 0) {
             const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
             DWORD written = 0;
@@ -77,7 +80,8 @@ class BufferedFile {
     }
 
     FileHandle file_;
-    std::vector<char> buffer_;
+    std::vector<char> buffer_ = std::vector<char>(kWriteBufferBytes);
+    std::size_t used_ = 0;
 };
 
 // Checks that the response is what was asked for: a 2xx status, and for a range request 206 with
@@ -175,7 +179,6 @@ bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint6
         }
         std::uint64_t received = 0;
         bool complete = false;
-        std::vector<char> buffer;
         while (!cancelled->load()) {
             while (paused->load() && !cancelled->load()) {
                 std::this_thread::sleep_for(kPausePoll);
@@ -189,11 +192,13 @@ bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint6
                 complete = true;
                 break;
             }
-            if (buffer.size() < available) {
-                buffer.resize(available);
+            char* room = file.room(available);
+            if (!room) {
+                error = "Cannot write " + pathText(target);
+                break;
             }
             DWORD read = 0;
-            if (!WinHttpReadData(request.get(), buffer.data(), available, &read)) {
+            if (!WinHttpReadData(request.get(), room, available, &read)) {
                 error = "WinHttpReadData failed";
                 break;
             }
@@ -201,10 +206,7 @@ bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint6
                 complete = true;
                 break;
             }
-            if (!file.write(buffer.data(), read)) {
-                error = "Cannot write " + pathText(target);
-                break;
-            }
+            file.commit(read);
             received += read;
             if (progress) {
                 progress(read, contentLength);

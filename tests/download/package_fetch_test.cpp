@@ -49,8 +49,9 @@ struct FakeSource {
     std::map<std::uint64_t, std::uint64_t> shortAt;  // writes only this many bytes, returns true
     std::set<std::uint64_t> holdUntilStopped;        // blocks until stopTransfers
     std::chrono::milliseconds partDelay{0};          // before a range transfer starts
-    std::uint64_t wholeShortBy = 0;                  // a whole transfer writes this much less
-    std::string wholeError;                          // a whole transfer fails with this text
+    std::map<std::uint64_t, std::chrono::milliseconds> delayAt;  // added for that part
+    std::uint64_t wholeShortBy = 0;  // a whole transfer writes this much less
+    std::string wholeError;          // a whole transfer fails with this text
 
     std::atomic<bool> stop{false};
     std::atomic<int> probes{0};
@@ -84,7 +85,8 @@ struct FakeSource {
             }
         }
         if (!whole) {
-            std::this_thread::sleep_for(partDelay);
+            std::this_thread::sleep_for(
+                partDelay + (delayAt.count(first) ? delayAt[first] : std::chrono::milliseconds(0)));
         }
         std::ofstream out(target, std::ios::binary | std::ios::trunc);
         if (whole && progress) {
@@ -296,6 +298,21 @@ TEST_F(PackageFetch, FailingPartFallsBackToOneStreamKeepingTheStartTime) {
     ASSERT_LT(next, observed_.records.end());
     EXPECT_LT(next->downloadedBytes, 1048576u);
     EXPECT_LE(next->speedMBps, next->downloadedMB / 0.3 + 1e-9);
+}
+
+TEST_F(PackageFetch, LatePartFailureAfterEarlierPartsWereMergedStillFallsBack) {
+    FakeSource fake;
+    fake.body = pattern(4 * 1048576);
+    fake.head = rangedHead(fake.body.size());
+    // Parts 0 to 2 finish and go into the temporary file while part 3 is still running.
+    fake.delayAt[3 * 1048576] = std::chrono::milliseconds(300);
+    fake.failAt[3 * 1048576] = "WinHttpReadData failed";
+    fetch(fake);
+    EXPECT_EQ(readFile(package_), fake.body);
+    expectOnlyPackageLeft();
+    ASSERT_EQ(observed_.lines.size(), 2u);
+    EXPECT_EQ(observed_.lines[1],
+              "Parallel download failed, retrying single download: WinHttpReadData failed");
 }
 
 TEST_F(PackageFetch, PartThatEndsShortIsNeverMerged) {
