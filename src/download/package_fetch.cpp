@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -98,12 +99,16 @@ struct PartRange {
 };
 
 // Builds temp from the part files in order, deleting each once it is in. Part 0 becomes temp by a
-// rename, so only the other three are copied.
+// rename, so only the other three are copied. Deleting a large file costs nearly as much as
+// copying it, so each copied part is deleted on a thread of its own while the next one is copied.
 class PartMerger {
   public:
     PartMerger(const std::filesystem::path& package, const PackageSource& source,
                const std::filesystem::path& temp)
         : package_(package), source_(source), temp_(temp), buffer_(kMergeBufferBytes) {}
+    PartMerger(const PartMerger&) = delete;
+    PartMerger& operator=(const PartMerger&) = delete;
+    ~PartMerger() { joinRemovals(); }
 
     void add(int index) {
         const std::filesystem::path partFile = partFilePath(package_, index);
@@ -135,10 +140,24 @@ class PartMerger {
                 fail("cannot read " + source_.pathText(partFile));
             }
         }
-        std::filesystem::remove(partFile);
+        removals_.emplace_back([this, partFile] {
+            try {
+                std::filesystem::remove(partFile);
+            } catch (...) {
+                std::lock_guard lock(removalMutex_);
+                if (!removalError_) {
+                    removalError_ = std::current_exception();
+                }
+            }
+        });
     }
 
+    // Closes temp and checks it; rethrows a failed deletion of a part file.
     void finish(std::uint64_t size) {
+        joinRemovals();
+        if (removalError_) {
+            std::rethrow_exception(removalError_);
+        }
         out_.close();
         if (!out_) {
             fail("cannot write " + source_.pathText(temp_));
@@ -150,11 +169,21 @@ class PartMerger {
     }
 
   private:
+    void joinRemovals() {
+        for (std::thread& removal : removals_) {
+            removal.join();
+        }
+        removals_.clear();
+    }
+
     const std::filesystem::path& package_;
     const PackageSource& source_;
     const std::filesystem::path& temp_;
     std::vector<char> buffer_;
     std::ofstream out_;
+    std::vector<std::thread> removals_;
+    std::mutex removalMutex_;
+    std::exception_ptr removalError_;
 };
 
 // Four ranges into four part files, run at once, merged into temp in order: part k is appended
