@@ -2,7 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <exception>
 #include <fstream>
 #include <mutex>
@@ -99,16 +98,12 @@ struct PartRange {
 };
 
 // Builds temp from the part files in order, deleting each once it is in. Part 0 becomes temp by a
-// rename, so only the other three are copied. Deleting a large file costs nearly as much as
-// copying it, so each copied part is deleted on a thread of its own while the next one is copied.
+// rename (the same file an append to an empty temp would give), so only three parts are copied.
 class PartMerger {
   public:
     PartMerger(const std::filesystem::path& package, const PackageSource& source,
                const std::filesystem::path& temp)
         : package_(package), source_(source), temp_(temp), buffer_(kMergeBufferBytes) {}
-    PartMerger(const PartMerger&) = delete;
-    PartMerger& operator=(const PartMerger&) = delete;
-    ~PartMerger() { joinRemovals(); }
 
     void add(int index) {
         const std::filesystem::path partFile = partFilePath(package_, index);
@@ -140,24 +135,11 @@ class PartMerger {
                 fail("cannot read " + source_.pathText(partFile));
             }
         }
-        removals_.emplace_back([this, partFile] {
-            try {
-                std::filesystem::remove(partFile);
-            } catch (...) {
-                std::lock_guard lock(removalMutex_);
-                if (!removalError_) {
-                    removalError_ = std::current_exception();
-                }
-            }
-        });
+        std::filesystem::remove(partFile);
     }
 
-    // Closes temp and checks it; rethrows a failed deletion of a part file.
+    // Closes temp and checks that it holds exactly the package size.
     void finish(std::uint64_t size) {
-        joinRemovals();
-        if (removalError_) {
-            std::rethrow_exception(removalError_);
-        }
         out_.close();
         if (!out_) {
             fail("cannot write " + source_.pathText(temp_));
@@ -169,26 +151,16 @@ class PartMerger {
     }
 
   private:
-    void joinRemovals() {
-        for (std::thread& removal : removals_) {
-            removal.join();
-        }
-        removals_.clear();
-    }
-
     const std::filesystem::path& package_;
     const PackageSource& source_;
     const std::filesystem::path& temp_;
     std::vector<char> buffer_;
     std::ofstream out_;
-    std::vector<std::thread> removals_;
-    std::mutex removalMutex_;
-    std::exception_ptr removalError_;
 };
 
-// Four ranges into four part files, run at once, merged into temp in order: part k is appended
-// as soon as parts 0 to k are complete, while later parts may still run. Empty when temp holds
-// the whole package; else the first failure's text (temp is then incomplete).
+// Four ranges into four part files, run at once; after all have ended, each part file must hold
+// exactly its range, and the parts are merged into temp in order. Empty when temp holds the whole
+// package; else the first failure's text (a failing part does not stop the others).
 std::string downloadParts(const std::filesystem::path& package, const PackageSource& source,
                           ProgressAdapter& adapter, const std::filesystem::path& temp,
                           std::uint64_t size) {
@@ -197,18 +169,6 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
     std::atomic<bool> failed{false};
     std::mutex errorMutex;
     std::string firstError;
-    const auto recordFailure = [&](const std::string& error) {
-        failed.exchange(true);
-        std::lock_guard lock(errorMutex);
-        if (firstError.empty()) {
-            firstError = error;
-        }
-    };
-    std::mutex doneMutex;
-    std::condition_variable doneChanged;
-    std::array<bool, kParallelParts> done{};
-
-    PartMerger merger(package, source, temp);
     {
         PartThreads parts(source);
         for (int i = 0; i < kParallelParts; ++i) {
@@ -217,7 +177,7 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
             ranges[i].first = static_cast<std::uint64_t>(i) * partSize;
             ranges[i].last = i < kParallelParts - 1 ? (i + 1) * partSize - 1 : size - 1;
             const PartRange range = ranges[i];
-            parts.start([&, i, partFile, range] {
+            parts.start([&, partFile, range] {
                 std::string error;
                 bool ok = false;
                 try {
@@ -229,36 +189,30 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
                     error = "unknown error";
                 }
                 if (!ok) {
-                    recordFailure(error);
+                    failed.exchange(true);
+                    std::lock_guard lock(errorMutex);
+                    if (firstError.empty()) {
+                        firstError = error;
+                    }
                 }
-                {
-                    std::lock_guard lock(doneMutex);
-                    done[i] = true;
-                }
-                doneChanged.notify_all();
             });
-        }
-        for (int i = 0; i < kParallelParts; ++i) {
-            {
-                std::unique_lock lock(doneMutex);
-                doneChanged.wait(lock, [&] { return done[i] || failed.load(); });
-            }
-            if (failed.load()) {
-                break;
-            }
-            // A part that ended early or wrote short must not go into the package.
-            const auto partFileSize = sizeOf(partFilePath(package, i));
-            if (!partFileSize || *partFileSize != ranges[i].length()) {
-                recordFailure("part " + std::to_string(i) + " " +
-                              sizeMismatch(partFileSize.value_or(0), ranges[i].length()));
-                break;
-            }
-            merger.add(i);
         }
         parts.joinAll();
     }
     if (failed.load()) {
         return firstError;
+    }
+    // A part that ended early or wrote short must not go into the package.
+    for (int i = 0; i < kParallelParts; ++i) {
+        const auto partFileSize = sizeOf(partFilePath(package, i));
+        if (!partFileSize || *partFileSize != ranges[i].length()) {
+            return "part " + std::to_string(i) + " " +
+                   sizeMismatch(partFileSize.value_or(0), ranges[i].length());
+        }
+    }
+    PartMerger merger(package, source, temp);
+    for (int i = 0; i < kParallelParts; ++i) {
+        merger.add(i);
     }
     merger.finish(size);
     return {};
