@@ -115,18 +115,7 @@ void expectLink(const std::filesystem::path& link, const std::wstring& target,
     EXPECT_EQ(info->iconIndex, 0);
 }
 
-class InstallPackage : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        test::removeInstallation();
-        records.emplace();
-    }
-    void TearDown() override {
-        records.reset();  // ends stand-ins this test started, so their files can go
-        test::removeInstallation();
-    }
-    std::optional<StandinRecords> records;
-};
+class InstallPackage : public test::InstallationTest {};
 
 TEST_F(InstallPackage, InstallsARealPackageEndToEndAndFinishesAfterTheDriverTool) {
     const auto files = releaseFiles();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "core/win_handles.h"
+#include "install/install_paths.h"
 
 namespace tavro::test {
 
@@ -103,5 +105,24 @@ class StandinRecords {
 KernelHandle startProgram(const std::filesystem::path& program, const std::wstring& arguments = {});
 // True once the process has ended, waiting at most timeout.
 bool waitForExit(const KernelHandle& process, std::chrono::milliseconds timeout);
+
+// A test that starts and ends without an installation and records the stand-ins it starts.
+class InstallationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        removeInstallation();
+        records.emplace();
+    }
+    void TearDown() override {
+        records.reset();  // ends the stand-ins this test started, so their files can go
+        removeInstallation();
+    }
+    // Puts the product and companion stand-ins where an install puts them.
+    void installProgramStandins() {
+        writeFile(installRoot() / L"Tavro.exe", standinBytes(L"Tavro.exe"));
+        writeFile(installRoot() / L"Ostrilan" / L"Ostrilan.exe", standinBytes(L"Ostrilan.exe"));
+    }
+    std::optional<StandinRecords> records;
+};
 
 }  // namespace tavro::test

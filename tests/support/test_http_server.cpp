@@ -99,13 +99,13 @@ bool parseRange(const std::string& value, std::uint64_t total, std::uint64_t& fi
     if (value.rfind("bytes=", 0) != 0 || value.find(',') != std::string::npos) {
         return false;
     }
-    const std::string spec = value.substr(6);
-    const auto dash = spec.find('-');
+    const std::string range = value.substr(6);
+    const auto dash = range.find('-');
     if (dash == std::string::npos || dash == 0) {
         return false;
     }
-    first = std::stoull(spec.substr(0, dash));
-    last = dash + 1 < spec.size() ? std::stoull(spec.substr(dash + 1)) : total - 1;
+    first = std::stoull(range.substr(0, dash));
+    last = dash + 1 < range.size() ? std::stoull(range.substr(dash + 1)) : total - 1;
     if (last >= total) {
         last = total - 1;
     }

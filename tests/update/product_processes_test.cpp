@@ -19,24 +19,7 @@ using namespace std::chrono_literals;
 using test::comparablePath;
 using test::StandinRecords;
 
-class ProductProcesses : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        test::removeInstallation();
-        records.emplace();
-    }
-    void TearDown() override {
-        records.reset();
-        test::removeInstallation();
-    }
-    // Puts the product and companion stand-ins where an install puts them.
-    void installPrograms() {
-        test::writeFile(installRoot() / L"Tavro.exe", test::standinBytes(L"Tavro.exe"));
-        test::writeFile(installRoot() / L"Ostrilan" / L"Ostrilan.exe",
-                        test::standinBytes(L"Ostrilan.exe"));
-    }
-    std::optional<StandinRecords> records;
-};
+class ProductProcesses : public test::InstallationTest {};
 
 bool processEnded(DWORD pid) {
     KernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
@@ -44,7 +27,7 @@ bool processEnded(DWORD pid) {
 }
 
 TEST_F(ProductProcesses, CloseEndsProductWithItsChildrenAndCompanionButNothingElse) {
-    installPrograms();
+    installProgramStandins();
     const KernelHandle product =
         test::startProgram(installRoot() / L"Tavro.exe",
                            L"--spawn \"" + test::standinProgram(L"zadig-2.3.exe").native() + L"\"");
@@ -98,7 +81,7 @@ TEST_F(ProductProcesses, TaskKillStandInAnswersLikeTheRealTool) {
 }
 
 TEST_F(ProductProcesses, OpenStartsTheProductFromTheInstallRoot) {
-    installPrograms();
+    installProgramStandins();
     std::vector<std::string> lines;
     std::string error = "kept";
     EXPECT_TRUE(openApplication([&](const std::string& line) { lines.push_back(line); }, error));

@@ -52,21 +52,11 @@ std::vector<std::string> linesUntilTheSourceCheck() {
     return lines;
 }
 
-class RunUpdate : public ::testing::Test {
+class RunUpdate : public test::InstallationTest {
   protected:
-    void SetUp() override {
-        test::removeInstallation();
-        records.emplace();
-    }
-    void TearDown() override {
-        records.reset();
-        test::removeInstallation();
-    }
     // An installed product that is running, with its companion.
     void installAndStartProduct() {
-        test::writeFile(installRoot() / L"Tavro.exe", test::standinBytes(L"Tavro.exe"));
-        test::writeFile(installRoot() / L"Ostrilan" / L"Ostrilan.exe",
-                        test::standinBytes(L"Ostrilan.exe"));
+        installProgramStandins();
         test::writeFile(installRoot() / L"old only.txt", "old");
         test::writeFile(installRoot() / L"data" / L"file.txt", "old data");
         product = test::startProgram(installRoot() / L"Tavro.exe");
@@ -79,7 +69,6 @@ class RunUpdate : public ::testing::Test {
         EXPECT_TRUE(test::waitForExit(companion, 5s));
         EXPECT_EQ(records->starts(L"Tavro.exe").size(), 1u);
     }
-    std::optional<StandinRecords> records;
     KernelHandle product;
     KernelHandle companion;
 };
