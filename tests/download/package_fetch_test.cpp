@@ -300,11 +300,11 @@ TEST_F(PackageFetch, FailingPartFallsBackToOneStreamKeepingTheStartTime) {
     EXPECT_LE(next->speedMBps, next->downloadedMB / 0.3 + 1e-9);
 }
 
-TEST_F(PackageFetch, LatePartFailureAfterEarlierPartsWereMergedStillFallsBack) {
+TEST_F(PackageFetch, LastPartFailingAfterTheOthersEndedStillFallsBack) {
     FakeSource fake;
     fake.body = pattern(4 * 1048576);
     fake.head = rangedHead(fake.body.size());
-    // Parts 0 to 2 finish and go into the temporary file while part 3 is still running.
+    // Parts 0 to 2 have ended well while part 3 still runs, then fails: nothing is merged.
     fake.delayAt[3 * 1048576] = std::chrono::milliseconds(300);
     fake.failAt[3 * 1048576] = "WinHttpReadData failed";
     fetch(fake);
