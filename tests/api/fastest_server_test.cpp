@@ -98,11 +98,7 @@ TEST(FastestServer, SuccessNeedsA2xxStatusAndTheWordTrueSomewhere) {
 TEST(FastestServer, FailingProbesAreLoggedAndDoNotShortenTheWait) {
     TestHttpServer saysFalse;
     saysFalse.on(kProbePath, Reply::text(200, "false"));
-    std::string refused;
-    {
-        TestHttpServer gone;
-        refused = gone.url();
-    }
+    const std::string refused = test::refusedUrl();
     const std::vector<std::string> servers{saysFalse.url(), refused};
     LogLines log;
     InstallerCore core;
@@ -130,9 +126,7 @@ TEST(FastestServer, FailingProbesAreLoggedAndDoNotShortenTheWait) {
 
 TEST(FastestServer, SilentServerFailsAfterTheTwelveSecondProbeTimeout) {
     TestHttpServer silent;
-    Reply never;
-    never.neverAnswer = true;
-    silent.on(kProbePath, never);
+    silent.on(kProbePath, Reply::silence());
     const std::vector<std::string> servers{silent.url()};
     LogLines log;
     InstallerCore core;

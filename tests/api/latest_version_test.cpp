@@ -109,12 +109,7 @@ TEST(LatestVersion, FailuresCarryTheExactMessages) {
 
     EXPECT_EQ(failureOf(""), "LatestVersion failed: WinHttpCrackUrl failed status=0");
 
-    std::string refused;
-    {
-        TestHttpServer gone;
-        refused = gone.url();
-    }
-    EXPECT_EQ(failureOf(refused),
+    EXPECT_EQ(failureOf(test::refusedUrl()),
               "LatestVersion failed: WinHttpSendRequest failed: 12029 status=0");
 }
 

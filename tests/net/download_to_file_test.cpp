@@ -292,9 +292,7 @@ TEST_F(DownloadToFile, UnwritableTargetsFail) {
 
 TEST_F(DownloadToFile, SilentOrStalledServerFailsOnTime) {
     TestHttpServer server;
-    Reply silent;
-    silent.neverAnswer = true;
-    server.on("/silent", silent);
+    server.on("/silent", Reply::silence());
     Reply stalled = Reply::text(200, pattern(500000));
     stalled.stallAfterBytes = 100000;
     server.on("/stalled", stalled);

@@ -75,19 +75,12 @@ TEST(HeadRequest, MissingContentLengthGivesZero) {
 
 TEST(HeadRequest, NetworkFailuresBecomeErrorTexts) {
     EXPECT_EQ(headRequest("ftp://example/x", 30).error, "WinHttpCrackUrl failed");
-    std::string refusedUrl;
-    {
-        TestHttpServer closed;
-        refusedUrl = closed.url("/pkg.zip");
-    }
-    const HeadResult refused = headRequest(refusedUrl, 30);
+    const HeadResult refused = headRequest(test::refusedUrl("/pkg.zip"), 30);
     EXPECT_FALSE(refused.ok);
     EXPECT_EQ(refused.error, "HEAD request failed");
 
     TestHttpServer server;
-    Reply silent;
-    silent.neverAnswer = true;
-    server.on("/silent", silent);
+    server.on("/silent", Reply::silence());
     const auto start = std::chrono::steady_clock::now();
     const HeadResult timedOut = headRequest(server.url("/silent"), 1);
     EXPECT_EQ(timedOut.error, "HEAD request failed");

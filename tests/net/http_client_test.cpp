@@ -103,9 +103,7 @@ TEST(HttpClient, RequestCarriesMethodPathAndHeaderLinesInOrder) {
 
 TEST(HttpClient, SilentServerFailsAfterTheRequestTimeout) {
     TestHttpServer server;
-    Reply silent;
-    silent.neverAnswer = true;
-    server.on("/silent", silent);
+    server.on("/silent", Reply::silence());
     const auto start = std::chrono::steady_clock::now();
     const HttpResponse response = httpGet(server.url("/silent"), 2);
     const double elapsed = test::secondsSince(start);
@@ -118,12 +116,7 @@ TEST(HttpClient, SilentServerFailsAfterTheRequestTimeout) {
 }
 
 TEST(HttpClient, RefusedConnectionAndBadUrlBecomeErrorTexts) {
-    std::string refusedUrl;
-    {
-        TestHttpServer server;  // take a free port, then release it
-        refusedUrl = server.url("/api/Tavro/IsUp");
-    }
-    HttpResponse response = httpGet(refusedUrl, 12);
+    HttpResponse response = httpGet(test::refusedUrl("/api/Tavro/IsUp"), 12);
     EXPECT_EQ(response.error, "WinHttpSendRequest failed: 12029");
     EXPECT_EQ(response.statusCode, 0);
 

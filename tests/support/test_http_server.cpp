@@ -114,6 +114,11 @@ bool parseRange(const std::string& value, std::uint64_t total, std::uint64_t& fi
 
 }  // namespace
 
+std::string refusedUrl(std::string_view path) {
+    TestHttpServer server;  // takes a free port and releases it when it goes
+    return server.url(path);
+}
+
 std::string RecordedRequest::header(std::string_view name) const {
     for (const auto& [key, value] : headers) {
         if (equalsIgnoreCase(key, name)) {

@@ -44,6 +44,13 @@ struct Reply {
     std::optional<std::uint64_t> stallAfterBytes;  // go silent after this many body bytes
     std::uint64_t bytesPerSecond = 0;              // per-connection cap; 0 = unlimited
 
+    // Reads the request and never answers.
+    static Reply silence() {
+        Reply reply;
+        reply.neverAnswer = true;
+        return reply;
+    }
+
     static Reply text(int status, std::string body) {
         Reply reply;
         reply.status = status;
@@ -53,6 +60,9 @@ struct Reply {
 };
 
 using Handler = std::function<Reply(const RecordedRequest&)>;
+
+// A URL on 127.0.0.1 whose port was just free and is closed again: connecting is refused.
+std::string refusedUrl(std::string_view path = "");
 
 // A real HTTP/1.1 server on 127.0.0.1 with an ephemeral port, in the test's own process. Routes
 // match the path exactly (any method; HEAD gets the headers of the GET without the body);
