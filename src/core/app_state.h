@@ -13,17 +13,21 @@
 namespace tavro {
 
 // The values the window and its workers hand from one step to the next. The user interface
-// orders the steps (buttons stay disabled while a worker runs); only serverUrl is read by the
-// window thread while a worker may write it, so it is kept under a lock.
+// orders the steps (buttons stay disabled while a worker runs); serverUrl is read by the window
+// thread while a worker may write it, so it is kept under a lock, and the flags that the window
+// thread reads are atomics.
 class AppState {
   public:
     bool updaterMode = false;
     HWND mainWindow = nullptr;
     ReleaseInfo release;
     std::filesystem::path packageFile;
-    bool packageReady = false;
+    std::atomic<bool> packageReady{false};
     std::atomic<bool> installRunning{false};
     std::atomic<std::int32_t> installProgressMax{0};
+    // Window thread only: a download or install started from the window has not ended yet (its
+    // done or failed message has not been handled), so no second one may start.
+    bool taskRunning = false;
 
     std::string serverUrl() const;
     void setServerUrl(std::string url);

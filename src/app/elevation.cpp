@@ -1,0 +1,71 @@
+#include "app/elevation.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "core/unique_resource.h"
+
+namespace tavro {
+
+namespace {
+
+struct SidTraits {
+    using type = PSID;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type sid) noexcept { FreeSid(sid); }
+};
+using SidHandle = UniqueResource<SidTraits>;
+
+constexpr DWORD kLongestPath = 32768;
+
+// The program's own path, whole: a path cut at a buffer's end would name another file, which
+// must never be started elevated. Empty when it cannot be read.
+std::wstring ownProgramPath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), size);
+        if (length == 0) {
+            return {};
+        }
+        if (length < size) {
+            path.resize(length);
+            return path;
+        }
+        if (size >= kLongestPath) {
+            return {};
+        }
+        path.resize(size * 2);
+    }
+}
+
+}  // namespace
+
+bool isProcessAdministrator() {
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    SidHandle administrators;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  administrators.put())) {
+        return false;
+    }
+    BOOL member = FALSE;
+    if (!CheckTokenMembership(nullptr, administrators.get(), &member)) {
+        return false;
+    }
+    return member == 1;
+}
+
+bool startElevatedCopy() {
+    const std::wstring program = ownProgramPath();
+    if (program.empty()) {
+        return false;
+    }
+    const HINSTANCE result =
+        ShellExecuteW(nullptr, L"runas", program.c_str(), L"", nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+}  // namespace tavro

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+namespace tavro {
+
+// Private messages that the workers post to the main window (and the window to itself).
+inline constexpr UINT MSG_SERVER_OK = WM_APP + 1;          // 0, 0
+inline constexpr UINT MSG_DOWNLOAD_PROGRESS = WM_APP + 2;  // 0, DownloadProgress
+inline constexpr UINT MSG_DOWNLOAD_DONE = WM_APP + 3;      // 0, 0
+inline constexpr UINT MSG_TASK_FAILED = WM_APP + 4;        // 0, 0
+inline constexpr UINT MSG_INSTALL_PROGRESS = WM_APP + 5;   // percent, 0
+inline constexpr UINT MSG_INSTALL_DONE = WM_APP + 6;       // 0, 0
+inline constexpr UINT MSG_UPDATE_START = WM_APP + 19;      // 0, 0
+inline constexpr UINT MSG_LOG_LINE = WM_APP + 20;          // 0, std::string (one log line)
+inline constexpr UINT MSG_UPDATE_PROGRESS = WM_APP + 21;   // percent, 0
+inline constexpr UINT MSG_UPDATE_DONE = WM_APP + 22;       // 0, 0
+inline constexpr UINT MSG_UPDATE_FAILED = WM_APP + 23;     // 0, std::string (the error)
+
+// Payload of MSG_DOWNLOAD_PROGRESS.
+struct DownloadProgress {
+    double percent = 0.0;
+    double downloadedMB = 0.0;
+    double speedMBps = 0.0;
+};
+
+// Posts a message whose lParam carries a heap payload. The window thread takes ownership only
+// when the post succeeded; when it fails (the window is gone, the queue is full) the payload is
+// freed here, so nothing leaks.
+template <typename Payload>
+bool postPayload(HWND window, UINT message, std::unique_ptr<Payload> payload) {
+    if (!PostMessageA(window, message, 0, reinterpret_cast<LPARAM>(payload.get()))) {
+        return false;
+    }
+    static_cast<void>(payload.release());  // owned by the message from here on
+    return true;
+}
+
+// The handler's first step: takes back ownership of a payload posted with postPayload.
+template <typename Payload>
+std::unique_ptr<Payload> takePayload(LPARAM lParam) {
+    return std::unique_ptr<Payload>(reinterpret_cast<Payload*>(lParam));
+}
+
+// Posts a message without payload.
+inline bool postSignal(HWND window, UINT message, WPARAM wParam = 0) {
+    return PostMessageA(window, message, wParam, 0) != 0;
+}
+
+}  // namespace tavro

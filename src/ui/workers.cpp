@@ -1,0 +1,160 @@
+#include "ui/workers.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <utility>
+
+#include "core/app_state.h"
+#include "core/installer_core.h"
+#include "ui/controls.h"
+#include "ui/progress_adapters.h"
+#include "ui/ui_messages.h"
+#include "ui/window_state.h"
+
+namespace tavro {
+
+namespace {
+
+constexpr char kUnknownError[] = "Unknown error.";
+constexpr char kServerCheckCaption[] = "Tavro Installer";
+constexpr char kDownloadFailedCaption[] = "Download failed";
+constexpr char kInstallFailedCaption[] = "Install failed";
+
+constexpr std::int32_t kPulseLimit = 92;
+constexpr std::int32_t kPulseFastBelow = 35;
+constexpr std::chrono::milliseconds kPulseInterval{120};
+
+// Throws std::system_error when the thread cannot be started.
+template <typename Body>
+void startDetached(Body body) {
+    std::thread(std::move(body)).detach();
+}
+
+// A failed task: its message box, then (once the box is closed, so the buttons stay disabled
+// meanwhile) the failure message that enables them again.
+void reportTaskFailure(const char* text, const char* caption) noexcept {
+    try {
+        showMessage(text, caption);
+    } catch (...) {
+        // Out of memory for the box's text: the window must still learn that the task ended.
+    }
+    postSignal(appState.mainWindow, MSG_TASK_FAILED);
+}
+
+// Runs a task body; whatever it throws ends in its failure box and MSG_TASK_FAILED.
+template <typename Body>
+void runTask(const char* failureCaption, Body&& body) noexcept {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        reportTaskFailure(e.what(), failureCaption);
+    } catch (...) {
+        reportTaskFailure(kUnknownError, failureCaption);
+    }
+}
+
+void checkServer() {
+    const ServerResult result = installerCore.checkFastestServer(LogCallback{});
+    if (!result.success) {
+        reportTaskFailure(result.error.c_str(), kServerCheckCaption);
+        return;
+    }
+    appState.setServerUrl(result.url);
+    postSignal(appState.mainWindow, MSG_SERVER_OK);
+}
+
+void download(const std::string& email) {
+    appState.release = installerCore.getLatestVersion(appState.serverUrl(), email);
+    auto throttle = std::make_shared<DownloadThrottle>();
+    appState.packageFile = installerCore.downloadPackage(
+        appState.release, downloadProgressAdapter(std::move(throttle)), LogCallback{});
+    appState.packageReady.exchange(true);
+    postSignal(appState.mainWindow, MSG_DOWNLOAD_DONE);
+}
+
+void pulseInstallProgress() noexcept {
+    while (appState.installRunning.load()) {
+        const std::int32_t shown = appState.installProgressMax.load();
+        if (shown < kPulseLimit) {
+            const std::int32_t step = shown < kPulseFastBelow ? 2 : 1;
+            const std::int32_t next = std::min(shown + step, kPulseLimit);
+            postSignal(appState.mainWindow, MSG_INSTALL_PROGRESS,
+                       static_cast<WPARAM>(static_cast<std::uint32_t>(next)));
+        }
+        std::this_thread::sleep_for(kPulseInterval);
+    }
+}
+
+// Ends the install pulse when the install returns, also when it throws.
+struct InstallRunningReset {
+    ~InstallRunningReset() { appState.installRunning.exchange(false); }
+};
+
+void install() {
+    InstallRunningReset reset;
+    const bool withUsbDriver = SendMessageA(windowState.controls.usbCheckBox, BM_GETCHECK, 0, 0) ==
+                               BST_CHECKED;
+    std::string error;
+    const bool installed =
+        installerCore.installPackage(appState.packageFile, appState.release.buildNumber,
+                                     withUsbDriver, installProgressAdapter(), LogCallback{}, error);
+    appState.installRunning.exchange(false);
+    if (installed) {
+        postSignal(appState.mainWindow, MSG_INSTALL_DONE);
+    } else {
+        reportTaskFailure(error.c_str(), kInstallFailedCaption);
+    }
+}
+
+void postUpdateFailure(const char* text) noexcept {
+    try {
+        postPayload(appState.mainWindow, MSG_UPDATE_FAILED, std::make_unique<std::string>(text));
+    } catch (...) {
+        postPayload(appState.mainWindow, MSG_UPDATE_FAILED, std::unique_ptr<std::string>());
+    }
+}
+
+void update() noexcept {
+    try {
+        std::string error;
+        if (installerCore.runUpdate(updateProgressAdapter(), logLineAdapter(), error)) {
+            postSignal(appState.mainWindow, MSG_UPDATE_DONE);
+        } else {
+            postPayload(appState.mainWindow, MSG_UPDATE_FAILED,
+                        std::make_unique<std::string>(std::move(error)));
+        }
+    } catch (const std::exception& e) {
+        postUpdateFailure(e.what());
+    } catch (...) {
+        postUpdateFailure(kUnknownError);
+    }
+}
+
+}  // namespace
+
+void startServerCheckWorker() {
+    startDetached([] { runTask(kServerCheckCaption, checkServer); });
+}
+
+void startDownloadWorker(std::string email) {
+    startDetached([email = std::move(email)] {
+        runTask(kDownloadFailedCaption, [&email] { download(email); });
+    });
+}
+
+void startInstallPulseWorker() {
+    startDetached(pulseInstallProgress);
+}
+
+void startInstallWorker() {
+    startDetached([] { runTask(kInstallFailedCaption, install); });
+}
+
+void startUpdateWorker() {
+    startDetached(update);
+}
+
+}  // namespace tavro
