@@ -1,6 +1,8 @@
 # Test harness. Cross builds run every test binary under Wine, in one fresh prefix per ctest run:
 # the fixture test "wine_prefix_setup" boots it (and installs the stand-ins for outside programs),
-# "wine_prefix_cleanup" stops its server and removes it. Native builds run the portable tests directly.
+# "wine_prefix_cleanup" stops its server and removes it. Windows are drawn on the run's own X
+# server (Xvfb), which the fixture "xvfb" starts before the prefix and stops after it; no test uses
+# the display of the person running them. Native builds run the portable tests directly.
 include(GoogleTest)
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -9,14 +11,26 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 set(TAVRO_TEST_RUN_DIR ${CMAKE_BINARY_DIR}/test-run)
 set(TAVRO_STANDIN_DIR ${CMAKE_BINARY_DIR}/tools)
+set(TAVRO_TEST_DISPLAY_DIR ${CMAKE_BINARY_DIR}/test-display)
+set(TAVRO_DISPLAY_FILE ${TAVRO_TEST_DISPLAY_DIR}/display)
+# The environment of everything that runs under Wine in a test run.
+set(TAVRO_WINE_TEST_ENVIRONMENT
+    "WINEPREFIX=${TAVRO_TEST_RUN_DIR}/prefix;HOME=${TAVRO_TEST_RUN_DIR}/home;WINEDEBUG=-all;TAVRO_DISPLAY_FILE=${TAVRO_DISPLAY_FILE}")
 
 if(CMAKE_CROSSCOMPILING)
+    add_test(NAME xvfb_setup COMMAND ${CMAKE_SOURCE_DIR}/cmake/xvfb.sh setup ${TAVRO_TEST_DISPLAY_DIR})
+    set_tests_properties(xvfb_setup PROPERTIES FIXTURES_SETUP xvfb TIMEOUT 60)
+    add_test(NAME xvfb_cleanup COMMAND ${CMAKE_SOURCE_DIR}/cmake/xvfb.sh cleanup ${TAVRO_TEST_DISPLAY_DIR})
+    set_tests_properties(xvfb_cleanup PROPERTIES FIXTURES_CLEANUP xvfb TIMEOUT 60)
+
     add_test(NAME wine_prefix_setup
              COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh setup ${TAVRO_TEST_RUN_DIR} ${TAVRO_STANDIN_DIR})
-    set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
+    set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix FIXTURES_REQUIRED xvfb
+                         TIMEOUT 300 ENVIRONMENT "TAVRO_DISPLAY_FILE=${TAVRO_DISPLAY_FILE}")
     add_test(NAME wine_prefix_cleanup
              COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh cleanup ${TAVRO_TEST_RUN_DIR})
-    set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 120)
+    set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix FIXTURES_REQUIRED xvfb
+                         TIMEOUT 120)
 endif()
 
 # tavro_add_test(NAME SOURCES ... LIBS ... [TIMEOUT s] [LOCKS lock...])
@@ -39,7 +53,7 @@ function(tavro_add_test name)
     endif()
     if(CMAKE_CROSSCOMPILING)
         set_tests_properties(${discovered} PROPERTIES
-            FIXTURES_REQUIRED wine_prefix
-            ENVIRONMENT "WINEPREFIX=${TAVRO_TEST_RUN_DIR}/prefix;HOME=${TAVRO_TEST_RUN_DIR}/home;WINEDEBUG=-all")
+            FIXTURES_REQUIRED "xvfb;wine_prefix"
+            ENVIRONMENT "${TAVRO_WINE_TEST_ENVIRONMENT}")
     endif()
 endfunction()

@@ -3,7 +3,15 @@
 #   wine-prefix.sh setup   DIR [STANDIN_DIR]
 #   wine-prefix.sh cleanup DIR
 # DIR/prefix is the WINEPREFIX, DIR/home the sandboxed HOME, so nothing reaches the real desktop.
+# With TAVRO_DISPLAY_FILE naming the test run's X server, the prefix's desktop process starts on
+# that display (it decides the display driver of every later program); without it, on none.
 set -eu
+if [ -n "${TAVRO_DISPLAY_FILE:-}" ] && [ -s "$TAVRO_DISPLAY_FILE" ]; then
+    DISPLAY=$(cat "$TAVRO_DISPLAY_FILE")
+    export DISPLAY
+else
+    unset DISPLAY
+fi
 action=$1
 dir=$2
 export WINEPREFIX="$dir/prefix" HOME="$dir/home" WINEDEBUG=-all
@@ -15,6 +23,10 @@ setup)
     mkdir -p "$HOME"
     wineboot -i </dev/null >/dev/null 2>&1
     wineserver -w
+    # The test display has no window manager: unmanaged windows close at once, where a managed
+    # one waits 2 s in the X11 driver for a manager that never answers. Written while no server
+    # runs, so the file is read as it is.
+    printf '\n[Software\\\\Wine\\\\X11 Driver] 1\n"Managed"="N"\n' >> "$WINEPREFIX/user.reg"
     # Keep one server alive for the whole run: a cold start costs ~0.7 s per test.
     wineserver -p </dev/null >/dev/null 2>&1
     standins=${3:-}

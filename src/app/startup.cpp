@@ -23,17 +23,6 @@ constexpr char kClassFailed[] = "Could not register application window class.";
 constexpr char kWindowFailed[] = "Could not create application window.";
 constexpr char kUnknownFailure[] = "Unknown startup error.";
 
-// A caption bar with the system menu and a minimize box: no sizing border, no maximize box.
-constexpr DWORD kMainWindowStyle = WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-
-struct WindowFrame {
-    const char* title;
-    int width;
-    int height;
-};
-constexpr WindowFrame kInstallerFrame{"Tavro Installer", 704, 329};
-constexpr WindowFrame kUpdaterFrame{"Tavro Updater", 720, 395};
-
 // A window whose creation failed has been destroyed, and its destroy handler posted the quit
 // message; left in the queue it would close the error box at once.
 void discardQuitMessage() {
@@ -72,11 +61,7 @@ int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
         services.showError(kClassFailed, kCaption);
         return 1;
     }
-    const WindowFrame& frame = appState.updaterMode ? kUpdaterFrame : kInstallerFrame;
-    const HWND window =
-        CreateWindowExA(0, kMainWindowClass, frame.title, kMainWindowStyle, CW_USEDEFAULT,
-                        CW_USEDEFAULT, frame.width, frame.height, nullptr, nullptr, instance,
-                        nullptr);
+    const HWND window = createMainWindow(instance);
     if (window == nullptr) {
         discardQuitMessage();
         rethrowWindowFailure();

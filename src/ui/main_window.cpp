@@ -27,6 +27,17 @@ constexpr COLORREF kEditBackgroundColour = RGB(255, 255, 255);
 constexpr int kSmallFontHeight = -14;
 constexpr int kLargeFontHeight = -18;
 
+// A caption bar with the system menu and a minimize box: no sizing border, no maximize box.
+constexpr DWORD kMainWindowStyle = WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+struct WindowFrame {
+    const char* title;
+    int width;  // outer size
+    int height;
+};
+constexpr WindowFrame kInstallerFrame{"Tavro Installer", 704, 329};
+constexpr WindowFrame kUpdaterFrame{"Tavro Updater", 720, 395};
+
 FontHandle createUiFont(int height) {
     return FontHandle(CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
@@ -144,6 +155,13 @@ bool registerMainWindowClass(HINSTANCE instance) {
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
     windowClass.lpszClassName = kMainWindowClass;
     return RegisterClassA(&windowClass) != 0;
+}
+
+HWND createMainWindow(HINSTANCE instance) {
+    const WindowFrame& frame = appState.updaterMode ? kUpdaterFrame : kInstallerFrame;
+    return CreateWindowExA(0, kMainWindowClass, frame.title, kMainWindowStyle, CW_USEDEFAULT,
+                           CW_USEDEFAULT, frame.width, frame.height, nullptr, nullptr, instance,
+                           nullptr);
 }
 
 std::exception_ptr takeWindowFailure() {

@@ -12,6 +12,10 @@ inline constexpr char kMainWindowClass[] = "TavroInstallerWnd";
 // registration failed.
 bool registerMainWindowClass(HINSTANCE instance);
 
+// Creates the main window of the mode (appState.updaterMode) with its title and fixed outer size;
+// its create handler builds the controls and starts the mode's first task. Null on failure.
+HWND createMainWindow(HINSTANCE instance);
+
 // The exception a message handler raised, if any, taken out of the window state. The handler
 // that raised it has destroyed the window (or failed its creation), which ends the message loop.
 std::exception_ptr takeWindowFailure();

@@ -141,7 +141,9 @@ std::vector<std::string> RecordedRequest::headerLines() const {
     return lines;
 }
 
-TestHttpServer::TestHttpServer() {
+TestHttpServer::TestHttpServer() : TestHttpServer(0) {}
+
+TestHttpServer::TestHttpServer(std::uint16_t port) {
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
         throw std::runtime_error("WSAStartup failed");
@@ -151,17 +153,23 @@ TestHttpServer::TestHttpServer() {
         WSACleanup();
         throw std::runtime_error("socket failed");
     }
+    if (port != 0) {
+        // Connections this port served for an earlier test may linger in TIME_WAIT.
+        const BOOL reuse = TRUE;
+        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+                   sizeof(reuse));
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // loopback only
-    address.sin_port = 0;
+    address.sin_port = htons(port);
     int size = sizeof(address);
     if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         listen(listener, SOMAXCONN) != 0 ||
         getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         closesocket(listener);
         WSACleanup();
-        throw std::runtime_error("cannot listen on 127.0.0.1");
+        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
     }
     listener_ = listener;
     port_ = ntohs(address.sin_port);

@@ -71,6 +71,8 @@ std::string refusedUrl(std::string_view path = "");
 class TestHttpServer {
   public:
     TestHttpServer();
+    // On a fixed port (for a program whose server list was fixed when it was linked).
+    explicit TestHttpServer(std::uint16_t port);
     ~TestHttpServer();
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;

@@ -1,0 +1,24 @@
+#include "app/run_mode.h"
+
+#include <gtest/gtest.h>
+
+namespace tavro {
+namespace {
+
+TEST(RunMode, UpdaterWhereverTheLineHoldsEitherSwitchByteForByte) {
+    EXPECT_TRUE(isUpdaterCommandLine(R"("C:\Users\a\Downloads\TavroInstaller.exe" --updater)"));
+    EXPECT_TRUE(isUpdaterCommandLine(R"("C:\Users\a\Downloads\TavroInstaller.exe" /updater)"));
+    EXPECT_TRUE(isUpdaterCommandLine(R"(TavroInstaller.exe /updaterX)"));
+    EXPECT_TRUE(isUpdaterCommandLine(R"("C:/Tools/updater/TavroInstaller.exe")"));  // the path
+    EXPECT_TRUE(isUpdaterCommandLine("/updater"));   // exactly 8 characters
+    EXPECT_TRUE(isUpdaterCommandLine("--updater"));  // exactly 9
+
+    EXPECT_FALSE(isUpdaterCommandLine(R"(TavroInstaller.exe --UPDATER)"));
+    EXPECT_FALSE(isUpdaterCommandLine(R"(TavroInstaller.exe -updater)"));
+    EXPECT_FALSE(isUpdaterCommandLine(R"("C:\Tools\updater\TavroInstaller.exe")"));
+    EXPECT_FALSE(isUpdaterCommandLine("/update"));
+    EXPECT_FALSE(isUpdaterCommandLine(""));
+}
+
+}  // namespace
+}  // namespace tavro
