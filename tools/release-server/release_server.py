@@ -509,6 +509,8 @@ class ReleaseServers:
         """Takes the port without listening on it, so connections to it are refused."""
         refuser = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self._refusers.append(refuser)
+        # Connections of an earlier run may still linger in TIME_WAIT on this port.
+        refuser.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         refuser.bind(("127.0.0.1", port))
         return refuser.getsockname()[1]
 
