@@ -112,8 +112,9 @@ class Demo:
             with open(os.path.join(env.DISPLAY_DIR, "display"), encoding="utf-8") as display:
                 self.display = display.read().strip()
             say(f"X server {self.display}")
-        shutil.rmtree(env.SCREENSHOTS, ignore_errors=True)
-        os.makedirs(env.SCREENSHOTS)
+        if not self.arguments.updater:  # updater mode adds its pictures to the installer's
+            shutil.rmtree(env.SCREENSHOTS, ignore_errors=True)
+        os.makedirs(env.SCREENSHOTS, exist_ok=True)
 
     def prepare_wine(self, fresh):
         self.wine_env = env.wine_environment(self.display)
