@@ -54,6 +54,8 @@ def leftovers():
         found.append("the demo's Xvfb pid file is still there")
     for port in range(base_port() + 1, base_port() + 8):
         with socket.socket() as probe:
+            # Connections the stopped server closed linger in TIME_WAIT; only a listener counts.
+            probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             try:
                 probe.bind(("127.0.0.1", port))
             except OSError:
