@@ -13,6 +13,7 @@ reports a failed stage. Every process it starts is stopped again by process id o
 
 import argparse
 import glob
+import json
 import os
 import shutil
 import subprocess
@@ -20,6 +21,7 @@ import sys
 import time
 
 import demo_env as env
+import drive_demo
 import install_report
 from demo_env import Stages, StageFailed, Interrupted, say
 
@@ -118,6 +120,8 @@ class Demo:
 
     def prepare_wine(self, fresh):
         self.wine_env = env.wine_environment(self.display)
+        if os.path.exists(env.WINE_LOG):
+            os.remove(env.WINE_LOG)
         # From here on, the prefix's Wine server and every program in it end with the demo.
         self.processes.add("the demo prefix's Wine programs (wineserver -k)", self.stop_wine)
         if not fresh:
@@ -215,8 +219,6 @@ class Demo:
                 servers at once; the first to answer "true" wins."""):
             self.installer = self.start_wine_program([env.INSTALLER], cwd=env.RUN)
         if self.arguments.headless:
-            import drive_demo  # the window driver needs xdotool and the build's window reader
-
             drive_demo.drive_installer(self)
         else:
             self.wait_for_person_installing()
@@ -283,8 +285,6 @@ class Demo:
             self.stop_installer_side()
         else:
             self.prepare_wine(fresh=False)
-        import drive_demo
-
         drive_demo.show_updater(self)
 
     def stop_installer_side(self):
@@ -326,8 +326,6 @@ def walk_files(root):
 
 
 def release_package():
-    import json
-
     with open(os.path.join(env.RELEASE, "release.json"), encoding="utf-8") as manifest:
         return os.path.join(env.RELEASE, json.load(manifest)["Package"])
 
@@ -380,6 +378,11 @@ def main(argv):
     except StageFailed as failure:
         print(f"\nDEMO FAILED at stage '{failure.stage}': {failure.message}", file=sys.stderr,
               flush=True)
+        logs = [path for path in (env.WINE_LOG, env.SERVER_LOG, env.REQUEST_LOG)
+                if os.path.exists(path)]
+        if logs:
+            print("Logs: " + ", ".join(os.path.relpath(path, env.ROOT) for path in logs),
+                  file=sys.stderr, flush=True)
         code = 1
     except Interrupted as interruption:
         print(f"\nDemo interrupted ({interruption}).", file=sys.stderr, flush=True)
