@@ -66,7 +66,7 @@ bool reuseByDigest(const std::filesystem::path& package, const ReuseCheck& check
     }
     if (digest != check.expectedDigest) {
         if (log) {
-            log("Existing package " + digestMismatchText(check.expectedDigest, digest));
+            log("Existing " + digestMismatchText(check.expectedDigest, digest));
         }
         return false;
     }
