@@ -55,14 +55,33 @@ bool samePlace(const std::wstring& expected, const std::wstring& reported) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+// Attributes, link count and kind of an open file, read the cheap way (under Wine
+// GetFileInformationByHandle costs over a millisecond: it also asks for the volume).
+struct OpenedInfo {
+    DWORD attributes = 0;
+    DWORD links = 0;
+};
+
+bool infoOf(HANDLE handle, OpenedInfo& info) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard))) {
+        return false;
+    }
+    info.attributes = tag.FileAttributes;
+    info.links = standard.NumberOfLinks;
+    return true;
+}
+
 // What is wrong with an open handle to path: a reparse point, a place other than path, or a
 // file with a second hard link. Empty when nothing is.
 std::string handleProblem(HANDLE handle, const std::wstring& path) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) {
+    OpenedInfo info;
+    if (!infoOf(handle, info)) {
         return unresolvedText(shown(path), GetLastError());
     }
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         return reparsePointText(shown(path));
     }
     DWORD error = 0;
@@ -73,8 +92,8 @@ std::string handleProblem(HANDLE handle, const std::wstring& path) {
     if (!samePlace(path, reached)) {
         return leadsElsewhereText(shown(path), shown(comparableForm(reached)));
     }
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1) {
-        return hardLinkText(shown(path), info.nNumberOfLinks);
+    if (!(info.attributes & FILE_ATTRIBUTE_DIRECTORY) && info.links > 1) {
+        return hardLinkText(shown(path), info.links);
     }
     return {};
 }
@@ -124,8 +143,8 @@ void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& ref
     if (!entry) {
         return;  // gone, or cannot be deleted: it stays
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(entry.get(), &info)) {
+    OpenedInfo info;
+    if (!infoOf(entry.get(), info)) {
         return;
     }
     DWORD error = 0;
@@ -136,7 +155,7 @@ void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& ref
                                   : leadsElsewhereText(shown(path), shown(comparableForm(reached)));
         return;
     }
-    if (listedAsFolder && isRealFolder(info.dwFileAttributes)) {
+    if (listedAsFolder && isRealFolder(info.attributes)) {
         for (const ListedEntry& child : entriesOf(entry.get())) {
             removeEntry(path + L"\\" + child.name, isRealFolder(child.attributes), refusal);
             if (!refusal.empty()) {
@@ -156,28 +175,28 @@ std::filesystem::path guardedTop() {
 }
 
 std::string linkProblem(const std::filesystem::path& path) {
-    std::wstring deepest;
-    for (const std::wstring& element : guardedChain(guardedTop().native(), path.native())) {
+    const std::vector<std::wstring> chain = guardedChain(guardedTop().native(), path.native());
+    for (const std::wstring& element : chain) {
         const DWORD attributes = GetFileAttributesW(element.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            break;  // absent: nothing below it exists yet
+            return {};  // absent: nothing below it exists yet
         }
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             return reparsePointText(shown(element));
         }
-        deepest = element;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && &element == &chain.back()) {
+            // An existing file: a link the attributes do not show (the platform may report a
+            // link to a file as a plain file) still shows where its open handle really is, and
+            // a hard link shows in the link count.
+            FileHandle handle(CreateFileW(element.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                          OPEN_EXISTING, kOpenItself, nullptr));
+            if (!handle) {
+                return {};  // the operation itself will meet and report the same failure
+            }
+            return handleProblem(handle.get(), element);
+        }
     }
-    if (deepest.empty()) {
-        return {};
-    }
-    // A link the attributes do not show (the platform may report a link to a file as a plain
-    // file) still shows where the opened handle really is.
-    FileHandle handle(CreateFileW(deepest.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                  OPEN_EXISTING, kOpenItself, nullptr));
-    if (!handle) {
-        return {};  // the operation itself will meet and report the same failure
-    }
-    return handleProblem(handle.get(), deepest);
+    return {};  // folders all the way (a folder cannot be a hard link)
 }
 
 LinkRefused::LinkRefused(const std::string& problem)

@@ -16,9 +16,9 @@ namespace tavro {
 std::filesystem::path guardedTop();
 
 // Empty when path may be written: every existing element from guardedTop() down to path is an
-// ordinary folder or file (no reparse point), the deepest existing one really is where the path
-// says (the platform does not report it elsewhere), and a file there has no second hard link.
-// Otherwise the reason, naming the path. Elements that do not exist yet are fine.
+// ordinary folder or file (no reparse point), and when path is an existing file, its open handle
+// really is where the path says (the platform does not report it elsewhere) and it has no second
+// hard link. Otherwise the reason, naming the path. Elements that do not exist yet are fine.
 std::string linkProblem(const std::filesystem::path& path);
 
 // Thrown for a refused path; what() is "Refusing to write through a link: " + the reason.
