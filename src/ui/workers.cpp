@@ -75,7 +75,8 @@ void download(const std::string& email) {
     postSignal(appState.mainWindow, MSG_DOWNLOAD_DONE);
 }
 
-void pulseInstallProgress() noexcept {
+// The companion of the install: moves the bar on while the real progress lags.
+void installPulseWorker() noexcept {
     while (appState.installRunning.load()) {
         const std::int32_t shown = appState.installProgressMax.load();
         if (shown < kPulseLimit) {
@@ -117,7 +118,7 @@ void postUpdateFailure(const char* text) noexcept {
     }
 }
 
-void update() noexcept {
+void updateWorker() noexcept {
     try {
         std::string error;
         if (installerCore.runUpdate(updateProgressAdapter(), logLineAdapter(), error)) {
@@ -133,28 +134,39 @@ void update() noexcept {
     }
 }
 
+// The thread entries: each reports a failure through its own failure path, none lets one out.
+void serverCheckWorker() noexcept {
+    runTask(kServerCheckCaption, checkServer);
+}
+
+void downloadWorker(const std::string& email) noexcept {
+    runTask(kDownloadFailedCaption, [&email] { download(email); });
+}
+
+void installWorker() noexcept {
+    runTask(kInstallFailedCaption, install);
+}
+
 }  // namespace
 
 void startServerCheckWorker() {
-    startDetached([] { runTask(kServerCheckCaption, checkServer); });
+    startDetached(serverCheckWorker);
 }
 
 void startDownloadWorker(std::string email) {
-    startDetached([email = std::move(email)] {
-        runTask(kDownloadFailedCaption, [&email] { download(email); });
-    });
+    startDetached([email = std::move(email)] { downloadWorker(email); });
 }
 
 void startInstallPulseWorker() {
-    startDetached(pulseInstallProgress);
+    startDetached(installPulseWorker);
 }
 
 void startInstallWorker() {
-    startDetached([] { runTask(kInstallFailedCaption, install); });
+    startDetached(installWorker);
 }
 
 void startUpdateWorker() {
-    startDetached(update);
+    startDetached(updateWorker);
 }
 
 }  // namespace tavro

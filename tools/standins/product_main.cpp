@@ -7,6 +7,10 @@
 // message box is closed when a display is available (TAVRO_STANDIN_NO_WINDOW suppresses the
 // box). TAVRO_STANDIN_MAX_SECONDS bounds its life (exit code 3), so a test that stops early
 // leaves nothing behind for long.
+//
+// Built with TAVRO_STANDIN_VERSION (the demo's sample release), it shows instead a small window
+// titled "<program> <version>" that says which version runs from where; closing it ends the
+// program.
 // Options: --hold FILE   keep FILE open without sharing (before the start is recorded)
 //          --spawn EXE   start EXE as a child process (before the start is recorded)
 
@@ -20,7 +24,65 @@
 
 namespace {
 
-DWORD WINAPI messageBoxThread(void* parameter) {
+#ifdef TAVRO_STANDIN_VERSION
+
+std::wstring widen(const char* text) {
+    const int needed = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(needed > 0 ? needed : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), needed);
+    wide.pop_back();
+    return wide;
+}
+
+LRESULT CALLBACK versionWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        ExitProcess(0);
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Shows the version window; closing it ends the program.
+DWORD WINAPI windowThread(void* parameter) {
+    const std::wstring& name = *static_cast<const std::wstring*>(parameter);
+    const size_t dot = name.rfind(L'.');
+    const std::wstring program = dot == std::wstring::npos ? name : name.substr(0, dot);
+    const std::wstring version = widen(TAVRO_STANDIN_VERSION);
+    wchar_t path[MAX_PATH * 4];
+    const DWORD pathLength = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    const std::wstring title = program + L" " + version;
+    const std::wstring text = program + L" version " + version + L" is running from\r\n" +
+                              std::wstring(path, pathLength);
+
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = versionWindowProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = L"TavroStandinVersion";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, title.c_str(),
+                                  WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_VISIBLE,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, 460, 120, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
+    if (window == nullptr) {
+        return 0;  // no display: keep running without a window
+    }
+    HWND label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 12, 12, 430,
+                                 60, window, nullptr, windowClass.hInstance, nullptr);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                 TRUE);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+#else
+
+// Shows the stand-in's message box; pressing OK ends the program.
+DWORD WINAPI windowThread(void* parameter) {
     const std::wstring* name = static_cast<const std::wstring*>(parameter);
     const std::wstring text = *name + L" stand-in is running.\nPress OK to end it.";
     // Without a display the box cannot be shown (Wine answers -1 at once): keep running then.
@@ -29,6 +91,8 @@ DWORD WINAPI messageBoxThread(void* parameter) {
     }
     return 0;
 }
+
+#endif
 
 }  // namespace
 
@@ -80,8 +144,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Outlives main's locals while the process ends.
     static const std::wstring title = name;
     if (standin::environment(L"TAVRO_STANDIN_NO_WINDOW").empty()) {
-        HANDLE thread = CreateThread(nullptr, 0, messageBoxThread,
-                                     const_cast<std::wstring*>(&title), 0, nullptr);
+        HANDLE thread =
+            CreateThread(nullptr, 0, windowThread, const_cast<std::wstring*>(&title), 0, nullptr);
         if (thread != nullptr) {
             CloseHandle(thread);
         }

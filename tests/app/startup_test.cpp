@@ -1,0 +1,186 @@
+// The whole program in this process: runProgram with the administrator check, the elevated start
+// and the error box replaced (Wine always runs as administrator and its "runas" never asks), the
+// window classes and windows real. Each test runs in a process of its own, so each may register
+// the classes once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/startup.h"
+#include "core/app_state.h"
+#include "ui/main_window.h"
+
+namespace tavro {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Shown {
+    std::string text;
+    std::string caption;
+};
+
+// Services that record what startup asked for.
+struct FakeSystem {
+    bool administrator = true;
+    bool elevatedStartWorks = true;
+    int administratorChecks = 0;
+    int elevatedStarts = 0;
+    std::vector<Shown> errors;
+
+    StartupServices services() {
+        return StartupServices{
+            [this] {
+                ++administratorChecks;
+                return administrator;
+            },
+            [this] {
+                ++elevatedStarts;
+                return elevatedStartWorks;
+            },
+            [this](const char* text, const char* caption) { errors.push_back({text, caption}); }};
+    }
+};
+
+int run(const char* commandLine, const StartupServices& services) {
+    return runProgram(GetModuleHandleA(nullptr), commandLine, SW_SHOWNORMAL, services);
+}
+
+// Waits on another thread until the program's window is shown, notes its outer size and style,
+// and closes it.
+class WindowCloser {
+  public:
+    explicit WindowCloser(const char* title)
+        : thread_([this, title] {
+              const auto end = std::chrono::steady_clock::now() + 20s;
+              while (std::chrono::steady_clock::now() < end) {
+                  const HWND window = FindWindowA(kMainWindowClass, title);
+                  if (window != nullptr && IsWindowVisible(window)) {
+                      RECT outer{};
+                      GetWindowRect(window, &outer);
+                      width_ = outer.right - outer.left;
+                      height_ = outer.bottom - outer.top;
+                      style_ = GetWindowLongA(window, GWL_STYLE);
+                      PostMessageA(window, WM_CLOSE, 0, 0);
+                      return;
+                  }
+                  std::this_thread::sleep_for(20ms);
+              }
+          }) {}
+    ~WindowCloser() { join(); }
+    void join() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    LONG style() const { return style_; }
+
+  private:
+    std::atomic<int> width_{0};
+    std::atomic<int> height_{0};
+    std::atomic<LONG> style_{0};
+    std::thread thread_;
+};
+
+TEST(Startup, InstallerWithoutAdministratorRightsStartsAnElevatedCopyAndEnds) {
+    FakeSystem system;
+    system.administrator = false;
+    EXPECT_EQ(run("\"C:\\Users\\me\\Downloads\\TavroInstaller.exe\"", system.services()), 0);
+    EXPECT_EQ(system.elevatedStarts, 1);
+    EXPECT_TRUE(system.errors.empty());
+    EXPECT_EQ(FindWindowA(kMainWindowClass, nullptr), nullptr);
+
+    system.elevatedStartWorks = false;  // refused or failed
+    EXPECT_EQ(run("TavroInstaller.exe", system.services()), 1);
+    ASSERT_EQ(system.errors.size(), 1u);
+    EXPECT_EQ(system.errors[0].caption, "Tavro Installer");
+    EXPECT_EQ(system.errors[0].text,
+              "Administrator permission is required for installer mode because it writes to "
+              "C:/Quendrel/Tavro, creates shortcuts, and writes install metadata.");
+}
+
+TEST(Startup, InstallerWindowRunsUntilClosedAtItsFixedSize) {
+    FakeSystem system;
+    WindowCloser closer("Tavro Installer");
+    EXPECT_EQ(run("TavroInstaller.exe", system.services()), 0);
+    closer.join();
+    EXPECT_EQ(system.administratorChecks, 1);
+    EXPECT_TRUE(system.errors.empty());
+    EXPECT_EQ(closer.width(), 704);
+    EXPECT_EQ(closer.height(), 329);
+    EXPECT_EQ(closer.style() & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0);
+}
+
+TEST(Startup, UpdaterNeedsNoAdministratorRightsAndRunsItsOwnWindow) {
+    FakeSystem system;
+    system.administrator = false;
+    WindowCloser closer("Tavro Updater");
+    EXPECT_EQ(run("\"C:\\Quendrel\\Tavro\\TavroInstaller.exe\" --updater", system.services()), 0);
+    closer.join();
+    EXPECT_EQ(system.administratorChecks, 0);
+    EXPECT_EQ(system.elevatedStarts, 0);
+    EXPECT_EQ(closer.width(), 720);
+    EXPECT_EQ(closer.height(), 395);
+    EXPECT_EQ(closer.style() & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0);
+}
+
+TEST(Startup, ATakenWindowClassIsReportedAndEndsWithOne) {
+    WNDCLASSA taken{};
+    taken.lpfnWndProc = DefWindowProcA;
+    taken.hInstance = GetModuleHandleA(nullptr);
+    taken.lpszClassName = kMainWindowClass;
+    ASSERT_NE(RegisterClassA(&taken), 0);
+    FakeSystem system;
+    EXPECT_EQ(run("TavroInstaller.exe", system.services()), 1);
+    ASSERT_EQ(system.errors.size(), 1u);
+    EXPECT_EQ(system.errors[0].text, "Could not register application window class.");
+    EXPECT_EQ(system.errors[0].caption, "Tavro Installer");
+}
+
+// The system refuses the main window (as a hook or an exhausted desktop heap would).
+LRESULT CALLBACK refuseMainWindow(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+        char name[64] = {};
+        GetClassNameA(reinterpret_cast<HWND>(wParam), name, sizeof(name));
+        if (std::string(name) == kMainWindowClass) {
+            return 1;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(Startup, ARefusedWindowIsReportedAndEndsWithOne) {
+    const HHOOK hook = SetWindowsHookExA(WH_CBT, refuseMainWindow, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    FakeSystem system;
+    const int code = run("TavroInstaller.exe /updater", system.services());
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(code, 1);
+    ASSERT_EQ(system.errors.size(), 1u);
+    EXPECT_EQ(system.errors[0].text, "Could not create application window.");
+    EXPECT_EQ(system.errors[0].caption, "Tavro Installer");
+}
+
+TEST(Startup, AnExceptionDuringStartupIsShownAsACrashAndEndsWithOne) {
+    FakeSystem system;
+    StartupServices services = system.services();
+    services.isAdministrator = []() -> bool { throw std::runtime_error("token query failed"); };
+    EXPECT_EQ(run("TavroInstaller.exe", services), 1);
+    services.isAdministrator = []() -> bool { throw 42; };
+    EXPECT_EQ(run("TavroInstaller.exe", services), 1);
+    ASSERT_EQ(system.errors.size(), 2u);
+    EXPECT_EQ(system.errors[0].caption, "Tavro Installer crashed");
+    EXPECT_EQ(system.errors[0].text, "token query failed");
+    EXPECT_EQ(system.errors[1].caption, "Tavro Installer crashed");
+    EXPECT_EQ(system.errors[1].text, "Unknown startup error.");
+}
+
+}  // namespace
+}  // namespace tavro

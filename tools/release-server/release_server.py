@@ -1,0 +1,615 @@
+#!/usr/bin/env python3
+"""A local release server for development and the demo (never part of the product).
+
+It speaks the installer's protocol on 127.0.0.1 from seven listeners in one process:
+
+  six API servers, each with its own behaviour (an answer delay, silence, "false", or down):
+    GET  /api/Tavro/IsUp                 "true"
+    POST /api/Software/LatestVersion     checks that the body is a JSON object with the four
+                                         string members PcSerialNumber, Email, PcInformation and
+                                         SoftwareName, and answers FileName (the package URL on
+                                         the package server), Version, BuildNumber and Sha256;
+                                         a body that fails the check gets 400 and a text that
+                                         says what is wrong
+  one package server:
+    GET, HEAD /packages/<package file>   Accept-Ranges: bytes; "Range: bytes=a-b", "a-" and
+                                         "-n" get 206 with Content-Range, a range that starts
+                                         outside the file gets 416; every connection is capped
+                                         at --rate bytes per second
+
+Every request ends in one line of the request log (--log, standard output by default).
+
+The release it serves is a folder holding release.json ({"Version", "BuildNumber", "Package"})
+and the package file named there; tools/sample-release/make-sample-release.py writes one.
+
+    release_server.py --release build/demo/release --base-port 48610 --log requests.log
+
+API server i (0 to 5) listens on base port + 1 + i, the package server on base port + 7.
+"""
+
+import argparse
+import dataclasses
+import hashlib
+import http.server
+import json
+import os
+import select
+import signal
+import socket
+import sys
+import threading
+import time
+
+API_SERVER_COUNT = 6
+DEFAULT_BEHAVIOURS = "1.2,silent,0.3,false,down,2.0"
+IS_UP_PATH = "/api/Tavro/IsUp"
+LATEST_VERSION_PATH = "/api/Software/LatestVersion"
+PACKAGE_PREFIX = "/packages/"
+REQUEST_MEMBERS = ("PcSerialNumber", "Email", "PcInformation", "SoftwareName")
+MAX_REQUEST_BODY = 64 * 1024
+CHUNK = 64 * 1024
+# The bytes a corrupt package has inverted: a block in the middle of the file, so the size and
+# the zip directory stay intact and only the contents (and their checksums) are wrong.
+CORRUPT_BLOCK = 4096
+
+
+@dataclasses.dataclass(frozen=True)
+class Behaviour:
+    """How one API server answers: after a delay, never, with "false", or not at all (down)."""
+
+    kind: str  # "delay", "silent", "false" or "down"
+    seconds: float = 0.0
+
+    @staticmethod
+    def parse(text):
+        text = text.strip()
+        if text in ("silent", "false", "down"):
+            return Behaviour(text)
+        try:
+            seconds = float(text)
+        except ValueError:
+            raise ValueError(
+                f"API server behaviour '{text}' is none of: seconds, silent, false, down"
+            ) from None
+        if seconds < 0:
+            raise ValueError(f"API server delay '{text}' is negative")
+        return Behaviour("delay", seconds)
+
+    def describe(self):
+        return {
+            "delay": f"answers after {self.seconds:g} s",
+            "silent": "never answers (holds each request)",
+            "false": 'answers "false" (up, but not ready)',
+            "down": "down: port taken, connections refused",
+        }[self.kind]
+
+
+@dataclasses.dataclass(frozen=True)
+class Release:
+    version: str
+    build_number: str
+    package: str  # absolute path of the package file
+    size: int
+    sha256: str
+
+    @property
+    def file_name(self):
+        return os.path.basename(self.package)
+
+    @staticmethod
+    def load(folder):
+        manifest_path = os.path.join(folder, "release.json")
+        try:
+            with open(manifest_path, encoding="utf-8") as manifest_file:
+                manifest = json.load(manifest_file)
+        except (OSError, ValueError) as error:
+            raise ValueError(f"cannot read {manifest_path}: {error}") from None
+        for member in ("Version", "BuildNumber", "Package"):
+            if not isinstance(manifest.get(member), str) or not manifest[member]:
+                raise ValueError(f"{manifest_path}: member {member} must be a non-empty string")
+        package = os.path.abspath(os.path.join(folder, manifest["Package"]))
+        if os.path.dirname(package) != os.path.abspath(folder):
+            raise ValueError(f"{manifest_path}: Package must name a file in the release folder")
+        digest = hashlib.sha256()
+        try:
+            with open(package, "rb") as package_file:
+                for block in iter(lambda: package_file.read(1 << 20), b""):
+                    digest.update(block)
+        except OSError as error:
+            raise ValueError(f"cannot read the package: {error}") from None
+        return Release(
+            manifest["Version"],
+            manifest["BuildNumber"],
+            package,
+            os.path.getsize(package),
+            digest.hexdigest(),
+        )
+
+
+class RequestLog:
+    """One line per request, from any thread, to a text stream."""
+
+    def __init__(self, stream):
+        self._stream = stream
+        self._lock = threading.Lock()
+
+    def write(self, line):
+        now = time.time()
+        stamp = time.strftime("%H:%M:%S", time.localtime(now)) + f".{int(now * 1000) % 1000:03d}"
+        with self._lock:
+            self._stream.write(f"{stamp} {line}\n")
+            self._stream.flush()
+
+
+def parse_range(header, size):
+    """Reads a Range header against a file of `size` bytes.
+
+    Returns None when the header is to be ignored (the whole file is sent with 200: absent,
+    another unit, several ranges, or not well formed), "unsatisfiable" for a range that starts
+    outside the file (416), or (first, last) with both bytes inclusive (206).
+    """
+    if header is None:
+        return None
+    unit, _, spec = header.strip().partition("=")
+    if unit.strip().lower() != "bytes" or "," in spec:
+        return None
+    first_text, dash, last_text = spec.strip().partition("-")
+    first_text, last_text = first_text.strip(), last_text.strip()
+    if not dash or not (first_text.isdigit() or first_text == "") or not (
+        last_text.isdigit() or last_text == ""
+    ):
+        return None
+    if first_text == "":
+        if last_text == "":
+            return None
+        suffix = int(last_text)
+        if suffix == 0 or size == 0:
+            return "unsatisfiable"
+        return (max(0, size - suffix), size - 1)
+    first = int(first_text)
+    if last_text and int(last_text) < first:
+        return None
+    if first >= size:
+        return "unsatisfiable"
+    return (first, min(int(last_text), size - 1) if last_text else size - 1)
+
+
+def check_latest_version_body(body):
+    """The problem with a LatestVersion request body, or None when it is acceptable."""
+    try:
+        text = body.decode("utf-8")
+    except UnicodeDecodeError as error:
+        return f"the body is not UTF-8 text ({error.reason} at byte {error.start})"
+    try:
+        value = json.loads(text)
+    except ValueError as error:
+        return f"the body is not JSON ({error})"
+    if not isinstance(value, dict):
+        return f"the body is a JSON {json_kind(value)}, not an object"
+    missing = [member for member in REQUEST_MEMBERS if member not in value]
+    if missing:
+        if len(missing) == 1:
+            return f"member {missing[0]} is missing"
+        return "members " + ", ".join(missing) + " are missing"
+    for member in REQUEST_MEMBERS:
+        if not isinstance(value[member], str):
+            return f"member {member} is a {json_kind(value[member])}, not a string"
+    return None
+
+
+def json_kind(value):
+    if isinstance(value, bool):
+        return "boolean"
+    if value is None:
+        return "null"
+    return {dict: "object", list: "array", str: "string"}.get(type(value), "number")
+
+
+class Listener(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, port, name, config):
+        self.name = name
+        self.config = config
+        super().__init__(("127.0.0.1", port), Handler)
+
+    def label(self):
+        return f"{self.name:<7} :{self.server_address[1]}"
+
+
+@dataclasses.dataclass
+class ServerConfig:
+    release: Release
+    log: RequestLog
+    stopping: threading.Event
+    package_url: str = ""
+    behaviour: Behaviour = Behaviour("delay")
+    bytes_per_second: int = 0
+    corrupt: bool = False
+    send_digest: bool = True
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "TavroReleaseServer/1"
+
+    # --- plumbing --------------------------------------------------------------------------
+
+    def log_message(self, format, *args):  # noqa: A002 - the base class's name
+        pass  # the request log replaces the default stderr lines
+
+    def setup(self):
+        super().setup()
+        self.config = self.server.config
+
+    def note(self, outcome, detail=""):
+        request = f"{self.command:<4} {self.path}"
+        if detail:
+            request += " " + detail
+        elapsed = time.monotonic() - self.started
+        self.config.log.write(f"{self.server.label()}  {request} -> {outcome} after {elapsed:.2f} s")
+
+    def send_text(self, status, text, content_type="text/plain; charset=utf-8", headers=()):
+        body = text.encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def hold_silently(self, detail=""):
+        """Answers nothing until the client gives up or the server stops."""
+        while not self.config.stopping.is_set():
+            readable, _, _ = select.select([self.connection], [], [], 0.2)
+            if readable:
+                try:
+                    if not self.connection.recv(1, socket.MSG_PEEK):
+                        break
+                except OSError:
+                    break
+        self.close_connection = True
+        how = "server stopped" if self.config.stopping.is_set() else "client left"
+        self.note(f"no answer ({how})", detail)
+
+    def api_wait(self, detail=""):
+        """Applies the API server's behaviour. False when the request is not to be answered."""
+        behaviour = self.config.behaviour
+        if behaviour.kind == "silent":
+            self.hold_silently(detail)
+            return False
+        if behaviour.kind == "delay" and self.config.stopping.wait(behaviour.seconds):
+            self.close_connection = True
+            return False
+        return True
+
+    # --- routes ----------------------------------------------------------------------------
+
+    def do_GET(self):
+        self.route()
+
+    def do_HEAD(self):
+        self.route()
+
+    def do_POST(self):
+        self.route()
+
+    def route(self):
+        self.started = time.monotonic()
+        path = self.path.split("?", 1)[0]
+        is_package_server = self.server.name == "package"
+        if not is_package_server and path == IS_UP_PATH:
+            self.is_up()
+        elif not is_package_server and path == LATEST_VERSION_PATH:
+            self.latest_version()
+        elif is_package_server and path.startswith(PACKAGE_PREFIX):
+            self.package(path[len(PACKAGE_PREFIX):])
+        else:
+            self.read_body(MAX_REQUEST_BODY)
+            self.send_text(404, f"Nothing here: {path}\n")
+            self.note("404")
+
+    def is_up(self):
+        if self.command == "POST":
+            self.read_body(MAX_REQUEST_BODY)
+            self.method_not_allowed("GET, HEAD")
+            return
+        if not self.api_wait():
+            return
+        answer = "false" if self.config.behaviour.kind == "false" else "true"
+        self.send_text(200, answer, "application/json")
+        self.note(f'200 "{answer}"')
+
+    def latest_version(self):
+        if self.command != "POST":
+            self.method_not_allowed("POST")
+            return
+        body = self.read_body(MAX_REQUEST_BODY)
+        if body is None:
+            return
+        problem = check_latest_version_body(body)
+        detail = ""
+        if problem is None:
+            detail = "Email=" + json.dumps(json.loads(body)["Email"])
+        if not self.api_wait(detail):
+            return
+        if problem is not None:
+            self.send_text(
+                400,
+                f"Bad LatestVersion request: {problem}. Expected a JSON object with the string "
+                f"members {', '.join(REQUEST_MEMBERS)}.\n",
+            )
+            self.note(f"400 ({problem})")
+            return
+        release = self.config.release
+        reply = {
+            "FileName": self.config.package_url,
+            "Version": release.version,
+            "BuildNumber": release.build_number,
+        }
+        if self.config.send_digest:
+            reply["Sha256"] = release.sha256
+        self.send_text(200, json.dumps(reply), "application/json")
+        self.note(f"200 {release.file_name} {release.version} build {release.build_number}", detail)
+
+    def package(self, name):
+        release = self.config.release
+        if self.command == "POST":
+            self.read_body(MAX_REQUEST_BODY)
+            self.method_not_allowed("GET, HEAD")
+            return
+        if name != release.file_name:
+            self.send_text(404, f"No such package: {name}\n")
+            self.note("404")
+            return
+        header = self.headers.get("Range")
+        wanted = parse_range(header, release.size)
+        detail = f"Range: {header.strip()}" if header is not None else ""
+        if wanted == "unsatisfiable":
+            self.send_text(
+                416,
+                f"Range '{header.strip()}' lies outside the file of {release.size} bytes.\n",
+                headers=[("Content-Range", f"bytes */{release.size}")],
+            )
+            self.note("416", detail)
+            return
+        first, last = wanted if wanted is not None else (0, release.size - 1)
+        length = last - first + 1 if release.size else 0
+        self.send_response(206 if wanted is not None else 200)
+        self.send_header("Content-Type", "application/zip")
+        self.send_header("Accept-Ranges", "bytes")
+        self.send_header("Content-Length", str(length))
+        if wanted is not None:
+            self.send_header("Content-Range", f"bytes {first}-{last}/{release.size}")
+        self.end_headers()
+        status = "206" if wanted is not None else "200"
+        if self.command == "HEAD":
+            self.note(f"{status}, {length} bytes (headers only)", detail)
+            return
+        sent = self.send_package_bytes(first, length)
+        elapsed = max(time.monotonic() - self.started, 1e-6)
+        rate = sent / elapsed / (1 << 20)
+        if sent == length:
+            self.note(f"{status}, {sent} bytes ({rate:.1f} MiB/s)", detail)
+        else:
+            self.close_connection = True
+            self.note(f"{status}, cut after {sent} of {length} bytes (client left)", detail)
+
+    # --- helpers ---------------------------------------------------------------------------
+
+    def method_not_allowed(self, allowed):
+        self.send_text(405, f"{self.command} is not allowed here; use {allowed}.\n",
+                       headers=[("Allow", allowed)])
+        self.note("405")
+
+    def read_body(self, limit):
+        """The request body, or None after answering 400/413 for one that cannot be read."""
+        length_text = self.headers.get("Content-Length")
+        if length_text is None:
+            if self.headers.get("Transfer-Encoding"):
+                self.close_connection = True
+                self.send_text(400, "Send the body with a Content-Length header.\n")
+                self.note("400 (no Content-Length)")
+                return None
+            return b""
+        if not length_text.strip().isdigit():
+            self.close_connection = True
+            self.send_text(400, f"Content-Length '{length_text}' is not a number.\n")
+            self.note("400 (bad Content-Length)")
+            return None
+        length = int(length_text)
+        if length > limit:
+            self.close_connection = True
+            self.send_text(413, f"The body of {length} bytes is over the limit of {limit}.\n")
+            self.note("413")
+            return None
+        return self.rfile.read(length)
+
+    def send_package_bytes(self, first, length):
+        """Sends `length` bytes from `first` at the capped rate; the bytes sent."""
+        release = self.config.release
+        rate = self.config.bytes_per_second
+        chunk = min(CHUNK, max(1024, rate // 20)) if rate else CHUNK
+        corrupt_from = release.size // 2 if self.config.corrupt else -1
+        sent = 0
+        with open(release.package, "rb") as package_file:
+            package_file.seek(first)
+            while sent < length and not self.config.stopping.is_set():
+                block = package_file.read(min(chunk, length - sent))
+                if not block:
+                    break
+                if corrupt_from >= 0:
+                    block = invert_block(block, first + sent, corrupt_from)
+                if rate:
+                    # A block leaves only once the cap allows all of it to have been sent.
+                    early = (sent + len(block)) / rate - (time.monotonic() - self.started)
+                    if early > 0 and self.config.stopping.wait(early):
+                        break
+                try:
+                    self.wfile.write(block)
+                except OSError:
+                    break
+                sent += len(block)
+        return sent
+
+
+def invert_block(block, offset, corrupt_from):
+    """`block` (read at `offset`) with the bytes of the corrupt region inverted."""
+    start = max(corrupt_from, offset)
+    end = min(corrupt_from + CORRUPT_BLOCK, offset + len(block))
+    if start >= end:
+        return block
+    data = bytearray(block)
+    for index in range(start - offset, end - offset):
+        data[index] ^= 0xFF
+    return bytes(data)
+
+
+class ReleaseServers:
+    """The six API servers and the package server, each on its own thread."""
+
+    def __init__(self, release, behaviours, log, base_port=0, bytes_per_second=0,
+                 corrupt=False, send_digest=True):
+        if len(behaviours) != API_SERVER_COUNT:
+            raise ValueError(f"give {API_SERVER_COUNT} API server behaviours, not {len(behaviours)}")
+        self.stopping = threading.Event()
+        self.behaviours = behaviours
+        self._listeners = []
+        self._refusers = []
+        self._threads = []
+        self.api_ports = []
+
+        def config(**extra):
+            return ServerConfig(release, log, self.stopping, bytes_per_second=bytes_per_second,
+                                corrupt=corrupt, send_digest=send_digest, **extra)
+
+        try:
+            package = Listener(base_port + 7 if base_port else 0, "package", config())
+            self._listeners.append(package)
+            self.package_port = package.server_address[1]
+            package_url = f"http://127.0.0.1:{self.package_port}{PACKAGE_PREFIX}{release.file_name}"
+            for index, behaviour in enumerate(behaviours):
+                port = base_port + 1 + index if base_port else 0
+                name = f"api{index + 1}"
+                if behaviour.kind == "down":
+                    self.api_ports.append(self._refuse(port))
+                    continue
+                listener = Listener(port, name, config(package_url=package_url, behaviour=behaviour))
+                self._listeners.append(listener)
+                self.api_ports.append(listener.server_address[1])
+        except BaseException:
+            self.stop()
+            raise
+        self.package_url = package_url
+
+    def _refuse(self, port):
+        """Takes the port without listening on it, so connections to it are refused."""
+        refuser = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self._refusers.append(refuser)
+        # Connections of an earlier run may still linger in TIME_WAIT on this port.
+        refuser.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        refuser.bind(("127.0.0.1", port))
+        return refuser.getsockname()[1]
+
+    def api_urls(self):
+        return [f"http://127.0.0.1:{port}" for port in self.api_ports]
+
+    def start(self):
+        for listener in self._listeners:
+            thread = threading.Thread(target=listener.serve_forever, kwargs={"poll_interval": 0.1},
+                                      name=listener.name, daemon=True)
+            thread.start()
+            self._threads.append(thread)
+
+    def stop(self):
+        self.stopping.set()
+        if self._threads:
+            # Each shutdown waits for its loop's next poll: wait for all of them at once.
+            stoppers = [threading.Thread(target=listener.shutdown) for listener in self._listeners]
+            for stopper in stoppers:
+                stopper.start()
+            for stopper in stoppers:
+                stopper.join()
+        for listener in self._listeners:
+            listener.server_close()
+        for refuser in self._refusers:
+            refuser.close()
+        for thread in self._threads:
+            thread.join()
+        self._listeners, self._refusers, self._threads = [], [], []
+
+    def describe(self):
+        lines = []
+        for index, (url, behaviour) in enumerate(zip(self.api_urls(), self.behaviours)):
+            lines.append(f"api{index + 1}    {url}  {behaviour.describe()}")
+        lines.append(f"package {self.package_url}")
+        return lines
+
+
+def parse_arguments(argv):
+    parser = argparse.ArgumentParser(
+        description="Local release server for development and the demo (127.0.0.1 only).")
+    parser.add_argument("--release", required=True,
+                        help="folder with release.json and the package it names")
+    parser.add_argument("--base-port", type=int, required=True,
+                        help="API servers listen on BASE+1 to BASE+6, the package server on BASE+7")
+    parser.add_argument("--api", default=DEFAULT_BEHAVIOURS,
+                        help="six comma-separated behaviours, one per API server: seconds to wait "
+                             "before answering, silent, false or down (default %(default)s)")
+    parser.add_argument("--rate", type=float, default=0.0,
+                        help="bandwidth cap per connection in MiB/s (default: none)")
+    parser.add_argument("--corrupt", action="store_true",
+                        help="serve the package with a block of bytes inverted (same size)")
+    parser.add_argument("--no-digest", action="store_true",
+                        help="leave Sha256 out of the LatestVersion answer")
+    parser.add_argument("--log", help="append the request log to this file (default: standard output)")
+    arguments = parser.parse_args(argv)
+    if not 0 < arguments.base_port <= 65535 - 7:
+        parser.error("--base-port must lie between 1 and 65528")
+    try:
+        arguments.behaviours = [Behaviour.parse(text) for text in arguments.api.split(",")]
+    except ValueError as error:
+        parser.error(str(error))
+    if len(arguments.behaviours) != API_SERVER_COUNT:
+        parser.error(f"--api needs {API_SERVER_COUNT} behaviours, got {len(arguments.behaviours)}")
+    if arguments.rate < 0:
+        parser.error("--rate must not be negative")
+    return arguments
+
+
+def main(argv):
+    arguments = parse_arguments(argv)
+    try:
+        release = Release.load(arguments.release)
+    except ValueError as error:
+        print(f"release_server: {error}", file=sys.stderr)
+        return 1
+    stream = open(arguments.log, "a", encoding="utf-8") if arguments.log else sys.stdout
+    try:
+        servers = ReleaseServers(release, arguments.behaviours, RequestLog(stream),
+                                 arguments.base_port, int(arguments.rate * (1 << 20)),
+                                 arguments.corrupt, not arguments.no_digest)
+    except OSError as error:
+        print(f"release_server: cannot listen on 127.0.0.1 ports {arguments.base_port + 1} to "
+              f"{arguments.base_port + 7}: {error.strerror}", file=sys.stderr)
+        return 1
+    stopped = threading.Event()
+    for signal_number in (signal.SIGINT, signal.SIGTERM):
+        signal.signal(signal_number, lambda *_: stopped.set())
+    servers.start()
+    for line in servers.describe():
+        print(line, file=sys.stderr)
+    cap = f"{arguments.rate:g} MiB/s per connection" if arguments.rate else "no bandwidth cap"
+    print(f"release {release.version} build {release.build_number}, {release.size} bytes, {cap}"
+          + (", CORRUPT package" if arguments.corrupt else ""), file=sys.stderr)
+    print("release server ready", file=sys.stderr, flush=True)
+    stopped.wait()
+    servers.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

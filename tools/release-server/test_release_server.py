@@ -1,0 +1,250 @@
+"""Tests of the local release server: protocol, byte ranges, bad request bodies, the log.
+
+    python3 -m unittest discover -s tools/release-server
+"""
+
+import hashlib
+import http.client
+import io
+import json
+import os
+import random
+import socket
+import tempfile
+import threading
+import time
+import unittest
+
+import release_server as rs
+
+PACKAGE_SIZE = 3 * 1024 * 1024 + 123  # not a multiple of four, like a real package
+GOOD_BODY = {"PcSerialNumber": "PC-1", "Email": "demo@example.com",
+             "PcInformation": "ComputerName:PC", "SoftwareName": "Tavro"}
+
+
+class CollectingStream(io.StringIO):
+    def lines(self):
+        return self.getvalue().splitlines()
+
+
+class ReleaseServerTest(unittest.TestCase):
+    behaviours = "0,silent,0.3,false,down,0"
+    corrupt = False
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.content = random.Random(7).randbytes(PACKAGE_SIZE)
+        with open(os.path.join(cls.folder.name, "Tavro-4.1.0.zip"), "wb") as package:
+            package.write(cls.content)
+        with open(os.path.join(cls.folder.name, "release.json"), "w") as manifest:
+            json.dump({"Version": "4.1.0", "BuildNumber": "812", "Package": "Tavro-4.1.0.zip"},
+                      manifest)
+        cls.release = rs.Release.load(cls.folder.name)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def setUp(self):
+        self.stream = CollectingStream()
+        self.servers = rs.ReleaseServers(
+            self.release, [rs.Behaviour.parse(b) for b in self.behaviours.split(",")],
+            rs.RequestLog(self.stream), corrupt=self.corrupt)
+        self.servers.start()
+
+    def tearDown(self):
+        self.servers.stop()
+
+    def request(self, port, method, path, body=None, headers=None, timeout=5):
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+        try:
+            connection.request(method, path, body=body, headers=headers or {})
+            response = connection.getresponse()
+            return response.status, dict(response.getheaders()), response.read()
+        finally:
+            connection.close()
+
+    def api(self, index, method, path, body=None, **options):
+        return self.request(self.servers.api_ports[index], method, path, body, **options)
+
+    def package(self, method="GET", range_header=None):
+        headers = {"Range": range_header} if range_header is not None else {}
+        return self.request(self.servers.package_port, method,
+                            "/packages/Tavro-4.1.0.zip", headers=headers)
+
+    def wait_for_log_lines(self, count):
+        deadline = time.monotonic() + 5
+        while len(self.stream.lines()) < count and time.monotonic() < deadline:
+            time.sleep(0.02)
+        return self.stream.lines()
+
+
+class ProtocolTest(ReleaseServerTest):
+    def test_is_up_follows_each_servers_behaviour(self):
+        self.assertEqual(self.api(0, "GET", "/api/Tavro/IsUp")[::2], (200, b"true"))
+        self.assertEqual(self.api(3, "GET", "/api/Tavro/IsUp")[::2], (200, b"false"))
+        started = time.monotonic()
+        self.assertEqual(self.api(2, "GET", "/api/Tavro/IsUp")[::2], (200, b"true"))
+        self.assertGreaterEqual(time.monotonic() - started, 0.3)
+        with self.assertRaises(socket.timeout):
+            self.api(1, "GET", "/api/Tavro/IsUp", timeout=0.5)
+        with self.assertRaises(ConnectionRefusedError):
+            self.api(4, "GET", "/api/Tavro/IsUp")
+        lines = self.wait_for_log_lines(4)
+        self.assertEqual(len(lines), 4)
+        self.assertRegex(lines[2], r"api3 +:\d+  GET  /api/Tavro/IsUp -> 200 \"true\" after 0\.3")
+        self.assertRegex(lines[3], r"api2 .* -> no answer \(client left\)")
+
+    def test_latest_version_names_the_package_on_the_package_server(self):
+        status, headers, body = self.api(0, "POST", "/api/Software/LatestVersion",
+                                         json.dumps(GOOD_BODY),
+                                         headers={"Content-Type": "application/json"})
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Content-Type"], "application/json")
+        self.assertEqual(json.loads(body), {
+            "FileName": f"http://127.0.0.1:{self.servers.package_port}/packages/Tavro-4.1.0.zip",
+            "Version": "4.1.0", "BuildNumber": "812",
+            "Sha256": hashlib.sha256(self.content).hexdigest()})
+        self.assertIn('Email="demo@example.com" -> 200 Tavro-4.1.0.zip 4.1.0 build 812',
+                      self.wait_for_log_lines(1)[0])
+
+    def test_bad_latest_version_bodies_get_400_saying_what_is_wrong(self):
+        cases = [
+            (b"", "the body is not JSON"),
+            (b"\xff\xfe{}", "the body is not UTF-8 text"),
+            (b"{\"Email\": ", "the body is not JSON"),
+            (b"[1, 2]", "the body is a JSON array, not an object"),
+            (json.dumps({"Email": "a@b.c", "SoftwareName": "Tavro"}).encode(),
+             "members PcSerialNumber, PcInformation are missing"),
+            (json.dumps({k: v for k, v in GOOD_BODY.items() if k != "Email"}).encode(),
+             "member Email is missing"),
+            (json.dumps(dict(GOOD_BODY, Email=None)).encode(),
+             "member Email is a null, not a string"),
+            (json.dumps(dict(GOOD_BODY, PcSerialNumber=42)).encode(),
+             "member PcSerialNumber is a number, not a string"),
+        ]
+        for body, problem in cases:
+            with self.subTest(body=body):
+                status, _, answer = self.api(0, "POST", "/api/Software/LatestVersion", body)
+                self.assertEqual(status, 400)
+                self.assertTrue(answer.decode().startswith(f"Bad LatestVersion request: {problem}"),
+                                answer)
+                self.assertIn("PcSerialNumber, Email, PcInformation, SoftwareName", answer.decode())
+
+    def test_wrong_methods_and_paths(self):
+        status, headers, _ = self.api(0, "GET", "/api/Software/LatestVersion")
+        self.assertEqual((status, headers["Allow"]), (405, "POST"))
+        self.assertEqual(self.api(0, "POST", "/api/Tavro/IsUp", b"x")[0], 405)
+        self.assertEqual(self.api(0, "GET", "/packages/Tavro-4.1.0.zip")[0], 404)
+        self.assertEqual(self.request(self.servers.package_port, "GET", "/packages/other.zip")[0],
+                         404)
+        big = b"x" * (rs.MAX_REQUEST_BODY + 1)
+        self.assertEqual(self.api(0, "POST", "/api/Software/LatestVersion", big)[0], 413)
+
+
+class RangeTest(ReleaseServerTest):
+    def test_head_and_whole_file(self):
+        status, headers, body = self.package("HEAD")
+        self.assertEqual((status, body), (200, b""))
+        self.assertEqual(headers["Content-Length"], str(PACKAGE_SIZE))
+        self.assertEqual(headers["Accept-Ranges"], "bytes")
+        status, headers, body = self.package()
+        self.assertEqual(status, 200)
+        self.assertEqual(body, self.content)
+
+    def test_four_ranges_as_the_installer_asks_make_up_the_file(self):
+        part = PACKAGE_SIZE // 4
+        bounds = [(i * part, (i + 1) * part - 1) for i in range(3)] + [(3 * part, PACKAGE_SIZE - 1)]
+        joined = b""
+        for first, last in bounds:
+            status, headers, body = self.package(range_header=f"bytes={first}-{last}")
+            self.assertEqual(status, 206)
+            self.assertEqual(headers["Content-Range"], f"bytes {first}-{last}/{PACKAGE_SIZE}")
+            self.assertEqual(int(headers["Content-Length"]), last - first + 1)
+            joined += body
+        self.assertEqual(joined, self.content)
+        lines = self.wait_for_log_lines(4)
+        self.assertRegex(lines[3], rf"Range: bytes={3 * part}-{PACKAGE_SIZE - 1} -> 206, "
+                                   rf"{PACKAGE_SIZE - 3 * part} bytes")
+
+    def test_open_suffix_clipped_and_outside_ranges(self):
+        size = PACKAGE_SIZE
+        cases = [
+            ("bytes=100-", 206, 100, size - 1),
+            ("bytes=-10", 206, size - 10, size - 1),
+            ("bytes=-999999999", 206, 0, size - 1),
+            (f"bytes={size - 5}-{size + 100}", 206, size - 5, size - 1),
+            (f"bytes={size}-{size + 10}", 416, None, None),
+            (f"bytes={size}-", 416, None, None),
+            ("bytes=-0", 416, None, None),
+            ("bytes=5-2", 200, 0, size - 1),        # not well formed: ignored
+            ("bytes=0-1,4-5", 200, 0, size - 1),    # several ranges: ignored
+            ("items=0-1", 200, 0, size - 1),        # another unit: ignored
+        ]
+        for header, expected, first, last in cases:
+            with self.subTest(range=header):
+                status, headers, body = self.package(range_header=header)
+                self.assertEqual(status, expected)
+                if expected == 416:
+                    self.assertEqual(headers["Content-Range"], f"bytes */{size}")
+                    self.assertIn("outside the file", body.decode())
+                else:
+                    self.assertEqual(body, self.content[first:last + 1])
+
+    def test_bandwidth_cap_per_connection(self):
+        self.servers.stop()
+        self.servers = rs.ReleaseServers(self.release, [rs.Behaviour("delay")] * 6,
+                                         rs.RequestLog(self.stream), bytes_per_second=4 << 20)
+        self.servers.start()
+        results = []
+
+        def fetch(first):
+            results.append(self.package(range_header=f"bytes={first}-{first + (1 << 20) - 1}"))
+
+        started = time.monotonic()
+        threads = [threading.Thread(target=fetch, args=(i << 20,)) for i in range(3)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        elapsed = time.monotonic() - started
+        # 1 MiB at 4 MiB/s takes 0.25 s; three connections in parallel are capped each, not together.
+        self.assertGreaterEqual(elapsed, 0.24)
+        self.assertLess(elapsed, 0.6)
+        self.assertEqual(sorted(len(r[2]) for r in results), [1 << 20] * 3)
+
+
+class CorruptPackageTest(ReleaseServerTest):
+    corrupt = True
+
+    def test_same_size_with_one_block_inverted(self):
+        status, _, body = self.package()
+        self.assertEqual((status, len(body)), (200, PACKAGE_SIZE))
+        middle = PACKAGE_SIZE // 2
+        self.assertEqual(body[:middle], self.content[:middle])
+        self.assertEqual(body[middle + rs.CORRUPT_BLOCK:], self.content[middle + rs.CORRUPT_BLOCK:])
+        inverted = bytes(b ^ 0xFF for b in self.content[middle:middle + rs.CORRUPT_BLOCK])
+        self.assertEqual(body[middle:middle + rs.CORRUPT_BLOCK], inverted)
+        # A range across the block's start sees the same bytes as the whole file.
+        status, _, part = self.package(range_header=f"bytes={middle - 10}-{middle + 9}")
+        self.assertEqual(part, body[middle - 10:middle + 10])
+
+
+class ArgumentTest(unittest.TestCase):
+    def test_behaviours_and_release_folder_are_checked(self):
+        self.assertEqual(rs.Behaviour.parse(" 1.5"), rs.Behaviour("delay", 1.5))
+        for text in ("slow", "-1"):
+            with self.assertRaises(ValueError):
+                rs.Behaviour.parse(text)
+        with tempfile.TemporaryDirectory() as folder:
+            with self.assertRaisesRegex(ValueError, "cannot read .*release.json"):
+                rs.Release.load(folder)
+            with open(os.path.join(folder, "release.json"), "w") as manifest:
+                json.dump({"Version": "1", "BuildNumber": "2", "Package": "../x.zip"}, manifest)
+            with self.assertRaisesRegex(ValueError, "file in the release folder"):
+                rs.Release.load(folder)
+
+
+if __name__ == "__main__":
+    unittest.main()
