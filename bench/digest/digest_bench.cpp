@@ -1,5 +1,8 @@
 // Digest benchmark driver, run under Wine by run.sh. One measurement per process:
 //   digest_bench package URL [SHA256]   downloadPackage of URL, with the digest when given
+//   digest_bench fresh URL              downloadPackage of URL without a digest, then one SHA-256
+//                                       pass over the new package, timed alone (the check's
+//                                       own pass: over a file just written)
 //   digest_bench hash FILE              one SHA-256 pass over FILE (what the check adds)
 //   digest_bench read FILE              one plain read pass over FILE in the same 1 MiB blocks
 // Prints "seconds=S".
@@ -33,7 +36,8 @@ bool readPass(const std::filesystem::path& file) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: digest_bench package URL [SHA256] | hash FILE | read FILE\n");
+    std::fprintf(stderr,
+                 "usage: digest_bench package URL [SHA256] | fresh URL | hash FILE | read FILE\n");
     return 2;
 }
 
@@ -53,6 +57,16 @@ int main(int argc, char** argv) {
             release.sha256 = argc > 3 ? argv[3] : "";
             start = std::chrono::steady_clock::now();
             tavro::installerCore.downloadPackage(release, nullptr, nullptr);
+        } else if (mode == "fresh") {
+            std::filesystem::remove_all(tavro::downloadFolder());
+            const std::filesystem::path package =
+                tavro::installerCore.downloadPackage({argument, "bench", "1"}, nullptr, nullptr);
+            start = std::chrono::steady_clock::now();
+            std::string error;
+            if (tavro::sha256OfFile(package, error).empty()) {
+                std::fprintf(stderr, "failed: %s\n", error.c_str());
+                return 1;
+            }
         } else if (mode == "hash") {
             std::string error;
             const std::string digest = tavro::sha256OfFile(argument, error);
