@@ -5,6 +5,7 @@
 #include <bcrypt.h>
 // clang-format on
 
+#include <cstdio>
 #include <vector>
 
 #include "core/unique_resource.h"
@@ -33,8 +34,9 @@ struct HashTraits {
 using HashHandle = UniqueResource<HashTraits>;
 
 std::string statusText(const char* call, NTSTATUS status) {
-    return std::string(call) + " failed: status " +
-           std::to_string(static_cast<unsigned long>(status));
+    char code[16];
+    std::snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(status));
+    return std::string(call) + " failed: status " + code;
 }
 
 std::string callErrorText(const char* call, DWORD code) {

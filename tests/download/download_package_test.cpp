@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/installer_core.h"
+#include "download/file_sha256.h"
 #include "download/package_download.h"
 #include "download/package_fetch.h"
 #include "install/install_paths.h"
@@ -475,6 +476,27 @@ TEST_F(DownloadPackage, HostileVersionStaysInsideTheDownloadFolder) {
     EXPECT_EQ(readFile(path), body);
     EXPECT_EQ(leftovers(), std::vector<std::string>{"Tavro-V.._.._x-a_b.zip"});
     EXPECT_FALSE(fs::exists(installRoot().parent_path() / "x-a"));
+}
+
+TEST(FileSha256, KnownDigestsAcrossReadBlocksAndAMissingFile) {
+    const fs::path file = fs::temp_directory_path() / "tavro-sha256-test.bin";
+    // Worked out apart from the program; the last one spans four 1 MiB reads.
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {pattern(3 * 1048576 + 5),
+         "3d5e90e239d785b88c6961e5a31a0fda82ca1bd2da1f65ba62a50c98494ce101"},
+    };
+    for (const auto& [content, digest] : cases) {
+        writeFile(file, content);
+        std::string error;
+        EXPECT_EQ(sha256OfFile(file, error), digest) << content.size();
+        EXPECT_EQ(error, "");
+    }
+    fs::remove(file);
+    std::string error;
+    EXPECT_EQ(sha256OfFile(file, error), "");
+    EXPECT_EQ(error, "CreateFileW failed: error 2");
 }
 
 TEST_F(DownloadPackage, CorrectDigestPassesInFourPartsOneStreamAndTheFallback) {
