@@ -57,3 +57,22 @@ function(tavro_add_test name)
             ENVIRONMENT "${TAVRO_WINE_TEST_ENVIRONMENT}")
     endif()
 endfunction()
+
+# tavro_add_linked_test(NAME TARGET binary LINKS KIND:PATH... [TIMEOUT s])
+# Runs the test NAME (Suite.Case) of a test binary with links planted in the test prefix first
+# (cmake/plant-links.sh, which also fails the test when what a link points to has changed).
+# Such a binary is not registered with tavro_add_test: its tests only make sense with the links.
+# They hold the install_root lock, since the links lie below the install root's parent.
+function(tavro_add_linked_test name)
+    cmake_parse_arguments(T "" "TARGET;TIMEOUT" "LINKS" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 60)
+    endif()
+    add_test(NAME ${name}
+             COMMAND ${CMAKE_SOURCE_DIR}/cmake/plant-links.sh ${T_LINKS} --
+                     ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${T_TARGET}>
+                     --gtest_filter=${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} RESOURCE_LOCK install_root
+                         FIXTURES_REQUIRED "xvfb;wine_prefix"
+                         ENVIRONMENT "${TAVRO_WINE_TEST_ENVIRONMENT}")
+endfunction()

@@ -6,6 +6,7 @@
 #include "api/api_servers.h"
 #include "core/installer_core.h"
 #include "net/http_client.h"
+#include "net/reply_limit.h"
 
 namespace tavro {
 
@@ -35,7 +36,8 @@ bool probePassed(const HttpResponse& response) {
 void runProbe(const std::string& baseUrl, const std::shared_ptr<SharedState>& state,
               const LogCallback& log) {
     const auto start = std::chrono::steady_clock::now();
-    const HttpResponse response = httpGet(baseUrl + kProbePath, kProbeTimeoutSeconds);
+    const HttpResponse response =
+        httpGet(baseUrl + kProbePath, kProbeTimeoutSeconds, kApiReplyLimitBytes);
     if (!probePassed(response)) {
         if (log) {
             log("Server failed: " + baseUrl + " " + response.error);

@@ -1,9 +1,13 @@
+#include <optional>
 #include <stdexcept>
 
 #include "api/json_text.h"
 #include "api/machine_identity.h"
 #include "core/installer_core.h"
+#include "download/package_digest.h"
+#include "download/package_download.h"
 #include "net/http_client.h"
+#include "net/reply_limit.h"
 
 namespace tavro {
 
@@ -34,15 +38,42 @@ std::string resolvePackageUrl(const std::string& serverUrl, const std::string& f
     return fileName.front() == '/' ? serverUrl + fileName : serverUrl + "/" + fileName;
 }
 
+[[noreturn]] void fail(const std::string& reason) {
+    throw std::runtime_error("LatestVersion failed: " + reason);
+}
+
+// The package digest, if the reply names one: 64 hexadecimal digits in either case, kept in
+// lower case. An empty member counts as none, as for the other members.
+std::string packageDigest(const std::string& reply) {
+    const std::string member = jsonFindValue(reply, "Sha256");
+    if (member.empty()) {
+        return {};
+    }
+    const std::optional<std::string> digest = parseSha256Hex(member);
+    if (!digest) {
+        fail("Sha256 is not 64 hexadecimal digits");
+    }
+    return *digest;
+}
+
+// Version and build number name the package file; a name the platform cannot create would
+// only fail after the whole download, so it fails here.
+void requireCreatablePackagePath(const ReleaseInfo& release) {
+    const std::size_t length = longestDownloadPath(release);
+    if (length > kLongestPlatformPath) {
+        fail("Version and BuildNumber make a package path of " + std::to_string(length) +
+             " characters; at most " + std::to_string(kLongestPlatformPath) + " are possible");
+    }
+}
+
 }  // namespace
 
 ReleaseInfo InstallerCore::getLatestVersion(const std::string& serverUrl,
                                             const std::string& email) {
-    const HttpResponse response =
-        httpPostJson(serverUrl + kLatestVersionPath, requestBody(email), kQueryTimeoutSeconds);
+    const HttpResponse response = httpPostJson(serverUrl + kLatestVersionPath, requestBody(email),
+                                               kQueryTimeoutSeconds, kApiReplyLimitBytes);
     if (response.statusCode < 200 || response.statusCode > 299 || !response.error.empty()) {
-        throw std::runtime_error("LatestVersion failed: " + response.error +
-                                 " status=" + std::to_string(response.statusCode));
+        fail(response.error + " status=" + std::to_string(response.statusCode));
     }
     ReleaseInfo release;
     release.packageUrl = jsonFindValue(response.body, "FileName");
@@ -59,6 +90,8 @@ ReleaseInfo InstallerCore::getLatestVersion(const std::string& serverUrl,
         throw std::runtime_error("LatestVersion response has no FileName/fileName. Response: " +
                                  response.body);
     }
+    release.sha256 = packageDigest(response.body);
+    requireCreatablePackagePath(release);
     return release;
 }
 

@@ -34,6 +34,7 @@ struct ReleaseInfo {
     std::string packageUrl;
     std::string version;
     std::string buildNumber;
+    std::string sha256 = {};  // the package's SHA-256, lower-case hex; empty: the server gave none
 };
 
 }  // namespace tavro

@@ -2,14 +2,19 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <stdexcept>
 #include <system_error>
 
 #include "core/installer_core.h"
 #include "core/text_convert.h"
+#include "download/file_sha256.h"
+#include "download/package_digest.h"
 #include "download/package_fetch.h"
 #include "download/package_name.h"
 #include "download/package_reuse.h"
 #include "install/install_paths.h"
+#include "install/link_guard.h"
 #include "net/download_to_file.h"
 #include "net/head_request.h"
 
@@ -20,13 +25,48 @@ std::filesystem::path packagePath(const ReleaseInfo& release) {
     return downloadFolder() / ansiToPath(packageFileName(release));
 }
 
+std::size_t longestDownloadPath(const ReleaseInfo& release) {
+    return partFilePath(packagePath(release), kParallelParts - 1).native().size();
+}
+
 bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t remoteSize,
                           LogCallback log) {
     return reuseExistingPackage(package, remoteSize, std::move(log), pathToAnsi);
 }
 
+namespace {
+
+[[noreturn]] void fail(const std::string& reason) {
+    throw std::runtime_error("Download failed: " + reason);
+}
+
+// The download folder lies where normal users may write: nothing is written, deleted or renamed
+// there through a link or junction.
+void refuseLinksOnTheWay(const std::filesystem::path& path) {
+    const std::string problem = linkProblem(path);
+    if (!problem.empty()) {
+        fail("refusing to write through a link: " + problem);
+    }
+}
+
+// The release's digest in lower case; empty when it has none.
+std::string expectedDigest(const ReleaseInfo& release) {
+    if (release.sha256.empty()) {
+        return {};
+    }
+    const std::optional<std::string> digest = parseSha256Hex(release.sha256);
+    if (!digest) {
+        fail("the package digest is not 64 hexadecimal digits");
+    }
+    return *digest;
+}
+
+}  // namespace
+
 std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
                                                      DownloadCallback progress, LogCallback log) {
+    const std::string digest = expectedDigest(release);
+    refuseLinksOnTheWay(downloadFolder());
     std::filesystem::create_directories(downloadFolder());
     const std::filesystem::path package = packagePath(release);
     paused.exchange(false);
@@ -53,7 +93,9 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
                 std::error_code(static_cast<int>(code), std::system_category()));
         }
     };
-    return fetchPackage(package, source, progress, log);
+    source.checkPath = refuseLinksOnTheWay;
+    source.digestOf = sha256OfFile;
+    return fetchPackage(package, source, progress, log, digest);
 }
 
 }  // namespace tavro

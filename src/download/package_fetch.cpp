@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/progress_math.h"
+#include "download/package_digest.h"
 #include "download/progress_adapter.h"
 
 namespace tavro {
@@ -32,6 +33,12 @@ std::filesystem::path withSuffix(const std::filesystem::path& path, const char* 
 
 std::string sizeMismatch(std::uintmax_t actual, std::uint64_t expected) {
     return "received " + std::to_string(actual) + " of " + std::to_string(expected) + " bytes";
+}
+
+void checkPath(const PackageSource& source, const std::filesystem::path& path) {
+    if (source.checkPath) {
+        source.checkPath(path);
+    }
 }
 
 // The size of a file, or nothing when it cannot be read.
@@ -173,6 +180,7 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
         PartThreads parts(source);
         for (int i = 0; i < kParallelParts; ++i) {
             const std::filesystem::path partFile = partFilePath(package, i);
+            checkPath(source, partFile);
             std::filesystem::remove(partFile);
             ranges[i].first = static_cast<std::uint64_t>(i) * partSize;
             ranges[i].last = i < kParallelParts - 1 ? (i + 1) * partSize - 1 : size - 1;
@@ -204,12 +212,14 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
     }
     // A part that ended early or wrote short must not go into the package.
     for (int i = 0; i < kParallelParts; ++i) {
+        checkPath(source, partFilePath(package, i));
         const auto partFileSize = sizeOf(partFilePath(package, i));
         if (!partFileSize || *partFileSize != ranges[i].length()) {
             return "part " + std::to_string(i) + " " +
                    sizeMismatch(partFileSize.value_or(0), ranges[i].length());
         }
     }
+    checkPath(source, temp);
     PartMerger merger(package, source, temp);
     for (int i = 0; i < kParallelParts; ++i) {
         merger.add(i);
@@ -230,16 +240,33 @@ std::filesystem::path tempFilePath(const std::filesystem::path& package) {
     return withSuffix(package, ".temp");
 }
 
+// The finished temp must have exactly the expected digest; one that does not is deleted.
+void verifyDigest(const PackageSource& source, const std::filesystem::path& temp,
+                  const std::string& expectedDigest) {
+    std::string error;
+    const std::string digest = source.digestOf(temp, error);
+    if (digest.empty()) {
+        fail("package digest could not be computed: " + error);
+    }
+    if (digest != expectedDigest) {
+        checkPath(source, temp);
+        std::filesystem::remove(temp);
+        fail(digestMismatchText(expectedDigest, digest));
+    }
+}
+
 std::filesystem::path fetchPackage(const std::filesystem::path& package,
                                    const PackageSource& source, const DownloadCallback& progress,
-                                   const LogCallback& log) {
+                                   const LogCallback& log, const std::string& expectedDigest) {
     const HeadResult head = source.probe();
     const std::uint64_t remoteSize = head.contentLength;
 
+    checkPath(source, package);
     if (std::filesystem::exists(package)) {
         const std::uintmax_t existingSize =
             sizeOf(package).value_or(static_cast<std::uintmax_t>(-1));
-        if (reuseExistingPackage(package, remoteSize, log, source.pathText)) {
+        const ReuseCheck reuse{remoteSize, head.ok, expectedDigest, source.digestOf};
+        if (reuseExistingPackage(package, reuse, log, source.pathText)) {
             if (progress) {
                 progress(completedDownloadState(existingSize));
             }
@@ -253,6 +280,7 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
     }
 
     const std::filesystem::path temp = tempFilePath(package);
+    checkPath(source, temp);
     std::filesystem::remove(temp);
 
     // The length of an error reply is not the package's: only a successful probe gives a size
@@ -275,14 +303,21 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
                 log("Parallel download failed, retrying single download: " + partError);
             }
             for (int i = 0; i < kParallelParts; ++i) {
+                checkPath(source, partFilePath(package, i));
                 std::filesystem::remove(partFilePath(package, i));
             }
+            checkPath(source, temp);
             std::filesystem::remove(temp);
             adapter.restart();
             downloadWhole(source, adapter, temp);
         }
     }
 
+    if (!expectedDigest.empty()) {
+        verifyDigest(source, temp, expectedDigest);
+    }
+    checkPath(source, temp);
+    checkPath(source, package);
     source.moveReplacing(temp, package);
     if (progress) {
         progress(completedDownloadState(std::filesystem::file_size(package)));

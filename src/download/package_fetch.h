@@ -30,6 +30,11 @@ struct PackageSource {
     // Moves a file onto another, replacing it; throws std::filesystem::filesystem_error.
     std::function<void(const std::filesystem::path& from, const std::filesystem::path& to)>
         moveReplacing;
+    // Run on the package, the temporary file and each part file before any of them is deleted,
+    // written, read for the merge or renamed; throws to refuse the path. May be empty.
+    std::function<void(const std::filesystem::path&)> checkPath;
+    // The SHA-256 of a file; needed only when a digest is expected.
+    DigestFunction digestOf;
 };
 
 // The part file of part index: package + ".temp.part" + index.
@@ -41,8 +46,11 @@ std::filesystem::path tempFilePath(const std::filesystem::path& package);
 // byte ranges with merge and fallback, size checks, and the rename to package. Returns package;
 // throws std::runtime_error ("Download failed: ...") or std::filesystem::filesystem_error. A
 // file that does not hold exactly the expected size is never renamed to package.
+// expectedDigest (lower-case SHA-256 hex, empty: none) must match both an earlier file to be
+// reused and the downloaded file before it is renamed; a download that does not match is
+// deleted and fails with "Download failed: package digest mismatch: expected X, got Y".
 std::filesystem::path fetchPackage(const std::filesystem::path& package,
                                    const PackageSource& source, const DownloadCallback& progress,
-                                   const LogCallback& log);
+                                   const LogCallback& log, const std::string& expectedDigest = {});
 
 }  // namespace tavro

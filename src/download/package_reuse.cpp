@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "download/package_digest.h"
+
 namespace tavro {
 
 bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t remoteSize,
@@ -33,6 +35,62 @@ bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t re
             std::to_string(localSize) + " Remote=" + std::to_string(remoteSize));
     }
     return false;
+}
+
+namespace {
+
+bool reuseByDigest(const std::filesystem::path& package, const ReuseCheck& check,
+                   const LogCallback& log, const PathText& pathText) {
+    if (!std::filesystem::exists(package)) {
+        return false;
+    }
+    std::error_code error;
+    const std::uintmax_t localSize = std::filesystem::file_size(package, error);
+    if (error || localSize == 0) {
+        return false;
+    }
+    if (check.probeSucceeded && check.remoteSize != 0 && localSize != check.remoteSize) {
+        if (log) {
+            log("Existing package name matched but size did not match remote size. Existing=" +
+                std::to_string(localSize) + " Remote=" + std::to_string(check.remoteSize));
+        }
+        return false;
+    }
+    std::string digestError;
+    const std::string digest = check.digestOf(package, digestError);
+    if (digest.empty()) {
+        if (log) {
+            log("Existing package digest could not be computed: " + digestError);
+        }
+        return false;
+    }
+    if (digest != check.expectedDigest) {
+        if (log) {
+            log("Existing " + digestMismatchText(check.expectedDigest, digest));
+        }
+        return false;
+    }
+    if (log) {
+        log("Using existing downloaded package, SHA-256 matched: " + pathText(package));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool reuseExistingPackage(const std::filesystem::path& package, const ReuseCheck& check,
+                          LogCallback log, const PathText& pathText) {
+    if (!check.expectedDigest.empty()) {
+        return reuseByDigest(package, check, log, pathText);
+    }
+    if (!check.probeSucceeded && check.remoteSize != 0 && log) {
+        std::error_code error;
+        if (std::filesystem::file_size(package, error) != 0 && !error) {
+            log("Remote size could not be checked: the HEAD request failed, so its "
+                "Content-Length is not the package's");
+        }
+    }
+    return reuseExistingPackage(package, check.remoteSize, std::move(log), pathText);
 }
 
 }  // namespace tavro

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "install/install_paths.h"
+#include "install/link_guard.h"
 
 namespace tavro {
 
@@ -11,9 +12,9 @@ bool createDataFolders(std::string& error) {
     try {
         for (const wchar_t* name :
              {L"Protocol", L"RecordedFiles", L"Stimulation", L"database", L"USB Driver"}) {
-            std::filesystem::create_directories(installRoot() / name);
+            createDirectoriesRefusingLinks(installRoot() / name);
         }
-        std::filesystem::create_directories(downloadFolder());
+        createDirectoriesRefusingLinks(downloadFolder());
         return true;
     } catch (const std::exception& e) {
         error = e.what();

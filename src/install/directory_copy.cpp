@@ -60,10 +60,24 @@ bool copyDirectoryTree(const std::filesystem::path& source,
                        const std::filesystem::path& destination, InstallCallback progress,
                        LogCallback log, std::int32_t total, std::int32_t& copied,
                        std::string& error) {
+    return copyDirectoryTree(source, destination, std::move(progress), std::move(log), total,
+                             copied, error, PathCheck());
+}
+
+bool copyDirectoryTree(const std::filesystem::path& source,
+                       const std::filesystem::path& destination, InstallCallback progress,
+                       LogCallback log, std::int32_t total, std::int32_t& copied,
+                       std::string& error, const PathCheck& checkPath) {
     // Owned here, so both are released before this returns.
     const InstallCallback progressSink = std::move(progress);
     const LogCallback unusedLog = std::move(log);
+    const auto check = [&checkPath](const std::filesystem::path& path) {
+        if (checkPath) {
+            checkPath(path);
+        }
+    };
     try {
+        check(destination);
         std::filesystem::create_directories(destination);
 
         // The whole list first, then in path order: every folder before what it holds.
@@ -78,6 +92,8 @@ bool copyDirectoryTree(const std::filesystem::path& source,
         for (const std::filesystem::path& entry : entries) {
             const std::filesystem::path target =
                 destination / relativePlace(entry, source, canonicalSource);
+            check(entry);
+            check(target);
             const std::filesystem::file_status status = std::filesystem::status(entry);
             if (std::filesystem::is_directory(status)) {
                 std::filesystem::create_directories(target);

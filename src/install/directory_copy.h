@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/callbacks.h"
+#include "install/link_guard.h"
 
 namespace tavro {
 
@@ -22,5 +23,13 @@ bool copyDirectoryTree(const std::filesystem::path& source,
                        const std::filesystem::path& destination, InstallCallback progress,
                        LogCallback log, std::int32_t total, std::int32_t& copied,
                        std::string& error);
+
+// The same, with checkPath run on the destination, on every entry and on every target before
+// anything is created or copied there; what it throws ends the copy like any other exception
+// (false with its text).
+bool copyDirectoryTree(const std::filesystem::path& source,
+                       const std::filesystem::path& destination, InstallCallback progress,
+                       LogCallback log, std::int32_t total, std::int32_t& copied,
+                       std::string& error, const PathCheck& checkPath);
 
 }  // namespace tavro

@@ -1,6 +1,5 @@
 #include <exception>
 #include <filesystem>
-#include <system_error>
 
 #include "core/installer_core.h"
 #include "core/progress_math.h"
@@ -9,11 +8,26 @@
 #include "install/data_folders.h"
 #include "install/directory_copy.h"
 #include "install/install_paths.h"
+#include "install/link_guard.h"
 #include "install/registry_records.h"
 #include "install/shortcuts.h"
 #include "install/usb_driver.h"
 
 namespace tavro {
+
+namespace {
+
+// Empties the scratch folder by removing it; a link in it that cannot be deleted as itself
+// ends the install, since the expansion would write through it. Other failures are ignored.
+void removeScratchFolder(const std::filesystem::path& folder) {
+    refuseLinks(folder);
+    const std::string refusal = removeTreeWithoutFollowing(folder);
+    if (!refusal.empty()) {
+        throw LinkRefused(refusal);
+    }
+}
+
+}  // namespace
 
 bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
                                    const std::string& buildNumber, bool installUsbDriver,
@@ -22,17 +36,16 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
     const InstallCallback progressSink = std::move(progress);
     const LogCallback logSink = std::move(log);
     try {
-        std::filesystem::create_directories(installRoot());
-        std::filesystem::create_directories(downloadFolder());
+        createDirectoriesRefusingLinks(installRoot());
+        createDirectoriesRefusingLinks(downloadFolder());
         if (!createDataFolders(error)) {
             return false;
         }
 
         // A leftover of an earlier install must not reach the install root.
         const std::filesystem::path extractFolder = downloadFolder() / L"InstallUnpacked";
-        std::error_code ignored;
-        std::filesystem::remove_all(extractFolder, ignored);
-        std::filesystem::create_directories(extractFolder);
+        removeScratchFolder(extractFolder);
+        createDirectoriesRefusingLinks(extractFolder);
 
         if (logSink) {
             logSink("Extracting package to temporary source folder...");
@@ -55,10 +68,10 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
         }
         std::int32_t copied = 0;
         if (!copyDirectoryTree(extractFolder, installRoot(), progressSink, logSink, total, copied,
-                               error)) {
+                               error, refuseLinks)) {
             return false;
         }
-        std::filesystem::remove_all(extractFolder, ignored);
+        removeScratchFolder(extractFolder);
 
         if (!writeRegistryRecords(buildNumber, installRoot(), error)) {
             return false;

@@ -32,8 +32,10 @@ std::string pathText(const std::filesystem::path& path) {
 class BufferedFile {
   public:
     bool open(const std::filesystem::path& path) {
+        // A link at the target's name is replaced, never written through.
         file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
         return static_cast<bool>(file_);
     }
 

@@ -9,11 +9,16 @@ namespace tavro {
 namespace {
 
 // Appends the entity to the body until the end, or until a query or read fails (which keeps
-// what was read so far and sets no error).
-void readBody(HINTERNET request, std::string& body) {
+// what was read so far and sets no error). A chunk that would take the body past limit is not
+// read: error says so.
+void readBody(HINTERNET request, std::string& body, std::uint64_t limit, std::string& error) {
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available) || available == 0) {
+            return;
+        }
+        if (!replyFits(body.size(), available, limit)) {
+            error = replyTooLargeText(limit);
             return;
         }
         std::string chunk(available, '\0');
@@ -28,8 +33,8 @@ void readBody(HINTERNET request, std::string& body) {
 }  // namespace
 
 HttpResponse httpRequest(const std::string& method, const std::string& url, const std::string& body,
-                         const std::vector<std::wstring>& headerLines,
-                         std::uint32_t timeoutSeconds) {
+                         const std::vector<std::wstring>& headerLines, std::uint32_t timeoutSeconds,
+                         std::uint64_t bodyLimit) {
     HttpResponse response;
     UrlParts parts;
     if (!crackUrl(url, parts, response.error)) {
@@ -71,17 +76,19 @@ HttpResponse httpRequest(const std::string& method, const std::string& url, cons
     }
 
     response.statusCode = queryStatusCode(request.get());
-    readBody(request.get(), response.body);
+    readBody(request.get(), response.body, bodyLimit, response.error);
     return response;  // request, connection, session close in that order
 }
 
-HttpResponse httpGet(const std::string& url, std::uint32_t timeoutSeconds) {
-    return httpRequest("GET", url, std::string(), {}, timeoutSeconds);
+HttpResponse httpGet(const std::string& url, std::uint32_t timeoutSeconds,
+                     std::uint64_t bodyLimit) {
+    return httpRequest("GET", url, std::string(), {}, timeoutSeconds, bodyLimit);
 }
 
 HttpResponse httpPostJson(const std::string& url, const std::string& body,
-                          std::uint32_t timeoutSeconds) {
-    return httpRequest("POST", url, body, {L"Content-Type: application/json"}, timeoutSeconds);
+                          std::uint32_t timeoutSeconds, std::uint64_t bodyLimit) {
+    return httpRequest("POST", url, body, {L"Content-Type: application/json"}, timeoutSeconds,
+                       bodyLimit);
 }
 
 }  // namespace tavro

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "net/reply_limit.h"
+
 namespace tavro {
 
 // The result of one request. Network trouble never throws: it becomes the error text.
@@ -17,15 +19,18 @@ struct HttpResponse {
 
 // One synchronous request on its own session, connection and request handles. Header lines are
 // complete ("Name: value"). Every timeout (resolve, connect, send, receive) is timeoutSeconds.
+// A body that would pass bodyLimit bytes is not read further: error says so ("Reply body larger
+// than N bytes") and body keeps what was read before.
 HttpResponse httpRequest(const std::string& method, const std::string& url, const std::string& body,
-                         const std::vector<std::wstring>& headerLines,
-                         std::uint32_t timeoutSeconds);
+                         const std::vector<std::wstring>& headerLines, std::uint32_t timeoutSeconds,
+                         std::uint64_t bodyLimit = kNoReplyLimit);
 
 // GET with no body and no extra header lines.
-HttpResponse httpGet(const std::string& url, std::uint32_t timeoutSeconds);
+HttpResponse httpGet(const std::string& url, std::uint32_t timeoutSeconds,
+                     std::uint64_t bodyLimit = kNoReplyLimit);
 
 // POST of a JSON body with the single header line "Content-Type: application/json".
 HttpResponse httpPostJson(const std::string& url, const std::string& body,
-                          std::uint32_t timeoutSeconds);
+                          std::uint32_t timeoutSeconds, std::uint64_t bodyLimit = kNoReplyLimit);
 
 }  // namespace tavro

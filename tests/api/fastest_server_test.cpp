@@ -124,6 +124,20 @@ TEST(FastestServer, FailingProbesAreLoggedAndDoNotShortenTheWait) {
     EXPECT_EQ(lines, sortedExpected);
 }
 
+TEST(FastestServer, ReplyOverOneMebibyteFailsThatServer) {
+    TestHttpServer huge;
+    TestHttpServer exact;
+    huge.on(kProbePath, Reply::text(200, "true" + std::string(1048573, ' ')));
+    exact.on(kProbePath, delayed("true" + std::string(1048572, ' '), 300ms));
+    const std::vector<std::string> servers{huge.url(), exact.url()};
+    LogLines log;
+    InstallerCore core;
+    const ServerResult result = core.checkFastestServer(log.sink(), servers, 10s);
+    EXPECT_EQ(result.url, exact.url());  // the larger reply came first, and was refused
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"Server failed: " + huge.url() +
+                                                    " Reply body larger than 1048576 bytes"});
+}
+
 TEST(FastestServer, SilentServerFailsAfterTheTwelveSecondProbeTimeout) {
     TestHttpServer silent;
     silent.on(kProbePath, Reply::silence());

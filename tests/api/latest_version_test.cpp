@@ -113,5 +113,63 @@ TEST(LatestVersion, FailuresCarryTheExactMessages) {
               "LatestVersion failed: WinHttpSendRequest failed: 12029 status=0");
 }
 
+TEST(LatestVersion, Sha256IsKeptInLowerCaseAndAMalformedOneFailsTheQuery) {
+    TestHttpServer server;
+    const std::string lower = "4936ee24a2bbf91c1a9bd9510d6358e9439f290a347255987a0d7494007b6c26";
+    const std::string upper = "4936EE24A2BBF91C1A9BD9510D6358E9439F290A347255987A0D7494007B6C26";
+    EXPECT_EQ(queryWithReply(server, R"({"FileName":"a.zip","Sha256":")" + upper + "\"}").sha256,
+              lower);
+    EXPECT_EQ(queryWithReply(server, R"({"FileName":"a.zip","sha256":")" + lower + "\"}").sha256,
+              lower);
+    EXPECT_EQ(queryWithReply(server, R"({"FileName":"a.zip"})").sha256, "");
+    EXPECT_EQ(queryWithReply(server, R"({"FileName":"a.zip","Sha256":""})").sha256, "");
+    for (const std::string& member :
+         {"\"" + lower.substr(1) + "\"", "\"" + lower + "0\"", "\"" + lower.substr(1) + "g\"",
+          "\" " + lower.substr(1) + "\"", std::string("null"), std::string("12345")}) {
+        SCOPED_TRACE(member);
+        server.on(kQueryPath, Reply::text(200, R"({"FileName":"a.zip","Sha256":)" + member + "}"));
+        EXPECT_EQ(failureOf(server.url()),
+                  "LatestVersion failed: Sha256 is not 64 hexadecimal digits");
+    }
+}
+
+TEST(LatestVersion, ReplyOverOneMebibyteFailsWithoutBeingReadWhole) {
+    TestHttpServer server;
+    // A FileName of 64 MiB: the query stops reading at the cap.
+    server.on(kQueryPath,
+              Reply::text(200, R"({"FileName":")" + std::string(64 * 1048576, 'a') + "\"}"));
+    EXPECT_EQ(failureOf(server.url()),
+              "LatestVersion failed: Reply body larger than 1048576 bytes status=200");
+    EXPECT_LT(server.bodyBytesSent(), 16u * 1048576u);
+
+    // Exactly 1 MiB is still a reply.
+    const std::string head = R"({"FileName":"a.zip","Padding":")";
+    server.on(kQueryPath,
+              Reply::text(200, head + std::string(1048576 - head.size() - 2, 'p') + "\"}"));
+    EXPECT_EQ(installerCore.getLatestVersion(server.url(), "a@b.example").packageUrl,
+              server.url() + "/a.zip");
+}
+
+TEST(LatestVersion, VersionTooLongForAPackagePathFailsAtOnce) {
+    // C:/Quendrel/Tavro\tmp\Tavro-V<version>-812.zip.temp.part3 is 48 characters and the version.
+    TestHttpServer server;
+    const std::string longest(211, '1');
+    EXPECT_EQ(queryWithReply(server, R"({"FileName":"a.zip","BuildNumber":"812","Version":")" +
+                                         longest + "\"}")
+                  .version,
+              longest);
+    server.on(kQueryPath,
+              Reply::text(200, R"({"FileName":"a.zip","BuildNumber":"812","Version":")" + longest +
+                                   "1\"}"));
+    EXPECT_EQ(failureOf(server.url()),
+              "LatestVersion failed: Version and BuildNumber make a package path of 260 "
+              "characters; at most 259 are possible");
+    server.on(kQueryPath, Reply::text(200, R"({"FileName":"a.zip","Version":")" +
+                                               std::string(300, 'v') + "\"}"));
+    EXPECT_EQ(failureOf(server.url()),
+              "LatestVersion failed: Version and BuildNumber make a package path of 346 "
+              "characters; at most 259 are possible");
+}
+
 }  // namespace
 }  // namespace tavro

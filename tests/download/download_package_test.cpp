@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/installer_core.h"
+#include "download/file_sha256.h"
 #include "download/package_download.h"
 #include "download/package_fetch.h"
 #include "install/install_paths.h"
@@ -23,6 +24,9 @@ using test::Reply;
 using test::TestHttpServer;
 
 constexpr const char* kPackageText = "C:/Quendrel/Tavro\\tmp\\Tavro-V2.4.1-812.zip";
+// SHA-256 of pattern(2097152), worked out apart from the program.
+constexpr const char* kTwoMebibyteDigest =
+    "4936ee24a2bbf91c1a9bd9510d6358e9439f290a347255987a0d7494007b6c26";
 
 std::string pattern(std::size_t size) {
     std::string body(size, '\0');
@@ -472,6 +476,118 @@ TEST_F(DownloadPackage, HostileVersionStaysInsideTheDownloadFolder) {
     EXPECT_EQ(readFile(path), body);
     EXPECT_EQ(leftovers(), std::vector<std::string>{"Tavro-V.._.._x-a_b.zip"});
     EXPECT_FALSE(fs::exists(installRoot().parent_path() / "x-a"));
+}
+
+TEST(FileSha256, KnownDigestsAcrossReadBlocksAndAMissingFile) {
+    const fs::path file = fs::temp_directory_path() / "tavro-sha256-test.bin";
+    // Worked out apart from the program; the last one spans four 1 MiB reads.
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {pattern(3 * 1048576 + 5),
+         "3d5e90e239d785b88c6961e5a31a0fda82ca1bd2da1f65ba62a50c98494ce101"},
+    };
+    for (const auto& [content, digest] : cases) {
+        writeFile(file, content);
+        std::string error;
+        EXPECT_EQ(sha256OfFile(file, error), digest) << content.size();
+        EXPECT_EQ(error, "");
+    }
+    fs::remove(file);
+    std::string error;
+    EXPECT_EQ(sha256OfFile(file, error), "");
+    EXPECT_EQ(error, "CreateFileW failed: error 2");
+}
+
+TEST_F(DownloadPackage, CorrectDigestPassesInFourPartsOneStreamAndTheFallback) {
+    const std::string body = pattern(2 * 1048576);
+    Reply single = Reply::text(200, body);  // no Accept-Ranges
+    Reply liar = single;
+    liar.headers.emplace_back("Accept-Ranges", "bytes");  // but serves no ranges
+    const std::vector<std::pair<Reply, std::vector<std::string>>> servers{
+        {rangedPackage(body), {"Download parts: 4"}},
+        {single, {"Download parts: 1"}},
+        {liar,
+         {"Download parts: 4",
+          "Parallel download failed, retrying single download: Range not honoured: HTTP status "
+          "200"}},
+    };
+    release_.sha256 = kTwoMebibyteDigest;
+    for (const auto& [reply, lines] : servers) {
+        SCOPED_TRACE(lines.back());
+        fs::remove(package_);
+        lines_.clear();
+        server_.on("/pkg.zip", reply);
+        EXPECT_EQ(download(), package_);
+        EXPECT_EQ(hashOf(readFile(package_)), hashOf(body));
+        EXPECT_EQ(lines_, lines);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{"Tavro-V2.4.1-812.zip"});
+    }
+}
+
+TEST_F(DownloadPackage, WrongDigestLeavesNothingAndNamesBothDigests) {
+    server_.on("/pkg.zip", rangedPackage(pattern(2 * 1048576)));
+    const std::string wrong(64, 'a');
+    for (const std::string& given : {wrong, std::string(64, 'A')}) {
+        release_.sha256 = given;  // either case; the message shows lower case
+        EXPECT_EQ(downloadError(), "Download failed: package digest mismatch: expected " + wrong +
+                                       ", got " + kTwoMebibyteDigest);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(DownloadPackage, EarlierFileIsReusedOnlyWhenItsDigestMatches) {
+    const std::string body = pattern(2 * 1048576);
+    std::string sameSizeOtherBytes = body;
+    sameSizeOtherBytes[1000] ^= 1;
+    int headStatus = 200;
+    server_.on("/pkg.zip", [&](const RecordedRequest& request) {
+        if (request.method == "HEAD" && headStatus != 200) {
+            return Reply::text(headStatus, "no HEAD here, 22 bytes");
+        }
+        return rangedPackage(body);
+    });
+    release_.sha256 = kTwoMebibyteDigest;
+    const std::string removing =
+        std::string("Removing old/partial package and downloading again: ") + kPackageText;
+    const std::string mismatch =
+        std::string("Existing package digest mismatch: expected ") + kTwoMebibyteDigest + ", got ";
+    const std::string reused =
+        std::string("Using existing downloaded package, SHA-256 matched: ") + kPackageText;
+    fs::create_directories(downloadFolder());
+    for (int status : {200, 404}) {  // a failed probe gives no size to compare
+        SCOPED_TRACE(status);
+        headStatus = status;
+        writeFile(package_, sameSizeOtherBytes);
+        lines_.clear();
+        download();
+        EXPECT_EQ(hashOf(readFile(package_)), hashOf(body));
+        ASSERT_EQ(lines_.size(), 3u);
+        EXPECT_EQ(lines_[0].rfind(mismatch, 0), 0u) << lines_[0];
+        EXPECT_EQ(lines_[1], removing);
+
+        const std::size_t requestsBefore = server_.requests().size();
+        lines_.clear();
+        download();
+        EXPECT_EQ(lines_, std::vector<std::string>{reused});
+        EXPECT_EQ(server_.requests().size(), requestsBefore + 1);  // the probe alone
+    }
+}
+
+TEST_F(DownloadPackage, FailedProbeWithALengthSaysTheSizeWasNotChecked) {
+    // Without a digest the rule stays: the error page's length is compared.
+    server_.on("/pkg.zip", [](const RecordedRequest& request) {
+        return request.method == "HEAD" ? Reply::text(404, "no HEAD here, 22 bytes")
+                                        : Reply::text(200, "the package");
+    });
+    fs::create_directories(downloadFolder());
+    writeFile(package_, std::string(22, 'x'));
+    download();
+    EXPECT_EQ(readFile(package_), std::string(22, 'x'));
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "Remote size could not be checked: the HEAD request failed, so its "
+                          "Content-Length is not the package's",
+                          std::string("Using existing downloaded package: ") + kPackageText}));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "download/package_digest.h"
 #include "download/progress_adapter.h"
 
 namespace tavro {
@@ -37,6 +38,28 @@ std::string readFile(const fs::path& path) {
 
 void writeFile(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// Stands for SHA-256 here: lower-case hex that differs when the bytes do (FNV-1a, four times).
+std::string fakeDigest(const std::string& bytes) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : bytes) {
+        hash = (hash ^ c) * 1099511628211ull;
+    }
+    unsigned char raw[8];
+    for (int i = 0; i < 8; ++i) {
+        raw[i] = static_cast<unsigned char>(hash >> (8 * i));
+    }
+    const std::string part = lowerHex(raw, sizeof(raw));
+    return part + part + part + part;
+}
+
+std::string fakeDigestOf(const fs::path& file, std::string& error) {
+    if (!fs::exists(file)) {
+        error = "CreateFileW failed: error 2";
+        return {};
+    }
+    return fakeDigest(readFile(file));
 }
 
 // Stands for the server and downloadToFile: serves body in chunks from whatever thread calls.
@@ -469,6 +492,153 @@ TEST_F(PackageFetch, ReuseDecisionTable) {
         }
         EXPECT_EQ(observed.lines, expectedLines);
     }
+}
+
+TEST_F(PackageFetch, DigestIsCheckedAfterEveryKindOfTransferAndAMismatchLeavesNothing) {
+    const std::string body = pattern(2 * 1048576);
+    const auto fetchWith = [&](FakeSource& fake, const std::string& digest) {
+        PackageSource source = fake.source();
+        source.digestOf = fakeDigestOf;
+        return fetchPackage(package_, source, observed_.progress(), observed_.log(), digest);
+    };
+    FakeSource parts;
+    FakeSource fallback;
+    fallback.failAt[1048576] = "WinHttpReadData failed";
+    FakeSource single;
+    single.head.ok = true;  // no ranges, no length
+    for (FakeSource* fake : {&parts, &fallback, &single}) {
+        fake->body = body;
+        if (fake != &single) {
+            fake->head = rangedHead(body.size());
+        }
+        fs::remove(package_);
+        EXPECT_EQ(fetchWith(*fake, fakeDigest(body)), package_);
+        EXPECT_EQ(readFile(package_), body);
+        expectOnlyPackageLeft();
+    }
+
+    fs::remove(package_);
+    FakeSource wrong;
+    wrong.body = body;
+    wrong.head = rangedHead(body.size());
+    const std::string expected(64, 'e');
+    try {
+        fetchWith(wrong, expected);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "Download failed: package digest mismatch: expected " +
+                                             expected + ", got " + fakeDigest(body));
+    }
+    EXPECT_TRUE(fs::is_empty(folder_));
+}
+
+TEST_F(PackageFetch, WithADigestAnEarlierFileIsReusedOnlyWhenItMatches) {
+    const std::string body = pattern(5000);
+    const std::string path = package_.string();
+    std::string sameSize = body;
+    sameSize[10] ^= 1;
+    const std::string removing = "Removing old/partial package and downloading again: " + path;
+    const std::string reused = "Using existing downloaded package, SHA-256 matched: " + path;
+    struct Row {
+        std::string existing;
+        bool probeOk;
+        std::uint64_t remote;
+        bool reused;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Row> rows{
+        {body, true, 5000, true, {reused}},
+        {body, true, 0, true, {reused}},
+        {body, false, 22, true, {reused}},  // an error page's length is no size to compare
+        {sameSize,
+         true,
+         5000,
+         false,
+         {"Existing package digest mismatch: expected " + fakeDigest(body) + ", got " +
+              fakeDigest(sameSize),
+          removing, "Download parts: 1"}},
+        {body.substr(1),
+         true,
+         5000,
+         false,
+         {"Existing package name matched but size did not match remote size. Existing=4999 "
+          "Remote=5000",
+          removing, "Download parts: 1"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.lines.front());
+        writeFile(package_, row.existing);
+        FakeSource fake;
+        fake.body = body;
+        fake.head.ok = row.probeOk;
+        fake.head.contentLength = row.remote;
+        PackageSource source = fake.source();
+        source.digestOf = fakeDigestOf;
+        Observed observed;
+        fetchPackage(package_, source, observed.progress(), observed.log(), fakeDigest(body));
+        EXPECT_EQ(observed.lines, row.lines);
+        EXPECT_EQ(fake.requested().empty(), row.reused);
+        EXPECT_EQ(readFile(package_), body);
+    }
+
+    // A digest that cannot be computed is no match.
+    writeFile(package_, body);
+    FakeSource fake;
+    fake.body = body;
+    fake.head = rangedHead(5000);
+    PackageSource source = fake.source();
+    source.digestOf = [](const fs::path&, std::string& error) {
+        error = "ReadFile failed: error 5";
+        return std::string();
+    };
+    Observed observed;
+    EXPECT_THROW(fetchPackage(package_, source, observed.progress(), observed.log(), "ab"),
+                 std::runtime_error);  // nor can the new download's
+    ASSERT_GE(observed.lines.size(), 2u);
+    EXPECT_EQ(observed.lines[0],
+              "Existing package digest could not be computed: ReadFile failed: error 5");
+    EXPECT_EQ(observed.lines[1], removing);
+}
+
+TEST_F(PackageFetch, ARefusedPathIsNeitherDeletedNorWrittenAndStartedPartsAreStopped) {
+    FakeSource fake;
+    fake.body = pattern(2 * 1048576);
+    fake.head = rangedHead(fake.body.size());
+    fake.holdUntilStopped = {0, 524288};
+    writeFile(partFilePath(package_, 2), "stale part");
+    PackageSource source = fake.source();
+    source.checkPath = [this](const fs::path& path) {
+        if (path == partFilePath(package_, 2)) {
+            throw std::runtime_error("Download failed: refused " + path.filename().string());
+        }
+    };
+    try {
+        fetchPackage(package_, source, observed_.progress(), observed_.log());
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Download failed: refused Tavro-V2.4.1-812.zip.temp.part2");
+    }
+    EXPECT_TRUE(fake.stop.load());
+    EXPECT_EQ(fake.running.load(), 0);
+    EXPECT_EQ(fake.requested().size(), 2u);
+    EXPECT_EQ(readFile(partFilePath(package_, 2)), "stale part");
+    EXPECT_FALSE(fs::exists(package_));
+
+    // A refused temporary file: no transfer at all, and the file stays as it was.
+    FakeSource small;
+    small.body = pattern(1000);
+    small.head = rangedHead(1000);
+    writeFile(tempFilePath(package_), "stale temp");
+    source = small.source();
+    source.checkPath = [this](const fs::path& path) {
+        if (path == tempFilePath(package_)) {
+            throw std::runtime_error("refused");
+        }
+    };
+    EXPECT_THROW(fetchPackage(package_, source, observed_.progress(), observed_.log()),
+                 std::runtime_error);
+    EXPECT_TRUE(small.requested().empty());
+    EXPECT_EQ(readFile(tempFilePath(package_)), "stale temp");
 }
 
 TEST(ProgressAdapter, ConcurrentChunksAddUpAndTheFirstLengthBecomesTheTotal) {

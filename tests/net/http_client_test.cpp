@@ -138,5 +138,23 @@ TEST(HttpClient, BodyCutShortKeepsWhatArrivedWithoutError) {
     EXPECT_EQ(response.body, std::string(response.body.size(), 'x'));
 }
 
+TEST(HttpClient, BodyLimitStopsTheReadAtTheLimit) {
+    TestHttpServer server;
+    Reply unframed = Reply::text(200, std::string(300001, 'y'));
+    unframed.sendContentLength = false;
+    server.on("/exact", Reply::text(200, std::string(300000, 'x')));
+    server.on("/over", Reply::text(200, std::string(300001, 'x')));
+    server.on("/unframed", unframed);
+    HttpResponse response = httpGet(server.url("/exact"), 12, 300000);
+    EXPECT_EQ(response.error, "");
+    EXPECT_EQ(response.body.size(), 300000u);
+    for (const char* path : {"/over", "/unframed"}) {
+        response = httpGet(server.url(path), 12, 300000);
+        EXPECT_EQ(response.error, "Reply body larger than 300000 bytes") << path;
+        EXPECT_EQ(response.statusCode, 200);
+        EXPECT_LE(response.body.size(), 300000u);
+    }
+}
+
 }  // namespace
 }  // namespace tavro

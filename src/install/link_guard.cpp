@@ -1,0 +1,223 @@
+#include "install/link_guard.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <system_error>
+#include <vector>
+
+#include "core/text_convert.h"
+#include "core/unique_resource.h"
+#include "core/win_handles.h"
+#include "install/guarded_path.h"
+#include "install/install_paths.h"
+
+namespace tavro {
+
+namespace {
+
+// Opened for attributes only, which no sharing mode of another opener blocks.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Folders open too; a link at the last element is opened itself, not what it points to.
+constexpr DWORD kOpenItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+
+std::string shown(const std::wstring& path) {
+    try {
+        return toAnsi(path);
+    } catch (const std::system_error&) {
+        return toUtf8(path);  // the path cannot be shown in the ANSI code page
+    }
+}
+
+// Where the platform says an open handle is; empty when it cannot tell (error set).
+std::wstring finalPathOf(HANDLE handle, DWORD& error) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            error = GetLastError();
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(length);  // too small: length is the size needed
+    }
+}
+
+bool samePlace(const std::wstring& expected, const std::wstring& reported) {
+    const std::wstring a = comparableForm(expected);
+    const std::wstring b = comparableForm(reported);
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Attributes, link count and kind of an open file, read the cheap way (under Wine
+// GetFileInformationByHandle costs over a millisecond: it also asks for the volume).
+struct OpenedInfo {
+    DWORD attributes = 0;
+    DWORD links = 0;
+};
+
+bool infoOf(HANDLE handle, OpenedInfo& info) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard))) {
+        return false;
+    }
+    info.attributes = tag.FileAttributes;
+    info.links = standard.NumberOfLinks;
+    return true;
+}
+
+// What is wrong with an open handle to path: a reparse point, a place other than path, or a
+// file with a second hard link. Empty when nothing is.
+std::string handleProblem(HANDLE handle, const std::wstring& path) {
+    OpenedInfo info;
+    if (!infoOf(handle, info)) {
+        return unresolvedText(shown(path), GetLastError());
+    }
+    if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return reparsePointText(shown(path));
+    }
+    DWORD error = 0;
+    const std::wstring reached = finalPathOf(handle, error);
+    if (reached.empty()) {
+        return unresolvedText(shown(path), error);
+    }
+    if (!samePlace(path, reached)) {
+        return leadsElsewhereText(shown(path), shown(comparableForm(reached)));
+    }
+    if (!(info.attributes & FILE_ATTRIBUTE_DIRECTORY) && info.links > 1) {
+        return hardLinkText(shown(path), info.links);
+    }
+    return {};
+}
+
+// One entry of a folder as its listing shows it.
+struct ListedEntry {
+    std::wstring name;
+    DWORD attributes = 0;
+};
+
+// The entries of an open folder, without "." and "..", listed through the handle itself (so
+// exactly the folder that was checked), not by its path.
+std::vector<ListedEntry> entriesOf(HANDLE folder) {
+    std::vector<ListedEntry> entries;
+    std::vector<std::uint64_t> buffer(8192);  // 64 KiB, aligned for the records
+    const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, kind, buffer.data(), bytes)) {
+        kind = FileIdBothDirectoryInfo;
+        const auto* record = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
+            std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") {
+                entries.push_back({std::move(name), info->FileAttributes});
+            }
+            if (info->NextEntryOffset == 0) {
+                break;
+            }
+            record += info->NextEntryOffset;
+        }
+    }
+    return entries;  // the listing ends with ERROR_NO_MORE_FILES
+}
+
+bool isRealFolder(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Deletes path and, for a real folder, everything in it first. The open handle keeps the entry
+// from being renamed or replaced meanwhile, the folder is listed and the delete goes through it,
+// so exactly the entry that was checked is emptied and deleted.
+void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& refusal) {
+    const DWORD access = DELETE | FILE_READ_ATTRIBUTES | (listedAsFolder ? FILE_LIST_DIRECTORY : 0);
+    FileHandle entry(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, kOpenItself, nullptr));
+    if (!entry) {
+        return;  // gone, or cannot be deleted: it stays
+    }
+    OpenedInfo info;
+    if (!infoOf(entry.get(), info)) {
+        return;
+    }
+    DWORD error = 0;
+    const std::wstring reached = finalPathOf(entry.get(), error);
+    if (reached.empty() || !samePlace(path, reached)) {
+        // The platform followed a link to open it: deleting would delete what it points to.
+        refusal = reached.empty() ? unresolvedText(shown(path), error)
+                                  : leadsElsewhereText(shown(path), shown(comparableForm(reached)));
+        return;
+    }
+    if (listedAsFolder && isRealFolder(info.attributes)) {
+        for (const ListedEntry& child : entriesOf(entry.get())) {
+            removeEntry(path + L"\\" + child.name, isRealFolder(child.attributes), refusal);
+            if (!refusal.empty()) {
+                return;
+            }
+        }
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(entry.get(), FileDispositionInfo, &disposition,
+                               sizeof(disposition));  // what cannot be deleted stays
+}
+
+}  // namespace
+
+std::filesystem::path guardedTop() {
+    return installRoot().parent_path();
+}
+
+std::string linkProblem(const std::filesystem::path& path) {
+    const std::vector<std::wstring> chain = guardedChain(guardedTop().native(), path.native());
+    for (const std::wstring& element : chain) {
+        const DWORD attributes = GetFileAttributesW(element.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            return {};  // absent: nothing below it exists yet
+        }
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            return reparsePointText(shown(element));
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && &element == &chain.back()) {
+            // An existing file: a link the attributes do not show (the platform may report a
+            // link to a file as a plain file) still shows where its open handle really is, and
+            // a hard link shows in the link count.
+            FileHandle handle(CreateFileW(element.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                          OPEN_EXISTING, kOpenItself, nullptr));
+            if (!handle) {
+                return {};  // the operation itself will meet and report the same failure
+            }
+            return handleProblem(handle.get(), element);
+        }
+    }
+    return {};  // folders all the way (a folder cannot be a hard link)
+}
+
+LinkRefused::LinkRefused(const std::string& problem)
+    : std::runtime_error("Refusing to write through a link: " + problem) {}
+
+void refuseLinks(const std::filesystem::path& path) {
+    const std::string problem = linkProblem(path);
+    if (!problem.empty()) {
+        throw LinkRefused(problem);
+    }
+}
+
+void createDirectoriesRefusingLinks(const std::filesystem::path& folder) {
+    refuseLinks(folder);
+    std::filesystem::create_directories(folder);
+}
+
+std::string removeTreeWithoutFollowing(const std::filesystem::path& folder) {
+    std::string refusal;
+    removeEntry(folder.native(), true, refusal);
+    return refusal;
+}
+
+}  // namespace tavro

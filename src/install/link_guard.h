@@ -1,0 +1,47 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace tavro {
+
+// The installer runs elevated but writes below a folder that normal users may write to. Before
+// it writes, deletes or renames anything there it makes sure that no element of the path, from
+// guardedTop() down to the path itself, is a link or junction, so that nothing planted there can
+// send a write elsewhere. Paths outside guardedTop() are not looked at.
+
+// "C:/Quendrel", the folder that holds the install root.
+std::filesystem::path guardedTop();
+
+// Empty when path may be written: every existing element from guardedTop() down to path is an
+// ordinary folder or file (no reparse point), and when path is an existing file, its open handle
+// really is where the path says (the platform does not report it elsewhere) and it has no second
+// hard link. Otherwise the reason, naming the path. Elements that do not exist yet are fine.
+std::string linkProblem(const std::filesystem::path& path);
+
+// Thrown for a refused path; what() is "Refusing to write through a link: " + the reason.
+class LinkRefused : public std::runtime_error {
+  public:
+    explicit LinkRefused(const std::string& problem);
+};
+
+// Throws LinkRefused when linkProblem(path) is not empty.
+void refuseLinks(const std::filesystem::path& path);
+
+// A check run on a path before it is written; throws to refuse it.
+using PathCheck = std::function<void(const std::filesystem::path&)>;
+
+// std::filesystem::create_directories after refuseLinks.
+void createDirectoriesRefusingLinks(const std::filesystem::path& folder);
+
+// Removes folder and everything in it with a walk that never follows a link: each entry is
+// opened without following a link at its name, and deleted through that handle, so a link is
+// deleted itself and never descended into. An entry that the platform can only open by
+// following it (it reports the handle elsewhere) is neither deleted nor entered: the walk stops
+// and returns the reason. Other failures are ignored (what cannot be deleted stays). Empty when
+// nothing was refused; a missing folder is fine.
+std::string removeTreeWithoutFollowing(const std::filesystem::path& folder);
+
+}  // namespace tavro

@@ -1,0 +1,133 @@
+// Links planted below C:/Quendrel, where normal users may write, must never carry an elevated
+// write elsewhere. These tests run only through cmake/plant-links.sh: it plants the links named
+// in tests/install/CMakeLists.txt (the Nth link points at C:/LinkTargets/N) before this binary
+// starts, checks afterwards that every target is unchanged, byte for byte, and removes them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "core/installer_core.h"
+#include "download/package_fetch.h"
+#include "install/install_paths.h"
+#include "install/install_test_support.h"
+#include "install/zip_writer.h"
+#include "support/test_http_server.h"
+
+namespace tavro {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Reply;
+using test::TestHttpServer;
+
+const fs::path kFirstTarget = L"C:/LinkTargets/0";
+constexpr char kRefusal[] = "Refusing to write through a link: ";
+constexpr char kDownloadRefusal[] = "Download failed: refusing to write through a link: ";
+
+class LinkRefusal : public ::testing::Test {
+  protected:
+    // Installs a package holding the product and its companion; the error text.
+    std::string installError() {
+        test::ZipWriter zip;
+        zip.addFile("Tavro.exe", "the product");
+        zip.addFile("Ostrilan/Ostrilan.exe", "the companion");
+        const fs::path package = scratch_.path() / L"Tavro-V2.4.1-812.zip";
+        zip.save(package);
+        std::string error;
+        EXPECT_FALSE(installerCore.installPackage(package, "812", false, {}, {}, error));
+        return error;
+    }
+
+    // Downloads a package of size bytes served with byte ranges; the exception's text.
+    std::string downloadError(std::size_t size) {
+        Reply reply = Reply::text(200, std::string(size, 'p'));
+        reply.honourRanges = true;
+        reply.headers.emplace_back("Accept-Ranges", "bytes");
+        server_.on("/pkg.zip", reply);
+        try {
+            installerCore.downloadPackage({server_.url("/pkg.zip"), "2.4.1", "812"}, {}, {});
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no exception";
+    }
+
+    std::size_t rangeRequests() {
+        const auto requests = server_.requests();
+        return static_cast<std::size_t>(
+            std::count_if(requests.begin(), requests.end(),
+                          [](const auto& request) { return request.method == "GET"; }));
+    }
+
+    test::ScratchFolder scratch_;
+    TestHttpServer server_;
+};
+
+// plant-links.sh dir:Quendrel/Tavro
+TEST_F(LinkRefusal, InstallRootThatIsALinkStopsTheInstallAtOnce) {
+    EXPECT_EQ(installError(), std::string(kRefusal) +
+                                  "C:/Quendrel/Tavro is a link or junction "
+                                  "(reparse point)");
+    EXPECT_FALSE(fs::exists(kFirstTarget / L"tmp"));
+}
+
+// plant-links.sh dir:Quendrel/Tavro/tmp/InstallUnpacked
+TEST_F(LinkRefusal, ScratchFolderThatIsALinkIsNeitherEmptiedNorExpandedInto) {
+    EXPECT_EQ(installError(), std::string(kRefusal) +
+                                  "C:/Quendrel/Tavro\\tmp\\InstallUnpacked is a link or junction "
+                                  "(reparse point)");
+}
+
+// plant-links.sh dir:Quendrel/Tavro/tmp/InstallUnpacked/Ostrilan
+TEST_F(LinkRefusal, LinkInsideTheScratchFolderIsNeverEntered) {
+    // Wine opens a link only by following it, so the walk cannot delete it as itself (Windows
+    // can, and does): it refuses it, and nothing of what it points to is deleted.
+    EXPECT_EQ(installError(), std::string(kRefusal) +
+                                  "C:/Quendrel/Tavro\\tmp\\InstallUnpacked\\Ostrilan leads "
+                                  "through a link to C:\\LinkTargets\\0");
+}
+
+// plant-links.sh dir:Quendrel/Tavro/Ostrilan
+TEST_F(LinkRefusal, FolderLinkInsideTheInstallRootStopsTheCopy) {
+    EXPECT_EQ(installError(), std::string(kRefusal) +
+                                  "C:/Quendrel/Tavro\\Ostrilan is a link or junction "
+                                  "(reparse point)");
+    EXPECT_EQ(test::readFile(kFirstTarget / L"Ostrilan.exe"), "not a program of the package\n");
+}
+
+// plant-links.sh hard:Quendrel/Tavro/Tavro.exe
+TEST_F(LinkRefusal, HardLinkedFileInTheInstallRootIsNotOverwritten) {
+    EXPECT_EQ(installError(), std::string(kRefusal) +
+                                  "C:/Quendrel/Tavro\\Tavro.exe is one of 2 hard links to "
+                                  "one file");
+}
+
+// plant-links.sh dir:Quendrel/Tavro/tmp
+TEST_F(LinkRefusal, DownloadFolderThatIsALinkStopsTheDownloadBeforeAnyRequest) {
+    EXPECT_EQ(downloadError(1000), std::string(kDownloadRefusal) +
+                                       "C:/Quendrel/Tavro\\tmp is a link or junction "
+                                       "(reparse point)");
+    EXPECT_TRUE(server_.requests().empty());
+}
+
+// plant-links.sh file:Quendrel/Tavro/tmp/Tavro-V2.4.1-812.zip.temp
+TEST_F(LinkRefusal, TemporaryFileLinkStopsTheDownloadBeforeTheTransfer) {
+    // Wine shows a link to a file as a plain file; where its handle really is gives it away.
+    EXPECT_EQ(downloadError(1000), std::string(kDownloadRefusal) +
+                                       "C:/Quendrel/Tavro\\tmp\\Tavro-V2.4.1-812.zip.temp leads "
+                                       "through a link to C:\\LinkTargets\\0");
+    EXPECT_EQ(rangeRequests(), 0u);
+}
+
+// plant-links.sh file:Quendrel/Tavro/tmp/Tavro-V2.4.1-812.zip.temp.part2
+TEST_F(LinkRefusal, PartFileLinkStopsTheDownloadAndTheStartedParts) {
+    EXPECT_EQ(downloadError(4 * 1048576),
+              std::string(kDownloadRefusal) +
+                  "C:/Quendrel/Tavro\\tmp\\Tavro-V2.4.1-812.zip.temp.part2 leads through a link "
+                  "to C:\\LinkTargets\\0");
+    EXPECT_LE(rangeRequests(), 2u);  // parts 0 and 1 were started, then stopped
+    EXPECT_FALSE(fs::exists(downloadFolder() / L"Tavro-V2.4.1-812.zip"));
+}
+
+}  // namespace
+}  // namespace tavro
