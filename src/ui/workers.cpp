@@ -9,6 +9,7 @@
 
 #include "core/app_state.h"
 #include "core/installer_core.h"
+#include "download/package_hold.h"
 #include "ui/controls.h"
 #include "ui/progress_adapters.h"
 #include "ui/ui_messages.h"
@@ -99,7 +100,10 @@ void install() {
     const bool withUsbDriver = SendMessageA(windowState.controls.usbCheckBox, BM_GETCHECK, 0, 0) ==
                                BST_CHECKED;
     std::string error;
+    const FileHandle package =
+        holdPackageForInstall(appState.packageFile, appState.release.sha256, error);
     const bool installed =
+        package &&
         installerCore.installPackage(appState.packageFile, appState.release.buildNumber,
                                      withUsbDriver, installProgressAdapter(), LogCallback{}, error);
     appState.installRunning.exchange(false);

@@ -12,6 +12,7 @@
 #include "download/file_sha256.h"
 #include "download/package_download.h"
 #include "download/package_fetch.h"
+#include "download/package_hold.h"
 #include "install/install_paths.h"
 #include "support/test_http_server.h"
 
@@ -497,6 +498,33 @@ TEST(FileSha256, KnownDigestsAcrossReadBlocksAndAMissingFile) {
     std::string error;
     EXPECT_EQ(sha256OfFile(file, error), "");
     EXPECT_EQ(error, "CreateFileW failed: error 2");
+}
+
+// Held for the install, the package can be read (the expansion reads it) but not changed,
+// renamed or deleted; with a digest its content is checked once it is held.
+TEST(PackageHold, HeldPackageCanBeReadButNotSwappedAndItsDigestIsChecked) {
+    const fs::path file = fs::temp_directory_path() / "tavro-hold-test.zip";
+    writeFile(file, "abc");
+    const std::string abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    std::string error;
+    {
+        const FileHandle held = holdPackageForInstall(file, abc, error);
+        ASSERT_TRUE(held) << error;
+        EXPECT_EQ(readFile(file), "abc");
+        const HANDLE writer = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_FALSE(DeleteFileW(file.c_str()));
+        EXPECT_FALSE(MoveFileW(file.c_str(), (file.wstring() + L".old").c_str()));
+    }
+    EXPECT_TRUE(holdPackageForInstall(file, "", error));  // no digest: held, not checked
+    writeFile(file, "abd");
+    EXPECT_FALSE(holdPackageForInstall(file, abc, error));
+    EXPECT_EQ(error.rfind("package digest mismatch: expected " + abc + ", got ", 0), 0u) << error;
+    fs::remove(file);
+    EXPECT_FALSE(holdPackageForInstall(file, "", error));
+    EXPECT_EQ(error, "Cannot open the downloaded package " + file.string() + ": error 2");
 }
 
 TEST_F(DownloadPackage, CorrectDigestPassesInFourPartsOneStreamAndTheFallback) {
