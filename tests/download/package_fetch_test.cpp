@@ -198,6 +198,21 @@ class PackageFetch : public ::testing::Test {
         EXPECT_EQ(names, std::vector<std::string>{"Tavro-V2.4.1-812.zip"});
     }
 
+    // The index of the record {0, total, 0, 0, 0} that the restart publishes between the
+    // attempts: after the parts' records, right before the fallback's own (0, length) record.
+    std::size_t restartRecord(std::uint64_t total) {
+        const auto& records = observed_.records;
+        const auto isZero = [total](const DownloadState& s) {
+            return s.downloadedBytes == 0 && s.totalBytes == total && s.percent == 0.0 &&
+                   s.downloadedMB == 0.0 && s.speedMBps == 0.0;
+        };
+        const auto at = static_cast<std::size_t>(
+            std::find_if(records.begin(), records.end(), isZero) - records.begin());
+        EXPECT_GT(at, 0u);
+        EXPECT_TRUE(at + 1 < records.size() && isZero(records[at + 1]));
+        return at;
+    }
+
     fs::path folder_;
     fs::path package_;
     Observed observed_;
@@ -284,20 +299,12 @@ TEST_F(PackageFetch, FailingPartFallsBackToOneStreamKeepingTheStartTime) {
                   "Download parts: 4",
                   "Parallel download failed, retrying single download: WinHttpReadData failed"}));
 
-    // The fixed record {0, total, 0, 0, 0} separates the attempts.
-    const auto restart =
-        std::find_if(observed_.records.begin(), observed_.records.end(), [](const auto& s) {
-            return s.downloadedBytes == 0 && s.totalBytes == 4u * 1048576u && s.percent == 0.0 &&
-                   s.downloadedMB == 0.0 && s.speedMBps == 0.0;
-        });
-    ASSERT_NE(restart, observed_.records.end());
-    ASSERT_NE(restart, observed_.records.begin());
-    // After it, the count starts again but the speed still averages over the whole time since
-    // the first attempt began (at least the 300 ms the parts took).
-    const auto next = restart + 2;  // past the (0, length) call of the fallback
-    ASSERT_LT(next, observed_.records.end());
-    EXPECT_LT(next->downloadedBytes, 1048576u);
-    EXPECT_LE(next->speedMBps, next->downloadedMB / 0.3 + 1e-9);
+    // After the restart the count starts again but the speed still averages over the whole
+    // time since the first attempt began (at least the 300 ms the parts took).
+    const std::size_t next = restartRecord(4 * 1048576) + 2;
+    ASSERT_LT(next, observed_.records.size());
+    EXPECT_LT(observed_.records[next].downloadedBytes, 1048576u);
+    EXPECT_LE(observed_.records[next].speedMBps, observed_.records[next].downloadedMB / 0.3 + 1e-9);
 }
 
 TEST_F(PackageFetch, LastPartFailingAfterTheOthersEndedStillFallsBack) {
@@ -313,6 +320,7 @@ TEST_F(PackageFetch, LastPartFailingAfterTheOthersEndedStillFallsBack) {
     ASSERT_EQ(observed_.lines.size(), 2u);
     EXPECT_EQ(observed_.lines[1],
               "Parallel download failed, retrying single download: WinHttpReadData failed");
+    restartRecord(4 * 1048576);
 }
 
 TEST_F(PackageFetch, PartThatEndsShortIsNeverMerged) {
