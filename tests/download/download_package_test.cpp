@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -12,25 +10,21 @@
 #include "download/package_download.h"
 #include "download/package_fetch.h"
 #include "install/install_paths.h"
+#include "support/test_files.h"
 #include "support/test_http_server.h"
 
 namespace tavro {
 namespace {
 
 namespace fs = std::filesystem;
+using test::pattern;
+using test::readFile;
 using test::RecordedRequest;
 using test::Reply;
 using test::TestHttpServer;
+using test::writeFile;
 
 constexpr const char* kPackageText = "C:/Quendrel/Tavro\\tmp\\Tavro-V2.4.1-812.zip";
-
-std::string pattern(std::size_t size) {
-    std::string body(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        body[i] = static_cast<char>((i * 131 + i / 977) % 251);
-    }
-    return body;
-}
 
 // FNV-1a, so that a mismatch prints two numbers rather than megabytes.
 std::uint64_t hashOf(const std::string& data) {
@@ -39,15 +33,6 @@ std::uint64_t hashOf(const std::string& data) {
         hash = (hash ^ c) * 1099511628211ull;
     }
     return hash;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
 }
 
 // The package served with byte ranges, as a real server would.

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
@@ -16,28 +15,16 @@
 #include <vector>
 
 #include "download/progress_adapter.h"
+#include "support/observed.h"
+#include "support/test_files.h"
 
 namespace tavro {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string pattern(std::size_t size) {
-    std::string body(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        body[i] = static_cast<char>((i * 131 + i / 977) % 251);
-    }
-    return body;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
+using test::pattern;
+using test::readFile;
+using test::writeFile;
 
 // Stands for the server and downloadToFile: serves body in chunks from whatever thread calls.
 struct FakeSource {
@@ -153,22 +140,7 @@ HeadResult rangedHead(std::uint64_t size) {
     return head;
 }
 
-// Every record and line, collected from any thread.
-struct Observed {
-    std::mutex mutex;
-    std::vector<DownloadState> records;
-    std::vector<std::string> lines;
-
-    DownloadCallback progress() {
-        return [this](const DownloadState& state) {
-            std::lock_guard lock(mutex);
-            records.push_back(state);
-        };
-    }
-    LogCallback log() {
-        return [this](const std::string& line) { lines.push_back(line); };
-    }
-};
+using Observed = test::Observed<DownloadState>;
 
 class PackageFetch : public ::testing::Test {
   protected:
@@ -201,7 +173,7 @@ class PackageFetch : public ::testing::Test {
     // The index of the record {0, total, 0, 0, 0} that the restart publishes between the
     // attempts: after the parts' records, right before the fallback's own (0, length) record.
     std::size_t restartRecord(std::uint64_t total) {
-        const auto& records = observed_.records;
+        const auto records = observed_.records();
         const auto isZero = [total](const DownloadState& s) {
             return s.downloadedBytes == 0 && s.totalBytes == total && s.percent == 0.0 &&
                    s.downloadedMB == 0.0 && s.speedMBps == 0.0;
@@ -231,16 +203,17 @@ TEST_F(PackageFetch, FourPartsWithExactRangesMergeIntoTheSameBytes) {
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected{
         {0, 262143}, {262144, 524287}, {524288, 786431}, {786432, 1048576}};
     EXPECT_EQ(ranges, expected);
-    EXPECT_EQ(observed_.lines, std::vector<std::string>{"Download parts: 4"});
+    EXPECT_EQ(observed_.lines(), std::vector<std::string>{"Download parts: 4"});
 
     // Records came from four threads; the total was known throughout and the last one is the
     // fixed record of the renamed package.
-    ASSERT_GT(observed_.records.size(), 4u);
-    for (std::size_t i = 0; i + 1 < observed_.records.size(); ++i) {
-        EXPECT_EQ(observed_.records[i].totalBytes, 1048577u);
-        EXPECT_LE(observed_.records[i].percent, 100.0);
+    const auto records = observed_.records();
+    ASSERT_GT(records.size(), 4u);
+    for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+        EXPECT_EQ(records[i].totalBytes, 1048577u);
+        EXPECT_LE(records[i].percent, 100.0);
     }
-    const DownloadState& last = observed_.records.back();
+    const DownloadState& last = records.back();
     EXPECT_EQ(last.downloadedBytes, 1048577u);
     EXPECT_EQ(last.totalBytes, 1048577u);
     EXPECT_EQ(last.percent, 100.0);
@@ -256,7 +229,7 @@ TEST_F(PackageFetch, OneStreamAtTheThresholdWithoutRangesOrAfterAFailedProbe) {
     EXPECT_EQ(readFile(package_), atThreshold.body);
     EXPECT_EQ(atThreshold.requested(),
               (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{0, 0}}));
-    EXPECT_EQ(observed_.lines, std::vector<std::string>{"Download parts: 1"});
+    EXPECT_EQ(observed_.lines(), std::vector<std::string>{"Download parts: 1"});
 
     fs::remove(package_);
     FakeSource noRanges;
@@ -270,7 +243,7 @@ TEST_F(PackageFetch, OneStreamAtTheThresholdWithoutRangesOrAfterAFailedProbe) {
     // A failed probe's length (of its error page) is not the package's: the total comes from
     // the GET, and the percent stays under the cap until it does.
     fs::remove(package_);
-    observed_.records.clear();
+    observed_.clear();
     FakeSource failedProbe;
     failedProbe.body = pattern(2 * 1048576);
     failedProbe.head.ok = false;
@@ -278,9 +251,9 @@ TEST_F(PackageFetch, OneStreamAtTheThresholdWithoutRangesOrAfterAFailedProbe) {
     failedProbe.head.acceptRanges = true;
     fetch(failedProbe);
     EXPECT_EQ(readFile(package_), failedProbe.body);
-    ASSERT_FALSE(observed_.records.empty());
-    EXPECT_EQ(observed_.records.front().totalBytes, 2u * 1048576u);
-    for (const DownloadState& state : observed_.records) {
+    ASSERT_FALSE(observed_.records().empty());
+    EXPECT_EQ(observed_.records().front().totalBytes, 2u * 1048576u);
+    for (const DownloadState& state : observed_.records()) {
         EXPECT_LE(state.percent, 100.0);
     }
 }
@@ -294,17 +267,18 @@ TEST_F(PackageFetch, FailingPartFallsBackToOneStreamKeepingTheStartTime) {
     fetch(fake);
     EXPECT_EQ(readFile(package_), fake.body);
     expectOnlyPackageLeft();
-    EXPECT_EQ(observed_.lines,
+    EXPECT_EQ(observed_.lines(),
               (std::vector<std::string>{
                   "Download parts: 4",
                   "Parallel download failed, retrying single download: WinHttpReadData failed"}));
 
     // After the restart the count starts again but the speed still averages over the whole
     // time since the first attempt began (at least the 300 ms the parts took).
+    const auto records = observed_.records();
     const std::size_t next = restartRecord(4 * 1048576) + 2;
-    ASSERT_LT(next, observed_.records.size());
-    EXPECT_LT(observed_.records[next].downloadedBytes, 1048576u);
-    EXPECT_LE(observed_.records[next].speedMBps, observed_.records[next].downloadedMB / 0.3 + 1e-9);
+    ASSERT_LT(next, records.size());
+    EXPECT_LT(records[next].downloadedBytes, 1048576u);
+    EXPECT_LE(records[next].speedMBps, records[next].downloadedMB / 0.3 + 1e-9);
 }
 
 TEST_F(PackageFetch, LastPartFailingAfterTheOthersEndedStillFallsBack) {
@@ -317,9 +291,10 @@ TEST_F(PackageFetch, LastPartFailingAfterTheOthersEndedStillFallsBack) {
     fetch(fake);
     EXPECT_EQ(readFile(package_), fake.body);
     expectOnlyPackageLeft();
-    ASSERT_EQ(observed_.lines.size(), 2u);
-    EXPECT_EQ(observed_.lines[1],
-              "Parallel download failed, retrying single download: WinHttpReadData failed");
+    EXPECT_EQ(observed_.lines(),
+              (std::vector<std::string>{
+                  "Download parts: 4",
+                  "Parallel download failed, retrying single download: WinHttpReadData failed"}));
     restartRecord(4 * 1048576);
 }
 
@@ -330,10 +305,10 @@ TEST_F(PackageFetch, PartThatEndsShortIsNeverMerged) {
     fake.shortAt[524288] = 1000;  // reports success with 1000 of 524288 bytes
     fetch(fake);
     EXPECT_EQ(readFile(package_), fake.body);
-    ASSERT_EQ(observed_.lines.size(), 2u);
-    EXPECT_EQ(observed_.lines[1],
-              "Parallel download failed, retrying single download: part 1 received 1000 of "
-              "524288 bytes");
+    EXPECT_EQ(observed_.lines(),
+              (std::vector<std::string>{"Download parts: 4",
+                                        "Parallel download failed, retrying single download: part "
+                                        "1 received 1000 of 524288 bytes"}));
 }
 
 TEST_F(PackageFetch, TwoFailingPartsReportOneErrorText) {
@@ -344,11 +319,11 @@ TEST_F(PackageFetch, TwoFailingPartsReportOneErrorText) {
     fake.failAt[1048576] = "second failure";
     fetch(fake);
     EXPECT_EQ(readFile(package_), fake.body);
-    ASSERT_EQ(observed_.lines.size(), 2u);
     const std::string prefix = "Parallel download failed, retrying single download: ";
-    EXPECT_TRUE(observed_.lines[1] == prefix + "first failure" ||
-                observed_.lines[1] == prefix + "second failure")
-        << observed_.lines[1];
+    const auto lines = observed_.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[1] == prefix + "first failure" || lines[1] == prefix + "second failure")
+        << lines[1];
 }
 
 TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
@@ -466,16 +441,17 @@ TEST_F(PackageFetch, ReuseDecisionTable) {
         if (row.reused) {
             EXPECT_TRUE(fake.requested().empty());
             EXPECT_EQ(readFile(package_), row.existing);
-            ASSERT_EQ(observed.records.size(), 1u);
-            EXPECT_EQ(observed.records[0].downloadedBytes, 5000u);
-            EXPECT_EQ(observed.records[0].totalBytes, 5000u);
-            EXPECT_EQ(observed.records[0].percent, 100.0);
-            EXPECT_EQ(observed.records[0].speedMBps, 0.0);
+            const auto records = observed.records();
+            ASSERT_EQ(records.size(), 1u);
+            EXPECT_EQ(records[0].downloadedBytes, 5000u);
+            EXPECT_EQ(records[0].totalBytes, 5000u);
+            EXPECT_EQ(records[0].percent, 100.0);
+            EXPECT_EQ(records[0].speedMBps, 0.0);
         } else {
             EXPECT_EQ(readFile(package_), fake.body);
             expectedLines.push_back("Download parts: 1");
         }
-        EXPECT_EQ(observed.lines, expectedLines);
+        EXPECT_EQ(observed.lines(), expectedLines);
     }
 }
 

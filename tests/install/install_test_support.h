@@ -11,11 +11,10 @@
 
 #include "core/win_handles.h"
 #include "install/install_paths.h"
+#include "support/test_files.h"
 
 namespace tavro::test {
 
-std::string readFile(const std::filesystem::path& path);
-void writeFile(const std::filesystem::path& path, const std::string& content);
 // Deterministic bytes that deflate only a little.
 std::string pseudoRandomBytes(std::size_t size, unsigned seed);
 

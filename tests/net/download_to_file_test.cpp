@@ -2,34 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "support/test_files.h"
 #include "support/test_http_server.h"
 #include "support/timeouts.h"
 
 namespace tavro {
 namespace {
 
+using test::pattern;
+using test::readFile;
 using test::RecordedRequest;
 using test::Reply;
 using test::TestHttpServer;
-
-std::string pattern(std::size_t size) {
-    std::string body(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        body[i] = static_cast<char>((i * 131 + i / 977) % 251);
-    }
-    return body;
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A scratch folder of its own for each test.
 class DownloadToFile : public ::testing::Test {
