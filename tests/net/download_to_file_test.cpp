@@ -64,7 +64,7 @@ class DownloadToFile : public ::testing::Test {
     std::filesystem::path folder_;
 };
 
-TEST_F(DownloadToFile, WholeResourceArrivesWithLengthFirstThenEveryChunk) {
+TEST_F(DownloadToFile, WholeResourceArrivesWithLengthFirstThenEveryWrite) {
     TestHttpServer server;
     const std::string body = pattern(700000);
     server.on("/pkg.zip", Reply::text(200, body));
@@ -270,12 +270,13 @@ TEST_F(DownloadToFile, UnwritableTargetsFail) {
     EXPECT_FALSE(downloadToFile(server.url("/pkg.zip"), 0, 0, missingFolder, &paused_, &cancelled_,
                                 {}, error));
     EXPECT_EQ(error, "Cannot write " + missingFolder.string());
-    // A device that is always full: every write fails as on a full disk.
+    // A device that is always full: every write fails as on a full disk, and no byte counts.
     const std::filesystem::path full = L"Z:\\dev\\full";
-    error.clear();
-    EXPECT_FALSE(
-        downloadToFile(server.url("/pkg.zip"), 0, 0, full, &paused_, &cancelled_, {}, error));
+    Calls calls;
+    EXPECT_FALSE(downloadToFile(server.url("/pkg.zip"), 0, 0, full, &paused_, &cancelled_,
+                                recordInto(calls), error));
     EXPECT_EQ(error, "Cannot write Z:\\dev\\full");
+    EXPECT_EQ(calls.bytes(), 0u);
 }
 
 TEST_F(DownloadToFile, SilentOrStalledServerFailsOnTime) {
@@ -284,7 +285,7 @@ TEST_F(DownloadToFile, SilentOrStalledServerFailsOnTime) {
     Reply stalled = Reply::text(200, pattern(500000));
     stalled.stallAfterBytes = 100000;
     server.on("/stalled", stalled);
-    TransferTimeouts shortTimeouts;
+    RequestTimeouts shortTimeouts = kTransferTimeouts;
     shortTimeouts.receiveMs = 1000;
     shortTimeouts.responseHeadersMs = 1000;
 
