@@ -128,11 +128,11 @@ class PartMerger {
                 in.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
                 const std::streamsize got = in.gcount();
                 if (got > 0 && !out_.write(buffer_.data(), got)) {
-                    fail("cannot write " + source_.pathText(temp_));
+                    fail("Cannot write " + source_.pathText(temp_));
                 }
             }
             if (in.bad()) {
-                fail("cannot read " + source_.pathText(partFile));
+                fail("Cannot read " + source_.pathText(partFile));
             }
         }
         std::filesystem::remove(partFile);
@@ -142,7 +142,7 @@ class PartMerger {
     void finish(std::uint64_t size) {
         out_.close();
         if (!out_) {
-            fail("cannot write " + source_.pathText(temp_));
+            fail("Cannot write " + source_.pathText(temp_));
         }
         const auto merged = sizeOf(temp_);
         if (!merged || *merged != size) {
