@@ -6,6 +6,7 @@
 
 #include "core/installer_core.h"
 #include "core/text_convert.h"
+#include "download/file_append.h"
 #include "download/package_fetch.h"
 #include "download/package_name.h"
 #include "download/package_reuse.h"
@@ -53,6 +54,7 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
                 std::error_code(static_cast<int>(code), std::system_category()));
         }
     };
+    source.appendFile = appendFile;
     return fetchPackage(package, source, progress, log);
 }
 

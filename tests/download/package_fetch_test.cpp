@@ -37,8 +37,9 @@ struct FakeSource {
     std::set<std::uint64_t> holdUntilStopped;        // blocks until stopTransfers
     std::chrono::milliseconds partDelay{0};          // before a range transfer starts
     std::map<std::uint64_t, std::chrono::milliseconds> delayAt;  // added for that part
-    std::uint64_t wholeShortBy = 0;  // a whole transfer writes this much less
-    std::string wholeError;          // a whole transfer fails with this text
+    std::uint64_t wholeShortBy = 0;                // a whole transfer writes this much less
+    std::string wholeError;                        // a whole transfer fails with this text
+    AppendResult appendEnds = AppendResult::Done;  // what the merge's appending gives
 
     std::atomic<bool> stop{false};
     std::atomic<int> probes{0};
@@ -122,6 +123,10 @@ struct FakeSource {
         source.pathText = [](const fs::path& path) { return path.string(); };
         source.moveReplacing = [](const fs::path& from, const fs::path& to) {
             fs::rename(from, to);
+        };
+        source.appendFile = [this](const fs::path& from, const fs::path& to) {
+            std::ofstream(to, std::ios::binary | std::ios::app) << readFile(from);
+            return appendEnds;
         };
         return source;
     }
@@ -358,6 +363,19 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Download failed: HTTP status 500");
+    }
+    EXPECT_FALSE(fs::exists(package_));
+
+    // A merge that cannot write says so as the transfer does.
+    FakeSource fullDisk;
+    fullDisk.body = pattern(2 * 1048576);
+    fullDisk.head = rangedHead(fullDisk.body.size());
+    fullDisk.appendEnds = AppendResult::CannotWriteTarget;
+    try {
+        fetch(fullDisk);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(e.what(), "Download failed: Cannot write " + tempFilePath(package_).string());
     }
     EXPECT_FALSE(fs::exists(package_));
 }
