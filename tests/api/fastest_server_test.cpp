@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <regex>
 
 #include "core/installer_core.h"
+#include "support/observed.h"
 #include "support/test_http_server.h"
 #include "support/timeouts.h"
 
@@ -16,32 +16,7 @@ using test::TestHttpServer;
 
 constexpr char kProbePath[] = "/api/Tavro/IsUp";
 
-// Collects log lines from several probe threads at once.
-class LogLines {
-  public:
-    LogCallback sink() {
-        return [this](const std::string& line) {
-            std::lock_guard lock(mutex_);
-            lines_.push_back(line);
-        };
-    }
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    // The lines once there are count of them, or after the deadline.
-    std::vector<std::string> awaitLines(std::size_t count, std::chrono::milliseconds deadline) {
-        const auto start = std::chrono::steady_clock::now();
-        while (lines().size() < count && std::chrono::steady_clock::now() - start < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return lines();
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using LogLines = test::Observed<>;
 
 Reply delayed(std::string body, std::chrono::milliseconds delay, int status = 200) {
     Reply reply = Reply::text(status, std::move(body));
@@ -58,7 +33,7 @@ TEST(FastestServer, FirstPassingServerWinsWithItsOwnLatency) {
     LogLines log;
     InstallerCore core;
     const auto start = std::chrono::steady_clock::now();
-    const ServerResult result = core.checkFastestServer(log.sink(), servers, 10s);
+    const ServerResult result = core.checkFastestServer(log.log(), servers, 10s);
     EXPECT_LT(test::secondsSince(start), 1.4);  // it does not wait for the slower server
 
     EXPECT_TRUE(result.success);
@@ -101,7 +76,7 @@ TEST(FastestServer, SuccessNeedsA2xxStatusAndTheWordTrueSomewhere) {
         InstallerCore core;
         const std::vector<std::string> servers{server.url()};
         const ServerResult result =
-            core.checkFastestServer(log.sink(), servers, c.passes ? 10s : 300ms);
+            core.checkFastestServer(log.log(), servers, c.passes ? 10s : 300ms);
         EXPECT_EQ(result.success, c.passes);
         // A rejection is seen in its line, not in the short wait (a slow acceptance ends it too).
         const std::vector<std::string> rejected{"Server failed: " + server.url() + " "};
@@ -118,7 +93,7 @@ TEST(FastestServer, FailingProbesAreLoggedAndDoNotShortenTheWait) {
     LogLines log;
     InstallerCore core;
     const auto start = std::chrono::steady_clock::now();
-    const ServerResult result = core.checkFastestServer(log.sink(), servers, 2s);
+    const ServerResult result = core.checkFastestServer(log.log(), servers, 2s);
     const double elapsed = test::secondsSince(start);
 
     EXPECT_FALSE(result.success);
@@ -145,7 +120,7 @@ TEST(FastestServer, SilentServerFailsAfterTheTwelveSecondProbeTimeout) {
     const std::vector<std::string> servers{silent.url()};
     LogLines log;
     InstallerCore core;
-    const ServerResult result = core.checkFastestServer(log.sink(), servers, 14s);
+    const ServerResult result = core.checkFastestServer(log.log(), servers, 14s);
     EXPECT_FALSE(result.success);
     const auto lines = log.lines();
     ASSERT_EQ(lines.size(), 1u);
@@ -160,7 +135,7 @@ TEST(FastestServer, LateSuccessAfterTheWaitIsDropped) {
     const std::vector<std::string> servers{late.url()};
     LogLines log;
     InstallerCore core;
-    const ServerResult result = core.checkFastestServer(log.sink(), servers, 500ms);
+    const ServerResult result = core.checkFastestServer(log.log(), servers, 500ms);
     EXPECT_FALSE(result.success);
     EXPECT_EQ(result.error, "No available server responded with true.");
     // The probe then finds the result taken and ends; storing into it would fail, and that
@@ -176,7 +151,7 @@ TEST(FastestServer, ConfiguredServersUnreachableGiveTheFailureAfterThirtySeconds
     LogLines log;
     InstallerCore core;
     const auto start = std::chrono::steady_clock::now();
-    const ServerResult result = core.checkFastestServer(log.sink());
+    const ServerResult result = core.checkFastestServer(log.log());
     const double elapsed = test::secondsSince(start);
     EXPECT_FALSE(result.success);
     EXPECT_EQ(result.error, "No available server responded with true.");

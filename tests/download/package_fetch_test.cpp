@@ -149,21 +149,17 @@ using Observed = test::Observed<DownloadState>;
 
 class PackageFetch : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("tavro-fetch-" +
-                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-        package_ = folder_ / "Tavro-V2.4.1-812.zip";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-
     fs::path fetch(FakeSource& fake) {
         return fetchPackage(package_, fake.source(), observed_.progress(), observed_.log());
+    }
+    // The text of the runtime error that the fetch ends with.
+    std::string fetchError(FakeSource& fake) {
+        try {
+            fetch(fake);
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "no exception";
     }
 
     // Only the package itself is left in the folder.
@@ -190,8 +186,9 @@ class PackageFetch : public ::testing::Test {
         return at;
     }
 
-    fs::path folder_;
-    fs::path package_;
+    test::ScratchFolder scratch_;
+    const fs::path& folder_ = scratch_.path();
+    const fs::path package_ = folder_ / "Tavro-V2.4.1-812.zip";
     Observed observed_;
 };
 
@@ -336,12 +333,7 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
     shortStream.body = pattern(500000);
     shortStream.head = rangedHead(500000);
     shortStream.wholeShortBy = 10;
-    try {
-        fetch(shortStream);
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Download failed: received 499990 of 500000 bytes");
-    }
+    EXPECT_EQ(fetchError(shortStream), "Download failed: received 499990 of 500000 bytes");
     EXPECT_FALSE(fs::exists(package_));
 
     // The fallback is held to the size just the same.
@@ -358,12 +350,7 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
     failingFallback.head = rangedHead(failingFallback.body.size());
     failingFallback.failAt[0] = "WinHttpReadData failed";
     failingFallback.wholeError = "HTTP status 500";
-    try {
-        fetch(failingFallback);
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Download failed: HTTP status 500");
-    }
+    EXPECT_EQ(fetchError(failingFallback), "Download failed: HTTP status 500");
     EXPECT_FALSE(fs::exists(package_));
 
     // A merge that cannot write says so as the transfer does.
@@ -371,12 +358,8 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
     fullDisk.body = pattern(2 * 1048576);
     fullDisk.head = rangedHead(fullDisk.body.size());
     fullDisk.appendEnds = AppendResult::CannotWriteTarget;
-    try {
-        fetch(fullDisk);
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(e.what(), "Download failed: Cannot write " + tempFilePath(package_).string());
-    }
+    EXPECT_EQ(fetchError(fullDisk),
+              "Download failed: Cannot write " + tempFilePath(package_).string());
     EXPECT_FALSE(fs::exists(package_));
 }
 

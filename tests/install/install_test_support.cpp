@@ -174,16 +174,6 @@ std::wstring imageOf(HANDLE process) {
 
 }  // namespace
 
-ScratchFolder::ScratchFolder() : path_(uniqueTempFolder(L"tavro-scratch-")) {
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 StandinRecords::StandinRecords() : folder_(uniqueTempFolder(L"tavro-standins-")) {
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);

@@ -55,19 +55,6 @@ std::optional<RegistryText> readTavroValue(const wchar_t* name);
 // The system's message for a Win32 error code, as FormatMessage gives it, without line break.
 std::string systemMessage(DWORD code);
 
-// A fresh, empty folder under the temporary folder, removed again with everything in it.
-class ScratchFolder {
-  public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
 // One start of a product stand-in, as it recorded itself.
 struct StandinStart {
     DWORD pid = 0;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <variant>
 #include <vector>
 
 #include "core/callbacks.h"
@@ -10,7 +13,7 @@
 namespace tavro::test {
 
 // Every record and log line an operation publishes, from whichever threads it publishes on.
-template <typename State>
+template <typename State = std::monostate>
 class Observed {
   public:
     std::function<void(const State&)> progress() {
@@ -32,6 +35,14 @@ class Observed {
     std::vector<std::string> lines() const {
         std::lock_guard lock(mutex_);
         return lines_;
+    }
+    // The lines once there are count of them, or when the deadline has passed.
+    std::vector<std::string> awaitLines(std::size_t count, std::chrono::milliseconds deadline) {
+        const auto start = std::chrono::steady_clock::now();
+        while (lines().size() < count && std::chrono::steady_clock::now() - start < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return lines();
     }
     void clear() {
         std::lock_guard lock(mutex_);

@@ -1,5 +1,8 @@
 #include "support/test_files.h"
 
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -39,6 +42,21 @@ std::string pattern(std::size_t size) {
         body[i] = static_cast<char>((i * 131 + i / 977) % 251);
     }
     return body;
+}
+
+ScratchFolder::ScratchFolder() {
+    static std::atomic<int> counter{0};
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "";
+    path_ = std::filesystem::temp_directory_path() /
+            ("tavro-" + name + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace tavro::test
