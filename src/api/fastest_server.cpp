@@ -1,4 +1,5 @@
 #include <atomic>
+#include <exception>
 #include <future>
 #include <memory>
 #include <thread>
@@ -52,6 +53,17 @@ void runProbe(const std::string& baseUrl, const std::shared_ptr<SharedState>& st
     state->promise.set_value(ServerResult{true, baseUrl, std::to_string(ms) + " ms", {}});
 }
 
+// A probe that raised is that server's failure; a sink that raises as well has no one left to
+// tell.
+void logProbeException(const LogCallback& log, const std::string& baseUrl, const char* what) {
+    try {
+        if (log) {
+            log("Server failed: " + baseUrl + " " + what);
+        }
+    } catch (...) {
+    }
+}
+
 ServerResult noServerResult() {
     return ServerResult{false, {}, {}, kNoServerError};
 }
@@ -74,8 +86,10 @@ ServerResult InstallerCore::checkFastestServer(LogCallback log,
         std::thread([baseUrl = server, state, log]() noexcept {
             try {
                 runProbe(baseUrl, state, log);
+            } catch (const std::exception& e) {
+                logProbeException(log, baseUrl, e.what());
             } catch (...) {
-                // A probe ends quietly; its server simply does not win.
+                logProbeException(log, baseUrl, "unknown error");
             }
         }).detach();
     }

@@ -10,6 +10,7 @@
 #include "core/text_convert.h"
 #include "download/file_sha256.h"
 #include "download/package_digest.h"
+#include "download/file_append.h"
 #include "download/package_fetch.h"
 #include "download/package_name.h"
 #include "download/package_reuse.h"
@@ -95,6 +96,7 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
     };
     source.checkPath = refuseLinksOnTheWay;
     source.digestOf = sha256OfFile;
+    source.appendFile = appendFile;
     return fetchPackage(package, source, progress, log, digest);
 }
 

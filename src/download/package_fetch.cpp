@@ -3,7 +3,6 @@
 #include <array>
 #include <atomic>
 #include <exception>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -18,8 +17,6 @@
 namespace tavro {
 
 namespace {
-
-constexpr std::size_t kMergeBufferBytes = 1024 * 1024;
 
 std::filesystem::path withSuffix(const std::filesystem::path& path, const char* suffix) {
     std::filesystem::path result = path;
@@ -109,8 +106,8 @@ struct PartRange {
 class PartMerger {
   public:
     PartMerger(const std::filesystem::path& package, const PackageSource& source,
-               const std::filesystem::path& temp)
-        : package_(package), source_(source), temp_(temp), buffer_(kMergeBufferBytes) {}
+               const std::filesystem::path& temp, std::uint64_t size)
+        : package_(package), source_(source), temp_(temp), size_(size) {}
 
     void add(int index) {
         const std::filesystem::path partFile = partFilePath(package_, index);
@@ -120,40 +117,29 @@ class PartMerger {
             }
             std::error_code renameError;
             std::filesystem::rename(partFile, temp_, renameError);
-            out_.open(temp_, std::ios::binary | std::ios::app);
-            if (renameError || !out_) {
+            if (renameError) {
                 fail("cannot create merged file");
             }
             return;
         }
-        {
-            std::ifstream in(partFile, std::ios::binary);
-            if (!in) {
+        switch (source_.appendFile(partFile, temp_)) {
+            case AppendResult::Done:
+                break;
+            case AppendResult::CannotOpenSource:
                 fail("missing part file " + source_.pathText(partFile));
-            }
-            while (in) {
-                in.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-                const std::streamsize got = in.gcount();
-                if (got > 0 && !out_.write(buffer_.data(), got)) {
-                    fail("cannot write " + source_.pathText(temp_));
-                }
-            }
-            if (in.bad()) {
-                fail("cannot read " + source_.pathText(partFile));
-            }
+            case AppendResult::CannotReadSource:
+                fail("Cannot read " + source_.pathText(partFile));
+            case AppendResult::CannotWriteTarget:
+                fail("Cannot write " + source_.pathText(temp_));
         }
         std::filesystem::remove(partFile);
     }
 
-    // Closes temp and checks that it holds exactly the package size.
-    void finish(std::uint64_t size) {
-        out_.close();
-        if (!out_) {
-            fail("cannot write " + source_.pathText(temp_));
-        }
+    // Checks that temp holds exactly the package size.
+    void finish() {
         const auto merged = sizeOf(temp_);
-        if (!merged || *merged != size) {
-            fail(sizeMismatch(merged.value_or(0), size));
+        if (!merged || *merged != size_) {
+            fail(sizeMismatch(merged.value_or(0), size_));
         }
     }
 
@@ -161,8 +147,7 @@ class PartMerger {
     const std::filesystem::path& package_;
     const PackageSource& source_;
     const std::filesystem::path& temp_;
-    std::vector<char> buffer_;
-    std::ofstream out_;
+    const std::uint64_t size_;
 };
 
 // Four ranges into four part files, run at once; after all have ended, each part file must hold
@@ -220,11 +205,11 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
         }
     }
     checkPath(source, temp);
-    PartMerger merger(package, source, temp);
+    PartMerger merger(package, source, temp, size);
     for (int i = 0; i < kParallelParts; ++i) {
         merger.add(i);
     }
-    merger.finish(size);
+    merger.finish();
     return {};
 }
 

@@ -21,6 +21,9 @@ using TransferFunction = std::function<bool(std::uint64_t rangeStart, std::uint6
                                             const std::filesystem::path& target,
                                             ByteProgressCallback progress, std::string& error)>;
 
+// How appending one file to another ended.
+enum class AppendResult { Done, CannotOpenSource, CannotReadSource, CannotWriteTarget };
+
 // What the download needs from the platform.
 struct PackageSource {
     std::function<HeadResult()> probe;    // HEAD of the package URL
@@ -30,6 +33,9 @@ struct PackageSource {
     // Moves a file onto another, replacing it; throws std::filesystem::filesystem_error.
     std::function<void(const std::filesystem::path& from, const std::filesystem::path& to)>
         moveReplacing;
+    // Appends the whole file `from` to the end of the existing file `to`.
+    std::function<AppendResult(const std::filesystem::path& from, const std::filesystem::path& to)>
+        appendFile;
     // Run on the package, the temporary file and each part file before any of them is deleted,
     // written, read for the merge or renamed; throws to refuse the path. May be empty.
     std::function<void(const std::filesystem::path&)> checkPath;

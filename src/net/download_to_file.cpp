@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "core/text_convert.h"
 #include "core/win_handles.h"
-#include "download/header_values.h"
+#include "net/header_values.h"
 #include "net/winhttp_session.h"
 
 namespace tavro {
@@ -18,6 +19,8 @@ constexpr auto kPausePoll = std::chrono::milliseconds(150);
 // Chunks are gathered up to this size before they go to the file, so a transfer makes few
 // write calls however small the platform's reads are.
 constexpr std::size_t kWriteBufferBytes = 256 * 1024;
+// A slow transfer writes (and so reports) what it has at least this often.
+constexpr auto kWriteInterval = std::chrono::milliseconds(100);
 
 std::string pathText(const std::filesystem::path& path) {
     try {
@@ -27,15 +30,19 @@ std::string pathText(const std::filesystem::path& path) {
     }
 }
 
-// The target file, written through a buffer that the reads fill directly; every write and the
-// close are checked.
+// The target file, written through a buffer that the reads fill directly. Every write and the
+// close are checked, and each write reports the bytes that reached the file.
 class BufferedFile {
   public:
+    explicit BufferedFile(std::function<void(std::uint64_t bytes)> written)
+        : written_(std::move(written)) {}
+
     bool open(const std::filesystem::path& path) {
         // A link at the target's name is replaced, never written through.
         file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr));
+        lastWrite_ = std::chrono::steady_clock::now();
         return static_cast<bool>(file_);
     }
 
@@ -53,8 +60,34 @@ class BufferedFile {
         return buffer_.data() + used_;
     }
 
-    // The first size bytes of the room are now data.
-    void commit(std::size_t size) { used_ += size; }
+    // The first size bytes of the room are now data; written out when the last write is
+    // kWriteInterval ago. False when that write fails.
+    bool commit(std::size_t size) {
+        used_ += size;
+        return std::chrono::steady_clock::now() - lastWrite_ < kWriteInterval || flush();
+    }
+
+    // Writes what is buffered; false when a write fails.
+    bool flush() {
+        lastWrite_ = std::chrono::steady_clock::now();
+        const char* data = buffer_.data();
+        std::size_t size = used_;
+        used_ = 0;
+        while (size > 0) {
+            const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+            DWORD written = 0;
+            const bool ok = WriteFile(file_.get(), data, part, &written, nullptr) != 0;
+            if (written > 0) {
+                written_(written);
+            }
+            if (!ok || written != part) {
+                return false;
+            }
+            data += written;
+            size -= written;
+        }
+        return true;
+    }
 
     // Writes what is buffered and closes the file; false when either fails.
     bool close() {
@@ -65,25 +98,11 @@ class BufferedFile {
     }
 
   private:
-    bool flush() {
-        const char* data = buffer_.data();
-        std::size_t size = used_;
-        used_ = 0;
-        while (size > 0) {
-            const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-            DWORD written = 0;
-            if (!WriteFile(file_.get(), data, part, &written, nullptr) || written != part) {
-                return false;
-            }
-            data += written;
-            size -= written;
-        }
-        return true;
-    }
-
+    const std::function<void(std::uint64_t)> written_;
     FileHandle file_;
     std::vector<char> buffer_ = std::vector<char>(kWriteBufferBytes);
     std::size_t used_ = 0;
+    std::chrono::steady_clock::time_point lastWrite_;
 };
 
 // Checks that the response is what was asked for: a 2xx status, and for a range request 206 with
@@ -110,122 +129,126 @@ std::string responseProblem(HINTERNET request, std::uint64_t rangeStart, std::ui
     return {};
 }
 
+// Sends the request and receives the response headers; false with the reason in error.
+bool sendRequest(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rangeEnd,
+                 std::string& error) {
+    if (rangeEnd != 0) {
+        const std::wstring line =
+            L"Range: bytes=" + std::to_wstring(rangeStart) + L"-" + std::to_wstring(rangeEnd);
+        WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(-1),
+                                 WINHTTP_ADDREQ_FLAG_ADD);
+    }
+    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+                            0, 0) ||
+        !WinHttpReceiveResponse(request, nullptr)) {
+        const DWORD code = GetLastError();
+        error = "Download request failed: " + std::to_string(code);
+        return false;
+    }
+    return true;
+}
+
+void waitWhilePaused(const std::atomic<bool>* paused, const std::atomic<bool>* cancelled) {
+    while (paused->load() && !cancelled->load()) {
+        std::this_thread::sleep_for(kPausePoll);
+    }
+}
+
+// Reads the body of the response into target, setting error to the reason when something
+// fails. (The caller turns a cancel into "Cancelled".)
+void receiveBody(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rangeEnd,
+                 const std::filesystem::path& target, const std::atomic<bool>* paused,
+                 const std::atomic<bool>* cancelled, const ByteProgressCallback& progress,
+                 std::string& error) {
+    std::uint64_t contentLength = 0;
+    std::wstring text;
+    if (queryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH, 128, text)) {
+        contentLength = parseContentLength(text);
+    }
+    if (progress && rangeStart == 0 && rangeEnd == 0 && contentLength != 0) {
+        progress(0, contentLength);
+    }
+    // What the body must hold: the range asked for, or what the server announced.
+    const std::uint64_t expected = rangeEnd != 0 ? rangeEnd - rangeStart + 1 : contentLength;
+
+    BufferedFile file([&progress, contentLength](std::uint64_t bytes) {
+        if (progress) {
+            progress(bytes, contentLength);
+        }
+    });
+    const auto cannotWrite = [&error, &target] { error = "Cannot write " + pathText(target); };
+    if (!file.open(target)) {
+        cannotWrite();
+        return;
+    }
+    std::uint64_t received = 0;
+    bool complete = false;
+    while (!cancelled->load()) {
+        if (paused->load()) {
+            if (!file.flush()) {  // what has arrived is in the file, and counted, during the wait
+                cannotWrite();
+                break;
+            }
+            waitWhilePaused(paused, cancelled);
+        }
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) {
+            error = "WinHttpQueryDataAvailable failed";
+            break;
+        }
+        if (available == 0) {
+            complete = true;
+            break;
+        }
+        char* room = file.room(available);
+        if (!room) {
+            cannotWrite();
+            break;
+        }
+        DWORD read = 0;
+        if (!WinHttpReadData(request, room, available, &read)) {
+            error = "WinHttpReadData failed";
+            break;
+        }
+        if (read == 0) {
+            complete = true;
+            break;
+        }
+        received += read;
+        if (!file.commit(read)) {
+            cannotWrite();
+            break;
+        }
+    }
+    if (!file.close() && error.empty()) {
+        cannotWrite();
+    }
+    if (complete && error.empty() && expected != 0 && received != expected) {
+        error = "Transfer ended after " + std::to_string(received) + " of " +
+                std::to_string(expected) + " bytes";
+    }
+}
+
 }  // namespace
 
 bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd,
                     const std::filesystem::path& target, const std::atomic<bool>* paused,
                     const std::atomic<bool>* cancelled, ByteProgressCallback progress,
-                    std::string& error) {
-    return downloadToFile(url, rangeStart, rangeEnd, target, paused, cancelled, std::move(progress),
-                          error, TransferTimeouts{});
-}
-
-bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd,
-                    const std::filesystem::path& target, const std::atomic<bool>* paused,
-                    const std::atomic<bool>* cancelled, ByteProgressCallback progress,
-                    std::string& error, const TransferTimeouts& timeouts) {
-    UrlParts parts;
-    if (!crackUrl(url, parts, error)) {
-        return false;
-    }
-    WinHttpHandle session = openSession();
-    if (!session) {
-        error = "WinHttpOpen failed";
-        return false;
-    }
-    WinHttpSetTimeouts(session.get(), static_cast<int>(timeouts.resolveMs),
-                       static_cast<int>(timeouts.connectMs), static_cast<int>(timeouts.sendMs),
-                       static_cast<int>(timeouts.receiveMs));
-    WinHttpHandle connection(WinHttpConnect(session.get(), parts.host.c_str(), parts.port, 0));
-    if (!connection) {
-        error = "WinHttpConnect failed";
-        return false;
-    }
-    WinHttpHandle request = openRequest(connection.get(), L"GET", parts);
-    if (!request) {
-        error = "WinHttpOpenRequest failed";
-        return false;
-    }
-    setResponseHeaderTimeout(request.get(), timeouts.responseHeadersMs);
-    if (rangeEnd != 0) {
-        const std::wstring line =
-            L"Range: bytes=" + std::to_wstring(rangeStart) + L"-" + std::to_wstring(rangeEnd);
-        WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(-1),
-                                 WINHTTP_ADDREQ_FLAG_ADD);
-    }
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr)) {
-        const DWORD code = GetLastError();
-        error = "Download request failed: " + std::to_string(code);
-        return false;
-    }
-
-    error = responseProblem(request.get(), rangeStart, rangeEnd);
-    if (error.empty()) {
-        std::uint64_t contentLength = 0;
-        std::wstring text;
-        if (queryHeaderText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, 128, text)) {
-            contentLength = parseContentLength(text);
-        }
-        if (progress && rangeStart == 0 && rangeEnd == 0 && contentLength != 0) {
-            progress(0, contentLength);
-        }
-        // What the body must hold: the range asked for, or what the server announced.
-        const std::uint64_t expected = rangeEnd != 0 ? rangeEnd - rangeStart + 1 : contentLength;
-
-        BufferedFile file;
-        if (!file.open(target)) {
-            error = "Cannot write " + pathText(target);
+                    std::string& error, const RequestTimeouts& timeouts) {
+    {
+        const RequestHandles handles = openRequest(url, L"GET", timeouts, error);
+        if (!handles.request) {
             return false;
         }
-        std::uint64_t received = 0;
-        bool complete = false;
-        while (!cancelled->load()) {
-            while (paused->load() && !cancelled->load()) {
-                std::this_thread::sleep_for(kPausePoll);
-            }
-            DWORD available = 0;
-            if (!WinHttpQueryDataAvailable(request.get(), &available)) {
-                error = "WinHttpQueryDataAvailable failed";
-                break;
-            }
-            if (available == 0) {
-                complete = true;
-                break;
-            }
-            char* room = file.room(available);
-            if (!room) {
-                error = "Cannot write " + pathText(target);
-                break;
-            }
-            DWORD read = 0;
-            if (!WinHttpReadData(request.get(), room, available, &read)) {
-                error = "WinHttpReadData failed";
-                break;
-            }
-            if (read == 0) {
-                complete = true;
-                break;
-            }
-            file.commit(read);
-            received += read;
-            if (progress) {
-                progress(read, contentLength);
-            }
+        HINTERNET request = handles.request.get();
+        if (!sendRequest(request, rangeStart, rangeEnd, error)) {
+            return false;
         }
-        if (!file.close() && error.empty()) {
-            error = "Cannot write " + pathText(target);
+        error = responseProblem(request, rangeStart, rangeEnd);
+        if (error.empty()) {
+            receiveBody(request, rangeStart, rangeEnd, target, paused, cancelled, progress, error);
         }
-        if (complete && error.empty() && expected != 0 && received != expected) {
-            error = "Transfer ended after " + std::to_string(received) + " of " +
-                    std::to_string(expected) + " bytes";
-        }
-    }
-
-    request.reset();
-    connection.reset();
-    session.reset();
+    }  // request, connection, session close in that order
     if (cancelled->load()) {
         error = "Cancelled";
         return false;

@@ -1,7 +1,6 @@
 #include "net/http_client.h"
 
 #include "core/text_convert.h"
-#include "net/crack_url.h"
 #include "net/winhttp_session.h"
 
 namespace tavro {
@@ -36,47 +35,30 @@ HttpResponse httpRequest(const std::string& method, const std::string& url, cons
                          const std::vector<std::wstring>& headerLines, std::uint32_t timeoutSeconds,
                          std::uint64_t bodyLimit) {
     HttpResponse response;
-    UrlParts parts;
-    if (!crackUrl(url, parts, response.error)) {
-        return response;
-    }
-    WinHttpHandle session = openSession();
-    if (!session) {
-        response.error = "WinHttpOpen failed";
-        return response;
-    }
-    const std::uint32_t timeoutMs = timeoutMilliseconds(timeoutSeconds);
-    setSessionTimeouts(session.get(), timeoutMs);
-
-    WinHttpHandle connection(WinHttpConnect(session.get(), parts.host.c_str(), parts.port, 0));
-    if (!connection) {
-        response.error = "WinHttpConnect failed";
-        return response;
-    }
     const std::wstring verb = toWide(method);
-    WinHttpHandle request = openRequest(connection.get(), verb.c_str(), parts);
-    if (!request) {
-        response.error = "WinHttpOpenRequest failed";
+    const RequestHandles handles =
+        openRequest(url, verb.c_str(), RequestTimeouts::allSeconds(timeoutSeconds), response.error);
+    if (!handles.request) {
         return response;
     }
-    setResponseHeaderTimeout(request.get(), timeoutMs);
+    HINTERNET request = handles.request.get();
     for (const std::wstring& line : headerLines) {
-        WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(-1),
+        WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(-1),
                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
     }
 
     const DWORD bodyLength = static_cast<DWORD>(body.size());
     LPVOID optional = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, bodyLength,
+    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, bodyLength,
                             bodyLength, 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr)) {
+        !WinHttpReceiveResponse(request, nullptr)) {
         const DWORD code = GetLastError();
         response.error = "WinHttpSendRequest failed: " + decimalText(code);
         return response;
     }
 
-    response.statusCode = queryStatusCode(request.get());
-    readBody(request.get(), response.body, bodyLimit, response.error);
+    response.statusCode = queryStatusCode(request);
+    readBody(request, response.body, bodyLimit, response.error);
     return response;  // request, connection, session close in that order
 }
 

@@ -1,28 +1,42 @@
 #include "net/winhttp_session.h"
 
-#include <climits>
+#include "net/crack_url.h"
 
 namespace tavro {
 
-WinHttpHandle openSession() {
-    return WinHttpHandle(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-}
-
-void setSessionTimeouts(HINTERNET session, std::uint32_t milliseconds) {
-    const int ms = static_cast<int>(milliseconds);
-    WinHttpSetTimeouts(session, ms, ms, ms, ms);
-}
-
-void setResponseHeaderTimeout(HINTERNET request, std::uint32_t milliseconds) {
-    DWORD ms = milliseconds;
-    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof(ms));
-}
-
-WinHttpHandle openRequest(HINTERNET connection, const wchar_t* verb, const UrlParts& url) {
-    return WinHttpHandle(WinHttpOpenRequest(connection, verb, url.path.c_str(), nullptr,
-                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                            url.secure ? WINHTTP_FLAG_SECURE : 0));
+RequestHandles openRequest(const std::string& url, const wchar_t* verb,
+                           const RequestTimeouts& timeouts, std::string& error) {
+    RequestHandles handles;
+    UrlParts parts;
+    if (!crackUrl(url, parts, error)) {
+        return handles;
+    }
+    handles.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!handles.session) {
+        error = "WinHttpOpen failed";
+        return handles;
+    }
+    WinHttpSetTimeouts(handles.session.get(), static_cast<int>(timeouts.resolveMs),
+                       static_cast<int>(timeouts.connectMs), static_cast<int>(timeouts.sendMs),
+                       static_cast<int>(timeouts.receiveMs));
+    handles.connection.reset(
+        WinHttpConnect(handles.session.get(), parts.host.c_str(), parts.port, 0));
+    if (!handles.connection) {
+        error = "WinHttpConnect failed";
+        return handles;
+    }
+    handles.request.reset(WinHttpOpenRequest(
+        handles.connection.get(), verb, parts.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+        WINHTTP_DEFAULT_ACCEPT_TYPES, parts.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!handles.request) {
+        error = "WinHttpOpenRequest failed";
+        return handles;
+    }
+    DWORD headersMs = timeouts.responseHeadersMs;
+    WinHttpSetOption(handles.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersMs,
+                     sizeof(headersMs));
+    return handles;
 }
 
 std::int32_t queryStatusCode(HINTERNET request) {
@@ -43,11 +57,6 @@ bool queryHeaderText(HINTERNET request, DWORD query, std::size_t bufferBytes, st
     buffer.resize(size / sizeof(wchar_t));
     text = std::move(buffer);
     return true;
-}
-
-std::uint32_t timeoutMilliseconds(std::uint32_t seconds) {
-    constexpr std::uint32_t kMaxSeconds = INT_MAX / 1000;
-    return (seconds > kMaxSeconds ? kMaxSeconds : seconds) * 1000;
 }
 
 }  // namespace tavro

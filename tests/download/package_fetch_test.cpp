@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
@@ -17,28 +16,16 @@
 
 #include "download/package_digest.h"
 #include "download/progress_adapter.h"
+#include "support/observed.h"
+#include "support/test_files.h"
 
 namespace tavro {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string pattern(std::size_t size) {
-    std::string body(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        body[i] = static_cast<char>((i * 131 + i / 977) % 251);
-    }
-    return body;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
+using test::pattern;
+using test::readFile;
+using test::writeFile;
 
 // Stands for SHA-256 here: lower-case hex that differs when the bytes do (FNV-1a, four times).
 std::string fakeDigest(const std::string& bytes) {
@@ -73,8 +60,9 @@ struct FakeSource {
     std::set<std::uint64_t> holdUntilStopped;        // blocks until stopTransfers
     std::chrono::milliseconds partDelay{0};          // before a range transfer starts
     std::map<std::uint64_t, std::chrono::milliseconds> delayAt;  // added for that part
-    std::uint64_t wholeShortBy = 0;  // a whole transfer writes this much less
-    std::string wholeError;          // a whole transfer fails with this text
+    std::uint64_t wholeShortBy = 0;                // a whole transfer writes this much less
+    std::string wholeError;                        // a whole transfer fails with this text
+    AppendResult appendEnds = AppendResult::Done;  // what the merge's appending gives
 
     std::atomic<bool> stop{false};
     std::atomic<int> probes{0};
@@ -159,6 +147,10 @@ struct FakeSource {
         source.moveReplacing = [](const fs::path& from, const fs::path& to) {
             fs::rename(from, to);
         };
+        source.appendFile = [this](const fs::path& from, const fs::path& to) {
+            std::ofstream(to, std::ios::binary | std::ios::app) << readFile(from);
+            return appendEnds;
+        };
         return source;
     }
 
@@ -176,40 +168,21 @@ HeadResult rangedHead(std::uint64_t size) {
     return head;
 }
 
-// Every record and line, collected from any thread.
-struct Observed {
-    std::mutex mutex;
-    std::vector<DownloadState> records;
-    std::vector<std::string> lines;
-
-    DownloadCallback progress() {
-        return [this](const DownloadState& state) {
-            std::lock_guard lock(mutex);
-            records.push_back(state);
-        };
-    }
-    LogCallback log() {
-        return [this](const std::string& line) { lines.push_back(line); };
-    }
-};
+using Observed = test::Observed<DownloadState>;
 
 class PackageFetch : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("tavro-fetch-" +
-                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-        package_ = folder_ / "Tavro-V2.4.1-812.zip";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-
     fs::path fetch(FakeSource& fake) {
         return fetchPackage(package_, fake.source(), observed_.progress(), observed_.log());
+    }
+    // The text of the runtime error that the fetch ends with.
+    std::string fetchError(FakeSource& fake) {
+        try {
+            fetch(fake);
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "no exception";
     }
 
     // Only the package itself is left in the folder.
@@ -221,8 +194,24 @@ class PackageFetch : public ::testing::Test {
         EXPECT_EQ(names, std::vector<std::string>{"Tavro-V2.4.1-812.zip"});
     }
 
-    fs::path folder_;
-    fs::path package_;
+    // The index of the record {0, total, 0, 0, 0} that the restart publishes between the
+    // attempts: after the parts' records, right before the fallback's own (0, length) record.
+    std::size_t restartRecord(std::uint64_t total) {
+        const auto records = observed_.records();
+        const auto isZero = [total](const DownloadState& s) {
+            return s.downloadedBytes == 0 && s.totalBytes == total && s.percent == 0.0 &&
+                   s.downloadedMB == 0.0 && s.speedMBps == 0.0;
+        };
+        const auto at = static_cast<std::size_t>(
+            std::find_if(records.begin(), records.end(), isZero) - records.begin());
+        EXPECT_GT(at, 0u);
+        EXPECT_TRUE(at + 1 < records.size() && isZero(records[at + 1]));
+        return at;
+    }
+
+    test::ScratchFolder scratch_;
+    const fs::path& folder_ = scratch_.path();
+    const fs::path package_ = folder_ / "Tavro-V2.4.1-812.zip";
     Observed observed_;
 };
 
@@ -239,16 +228,17 @@ TEST_F(PackageFetch, FourPartsWithExactRangesMergeIntoTheSameBytes) {
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected{
         {0, 262143}, {262144, 524287}, {524288, 786431}, {786432, 1048576}};
     EXPECT_EQ(ranges, expected);
-    EXPECT_EQ(observed_.lines, std::vector<std::string>{"Download parts: 4"});
+    EXPECT_EQ(observed_.lines(), std::vector<std::string>{"Download parts: 4"});
 
     // Records came from four threads; the total was known throughout and the last one is the
     // fixed record of the renamed package.
-    ASSERT_GT(observed_.records.size(), 4u);
-    for (std::size_t i = 0; i + 1 < observed_.records.size(); ++i) {
-        EXPECT_EQ(observed_.records[i].totalBytes, 1048577u);
-        EXPECT_LE(observed_.records[i].percent, 100.0);
+    const auto records = observed_.records();
+    ASSERT_GT(records.size(), 4u);
+    for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+        EXPECT_EQ(records[i].totalBytes, 1048577u);
+        EXPECT_LE(records[i].percent, 100.0);
     }
-    const DownloadState& last = observed_.records.back();
+    const DownloadState& last = records.back();
     EXPECT_EQ(last.downloadedBytes, 1048577u);
     EXPECT_EQ(last.totalBytes, 1048577u);
     EXPECT_EQ(last.percent, 100.0);
@@ -264,7 +254,7 @@ TEST_F(PackageFetch, OneStreamAtTheThresholdWithoutRangesOrAfterAFailedProbe) {
     EXPECT_EQ(readFile(package_), atThreshold.body);
     EXPECT_EQ(atThreshold.requested(),
               (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{0, 0}}));
-    EXPECT_EQ(observed_.lines, std::vector<std::string>{"Download parts: 1"});
+    EXPECT_EQ(observed_.lines(), std::vector<std::string>{"Download parts: 1"});
 
     fs::remove(package_);
     FakeSource noRanges;
@@ -278,7 +268,7 @@ TEST_F(PackageFetch, OneStreamAtTheThresholdWithoutRangesOrAfterAFailedProbe) {
     // A failed probe's length (of its error page) is not the package's: the total comes from
     // the GET, and the percent stays under the cap until it does.
     fs::remove(package_);
-    observed_.records.clear();
+    observed_.clear();
     FakeSource failedProbe;
     failedProbe.body = pattern(2 * 1048576);
     failedProbe.head.ok = false;
@@ -286,9 +276,9 @@ TEST_F(PackageFetch, OneStreamAtTheThresholdWithoutRangesOrAfterAFailedProbe) {
     failedProbe.head.acceptRanges = true;
     fetch(failedProbe);
     EXPECT_EQ(readFile(package_), failedProbe.body);
-    ASSERT_FALSE(observed_.records.empty());
-    EXPECT_EQ(observed_.records.front().totalBytes, 2u * 1048576u);
-    for (const DownloadState& state : observed_.records) {
+    ASSERT_FALSE(observed_.records().empty());
+    EXPECT_EQ(observed_.records().front().totalBytes, 2u * 1048576u);
+    for (const DownloadState& state : observed_.records()) {
         EXPECT_LE(state.percent, 100.0);
     }
 }
@@ -302,25 +292,18 @@ TEST_F(PackageFetch, FailingPartFallsBackToOneStreamKeepingTheStartTime) {
     fetch(fake);
     EXPECT_EQ(readFile(package_), fake.body);
     expectOnlyPackageLeft();
-    EXPECT_EQ(observed_.lines,
+    EXPECT_EQ(observed_.lines(),
               (std::vector<std::string>{
                   "Download parts: 4",
                   "Parallel download failed, retrying single download: WinHttpReadData failed"}));
 
-    // The fixed record {0, total, 0, 0, 0} separates the attempts.
-    const auto restart =
-        std::find_if(observed_.records.begin(), observed_.records.end(), [](const auto& s) {
-            return s.downloadedBytes == 0 && s.totalBytes == 4u * 1048576u && s.percent == 0.0 &&
-                   s.downloadedMB == 0.0 && s.speedMBps == 0.0;
-        });
-    ASSERT_NE(restart, observed_.records.end());
-    ASSERT_NE(restart, observed_.records.begin());
-    // After it, the count starts again but the speed still averages over the whole time since
-    // the first attempt began (at least the 300 ms the parts took).
-    const auto next = restart + 2;  // past the (0, length) call of the fallback
-    ASSERT_LT(next, observed_.records.end());
-    EXPECT_LT(next->downloadedBytes, 1048576u);
-    EXPECT_LE(next->speedMBps, next->downloadedMB / 0.3 + 1e-9);
+    // After the restart the count starts again but the speed still averages over the whole
+    // time since the first attempt began (at least the 300 ms the parts took).
+    const auto records = observed_.records();
+    const std::size_t next = restartRecord(4 * 1048576) + 2;
+    ASSERT_LT(next, records.size());
+    EXPECT_LT(records[next].downloadedBytes, 1048576u);
+    EXPECT_LE(records[next].speedMBps, records[next].downloadedMB / 0.3 + 1e-9);
 }
 
 TEST_F(PackageFetch, LastPartFailingAfterTheOthersEndedStillFallsBack) {
@@ -333,9 +316,11 @@ TEST_F(PackageFetch, LastPartFailingAfterTheOthersEndedStillFallsBack) {
     fetch(fake);
     EXPECT_EQ(readFile(package_), fake.body);
     expectOnlyPackageLeft();
-    ASSERT_EQ(observed_.lines.size(), 2u);
-    EXPECT_EQ(observed_.lines[1],
-              "Parallel download failed, retrying single download: WinHttpReadData failed");
+    EXPECT_EQ(observed_.lines(),
+              (std::vector<std::string>{
+                  "Download parts: 4",
+                  "Parallel download failed, retrying single download: WinHttpReadData failed"}));
+    restartRecord(4 * 1048576);
 }
 
 TEST_F(PackageFetch, PartThatEndsShortIsNeverMerged) {
@@ -345,10 +330,10 @@ TEST_F(PackageFetch, PartThatEndsShortIsNeverMerged) {
     fake.shortAt[524288] = 1000;  // reports success with 1000 of 524288 bytes
     fetch(fake);
     EXPECT_EQ(readFile(package_), fake.body);
-    ASSERT_EQ(observed_.lines.size(), 2u);
-    EXPECT_EQ(observed_.lines[1],
-              "Parallel download failed, retrying single download: part 1 received 1000 of "
-              "524288 bytes");
+    EXPECT_EQ(observed_.lines(),
+              (std::vector<std::string>{"Download parts: 4",
+                                        "Parallel download failed, retrying single download: part "
+                                        "1 received 1000 of 524288 bytes"}));
 }
 
 TEST_F(PackageFetch, TwoFailingPartsReportOneErrorText) {
@@ -359,11 +344,11 @@ TEST_F(PackageFetch, TwoFailingPartsReportOneErrorText) {
     fake.failAt[1048576] = "second failure";
     fetch(fake);
     EXPECT_EQ(readFile(package_), fake.body);
-    ASSERT_EQ(observed_.lines.size(), 2u);
     const std::string prefix = "Parallel download failed, retrying single download: ";
-    EXPECT_TRUE(observed_.lines[1] == prefix + "first failure" ||
-                observed_.lines[1] == prefix + "second failure")
-        << observed_.lines[1];
+    const auto lines = observed_.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[1] == prefix + "first failure" || lines[1] == prefix + "second failure")
+        << lines[1];
 }
 
 TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
@@ -371,12 +356,7 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
     shortStream.body = pattern(500000);
     shortStream.head = rangedHead(500000);
     shortStream.wholeShortBy = 10;
-    try {
-        fetch(shortStream);
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Download failed: received 499990 of 500000 bytes");
-    }
+    EXPECT_EQ(fetchError(shortStream), "Download failed: received 499990 of 500000 bytes");
     EXPECT_FALSE(fs::exists(package_));
 
     // The fallback is held to the size just the same.
@@ -393,12 +373,16 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
     failingFallback.head = rangedHead(failingFallback.body.size());
     failingFallback.failAt[0] = "WinHttpReadData failed";
     failingFallback.wholeError = "HTTP status 500";
-    try {
-        fetch(failingFallback);
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Download failed: HTTP status 500");
-    }
+    EXPECT_EQ(fetchError(failingFallback), "Download failed: HTTP status 500");
+    EXPECT_FALSE(fs::exists(package_));
+
+    // A merge that cannot write says so as the transfer does.
+    FakeSource fullDisk;
+    fullDisk.body = pattern(2 * 1048576);
+    fullDisk.head = rangedHead(fullDisk.body.size());
+    fullDisk.appendEnds = AppendResult::CannotWriteTarget;
+    EXPECT_EQ(fetchError(fullDisk),
+              "Download failed: Cannot write " + tempFilePath(package_).string());
     EXPECT_FALSE(fs::exists(package_));
 }
 
@@ -481,16 +465,17 @@ TEST_F(PackageFetch, ReuseDecisionTable) {
         if (row.reused) {
             EXPECT_TRUE(fake.requested().empty());
             EXPECT_EQ(readFile(package_), row.existing);
-            ASSERT_EQ(observed.records.size(), 1u);
-            EXPECT_EQ(observed.records[0].downloadedBytes, 5000u);
-            EXPECT_EQ(observed.records[0].totalBytes, 5000u);
-            EXPECT_EQ(observed.records[0].percent, 100.0);
-            EXPECT_EQ(observed.records[0].speedMBps, 0.0);
+            const auto records = observed.records();
+            ASSERT_EQ(records.size(), 1u);
+            EXPECT_EQ(records[0].downloadedBytes, 5000u);
+            EXPECT_EQ(records[0].totalBytes, 5000u);
+            EXPECT_EQ(records[0].percent, 100.0);
+            EXPECT_EQ(records[0].speedMBps, 0.0);
         } else {
             EXPECT_EQ(readFile(package_), fake.body);
             expectedLines.push_back("Download parts: 1");
         }
-        EXPECT_EQ(observed.lines, expectedLines);
+        EXPECT_EQ(observed.lines(), expectedLines);
     }
 }
 
@@ -576,7 +561,7 @@ TEST_F(PackageFetch, WithADigestAnEarlierFileIsReusedOnlyWhenItMatches) {
         source.digestOf = fakeDigestOf;
         Observed observed;
         fetchPackage(package_, source, observed.progress(), observed.log(), fakeDigest(body));
-        EXPECT_EQ(observed.lines, row.lines);
+        EXPECT_EQ(observed.lines(), row.lines);
         EXPECT_EQ(fake.requested().empty(), row.reused);
         EXPECT_EQ(readFile(package_), body);
     }
@@ -594,10 +579,11 @@ TEST_F(PackageFetch, WithADigestAnEarlierFileIsReusedOnlyWhenItMatches) {
     Observed observed;
     EXPECT_THROW(fetchPackage(package_, source, observed.progress(), observed.log(), "ab"),
                  std::runtime_error);  // nor can the new download's
-    ASSERT_GE(observed.lines.size(), 2u);
-    EXPECT_EQ(observed.lines[0],
+    const std::vector<std::string> lines = observed.lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0],
               "Existing package digest could not be computed: ReadFile failed: error 5");
-    EXPECT_EQ(observed.lines[1], removing);
+    EXPECT_EQ(lines[1], removing);
 }
 
 TEST_F(PackageFetch, ARefusedPathIsNeitherDeletedNorWrittenAndStartedPartsAreStopped) {

@@ -9,6 +9,7 @@
 #include "core/text_convert.h"
 #include "core/win_handles.h"
 #include "install/install_test_support.h"
+#include "support/observed.h"
 
 namespace tavro {
 namespace {
@@ -17,12 +18,7 @@ using test::readFile;
 using test::ScratchFolder;
 using test::writeFile;
 
-struct Recorded {
-    std::vector<InstallState> states;
-    InstallCallback sink() {
-        return [this](const InstallState& state) { states.push_back(state); };
-    }
-};
+using Recorded = test::Observed<InstallState>;
 
 TEST(DirectoryCopy, CopiesEveryFileAndFolderWithOneProgressRecordPerFile) {
     ScratchFolder scratch;
@@ -44,7 +40,7 @@ TEST(DirectoryCopy, CopiesEveryFileAndFolderWithOneProgressRecordPerFile) {
     std::int32_t copied = 0;
     std::string error = "untouched";
     ASSERT_TRUE(
-        copyDirectoryTree(source, destination, recorded.sink(), nullptr, total, copied, error));
+        copyDirectoryTree(source, destination, recorded.progress(), nullptr, total, copied, error));
     EXPECT_EQ(error, "untouched");
     EXPECT_EQ(copied, 4);
     EXPECT_EQ(readFile(destination / L"b.txt"), "b");
@@ -54,11 +50,11 @@ TEST(DirectoryCopy, CopiesEveryFileAndFolderWithOneProgressRecordPerFile) {
     EXPECT_TRUE(std::filesystem::is_directory(destination / L"empty" / L"also empty"));
     EXPECT_EQ(readFile(destination / L"unrelated" / L"keep.txt"), "keep");
 
-    ASSERT_EQ(recorded.states.size(), 4u);
+    ASSERT_EQ(recorded.records().size(), 4u);
     for (std::int32_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(recorded.states[i].copiedFiles, i + 1);
-        EXPECT_EQ(recorded.states[i].totalFiles, 4);
-        EXPECT_EQ(recorded.states[i].percent, (i + 1) * 100.0 / 4);
+        EXPECT_EQ(recorded.records()[i].copiedFiles, i + 1);
+        EXPECT_EQ(recorded.records()[i].totalFiles, 4);
+        EXPECT_EQ(recorded.records()[i].percent, (i + 1) * 100.0 / 4);
     }
 }
 
@@ -69,13 +65,13 @@ TEST(DirectoryCopy, CounterContinuesFromTheCallersValue) {
     Recorded recorded;
     std::int32_t copied = 3;
     std::string error;
-    ASSERT_TRUE(copyDirectoryTree(scratch.path() / L"src", scratch.path() / L"dst", recorded.sink(),
-                                  nullptr, 5, copied, error));
+    ASSERT_TRUE(copyDirectoryTree(scratch.path() / L"src", scratch.path() / L"dst",
+                                  recorded.progress(), nullptr, 5, copied, error));
     EXPECT_EQ(copied, 5);
-    ASSERT_EQ(recorded.states.size(), 2u);
-    EXPECT_EQ(recorded.states[0].copiedFiles, 4);
-    EXPECT_EQ(recorded.states[0].percent, 80.0);
-    EXPECT_EQ(recorded.states[1].percent, 100.0);
+    ASSERT_EQ(recorded.records().size(), 2u);
+    EXPECT_EQ(recorded.records()[0].copiedFiles, 4);
+    EXPECT_EQ(recorded.records()[0].percent, 80.0);
+    EXPECT_EQ(recorded.records()[1].percent, 100.0);
 }
 
 TEST(DirectoryCopy, FoldersOnlyAndMissingFolders) {
@@ -93,17 +89,17 @@ TEST(DirectoryCopy, FoldersOnlyAndMissingFolders) {
     Recorded recorded;
     std::int32_t copied = 0;
     std::string error;
-    ASSERT_TRUE(copyDirectoryTree(source, scratch.path() / L"dst", recorded.sink(), nullptr, 0,
+    ASSERT_TRUE(copyDirectoryTree(source, scratch.path() / L"dst", recorded.progress(), nullptr, 0,
                                   copied, error));
     EXPECT_TRUE(std::filesystem::is_directory(scratch.path() / L"dst" / L"a" / L"b"));
     EXPECT_TRUE(std::filesystem::is_directory(scratch.path() / L"dst" / L"c"));
-    EXPECT_TRUE(recorded.states.empty());
+    EXPECT_TRUE(recorded.records().empty());
     EXPECT_EQ(copied, 0);
 
     // A source that does not exist is an error of the directory walk, reported as text.
     error.clear();
     EXPECT_FALSE(copyDirectoryTree(scratch.path() / L"no such folder", scratch.path() / L"dst2",
-                                   recorded.sink(), nullptr, 0, copied, error));
+                                   recorded.progress(), nullptr, 0, copied, error));
     EXPECT_FALSE(error.empty());
 }
 
@@ -114,10 +110,10 @@ TEST(DirectoryCopy, TotalBelowOneReportsExactlyOneHundred) {
     Recorded recorded;
     std::int32_t copied = 0;
     std::string error;
-    ASSERT_TRUE(copyDirectoryTree(scratch.path() / L"src", scratch.path() / L"dst", recorded.sink(),
-                                  nullptr, 0, copied, error));
-    ASSERT_EQ(recorded.states.size(), 2u);
-    for (const InstallState& state : recorded.states) {
+    ASSERT_TRUE(copyDirectoryTree(scratch.path() / L"src", scratch.path() / L"dst",
+                                  recorded.progress(), nullptr, 0, copied, error));
+    ASSERT_EQ(recorded.records().size(), 2u);
+    for (const InstallState& state : recorded.records()) {
         EXPECT_EQ(state.totalFiles, 0);
         EXPECT_EQ(state.percent, 100.0);
     }
@@ -141,7 +137,7 @@ TEST(DirectoryCopy, TargetHeldOpenStopsTheCopyWithThePlatformReason) {
     std::int32_t copied = 0;
     std::string error;
     EXPECT_FALSE(
-        copyDirectoryTree(source, destination, recorded.sink(), nullptr, 3, copied, error));
+        copyDirectoryTree(source, destination, recorded.progress(), nullptr, 3, copied, error));
     holder.reset();
     EXPECT_EQ(error, "Copy failed: " + pathToAnsi(source / L"2 locked.txt") + " -> " +
                          pathToAnsi(locked) + " : " + test::systemMessage(ERROR_SHARING_VIOLATION));
@@ -150,7 +146,7 @@ TEST(DirectoryCopy, TargetHeldOpenStopsTheCopyWithThePlatformReason) {
     EXPECT_EQ(readFile(locked), "old");
     EXPECT_FALSE(std::filesystem::exists(destination / L"3 last.txt"));
     EXPECT_EQ(copied, 1);
-    EXPECT_EQ(recorded.states.size(), 1u);
+    EXPECT_EQ(recorded.records().size(), 1u);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "core/text_convert.h"
 #include "install/install_paths.h"
 #include "install/install_test_support.h"
+#include "support/observed.h"
 #include "install/zip_writer.h"
 
 namespace tavro {
@@ -71,29 +71,7 @@ std::filesystem::path savePackage(const std::vector<PackageFile>& files,
 
 const std::filesystem::path kExtractFolder = L"C:/Quendrel/Tavro\\tmp\\InstallUnpacked";
 
-// Collects what an install publishes, from whichever thread it runs on.
-struct Observed {
-    std::mutex mutex;
-    std::vector<InstallState> states;
-    std::vector<std::string> lines;
-
-    InstallCallback progress() {
-        return [this](const InstallState& state) {
-            std::lock_guard lock(mutex);
-            states.push_back(state);
-        };
-    }
-    LogCallback log() {
-        return [this](const std::string& line) {
-            std::lock_guard lock(mutex);
-            lines.push_back(line);
-        };
-    }
-    std::vector<InstallState> statesNow() {
-        std::lock_guard lock(mutex);
-        return states;
-    }
-};
+using Observed = test::Observed<InstallState>;
 
 void expectState(const InstallState& state, std::int32_t copied, std::int32_t total,
                  double percent) {
@@ -136,7 +114,7 @@ TEST_F(InstallPackage, InstallsARealPackageEndToEndAndFinishesAfterTheDriverTool
         // The pipeline waits for the tool: no final record while it runs.
         std::this_thread::sleep_for(500ms);
         EXPECT_FALSE(finished);
-        EXPECT_EQ(observed.statesNow().size(), static_cast<std::size_t>(total) + 1);
+        EXPECT_EQ(observed.records().size(), static_cast<std::size_t>(total) + 1);
         records->requestExit(L"zadig-2.3.exe");
     }
     installer.join();
@@ -178,14 +156,14 @@ TEST_F(InstallPackage, InstallsARealPackageEndToEndAndFinishesAfterTheDriverTool
                    L"C:\\Quendrel\\Tavro\\Ostrilan", L"Ostrilan", L"");
     }
 
-    const auto states = observed.statesNow();
+    const auto states = observed.records();
     ASSERT_EQ(states.size(), static_cast<std::size_t>(total) + 2);
     expectState(states.front(), 0, 100, 0.0);
     for (std::int32_t i = 1; i <= total; ++i) {
         expectState(states[i], i, total, i * 100.0 / total);
     }
     expectState(states.back(), total, total, 100.0);
-    EXPECT_EQ(observed.lines,
+    EXPECT_EQ(observed.lines(),
               (std::vector<std::string>{"Extracting package to temporary source folder...",
                                         "Copying " + std::to_string(total) + " files...",
                                         "Creating shortcuts..."}));
@@ -248,10 +226,10 @@ TEST_F(InstallPackage, PackageWithFoldersOnlyFailsAndKeepsTheExtractionFolder) {
     EXPECT_FALSE(std::filesystem::exists(installRoot() / L"a"));
     EXPECT_FALSE(test::readTavroValue(L"AppDirectory").has_value());
     EXPECT_FALSE(std::filesystem::exists(test::desktopLink(L"Tavro")));
-    const auto states = observed.statesNow();
+    const auto states = observed.records();
     ASSERT_EQ(states.size(), 1u);
     expectState(states[0], 0, 100, 0.0);
-    EXPECT_EQ(observed.lines,
+    EXPECT_EQ(observed.lines(),
               std::vector<std::string>{"Extracting package to temporary source folder..."});
 }
 
@@ -301,7 +279,7 @@ TEST_F(InstallPackage, TargetHeldOpenByAnotherProcessStopsTheCopy) {
         }
     }
     EXPECT_EQ(before, 4u);
-    EXPECT_EQ(observed.statesNow().size(), before + 1);
+    EXPECT_EQ(observed.records().size(), before + 1);
     EXPECT_TRUE(std::filesystem::exists(kExtractFolder / L"Tavro.ico"));
     EXPECT_FALSE(test::readTavroValue(L"AppDirectory").has_value());
     EXPECT_FALSE(std::filesystem::exists(test::desktopLink(L"Tavro")));
@@ -333,7 +311,7 @@ TEST_F(InstallPackage, DriverToolMissingOrUnstartableNeverFailsTheInstall) {
         installerCore.installPackage(package, "1", true, observed.progress(), nullptr, error));
     EXPECT_EQ(error, "untouched");
     EXPECT_TRUE(records->starts(L"zadig-2.3.exe").empty());
-    expectState(observed.statesNow().back(), 8, 8, 100.0);
+    expectState(observed.records().back(), 8, 8, 100.0);
 
     files.push_back({"USB Driver/zadig-2.3.exe", "this is not a program"});
     package = savePackage(files, kEmptyFolders, L"Tavro-V2-2.zip");
@@ -342,7 +320,7 @@ TEST_F(InstallPackage, DriverToolMissingOrUnstartableNeverFailsTheInstall) {
     EXPECT_TRUE(
         installerCore.installPackage(package, "2", true, second.progress(), nullptr, error));
     EXPECT_EQ(error, "Could not start USB driver installer");
-    expectState(second.statesNow().back(), 9, 9, 100.0);
+    expectState(second.records().back(), 9, 9, 100.0);
 }
 
 TEST_F(InstallPackage, PackageWithoutTheProductGetsOnlyCompanionLinks) {

@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cwctype>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -19,23 +17,6 @@
 #include "install/known_folders.h"
 
 namespace tavro::test {
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw std::runtime_error("cannot read " + toUtf8(path.native()));
-    }
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::filesystem::path& path, const std::string& content) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(content.data(), static_cast<std::streamsize>(content.size()));
-    if (!file) {
-        throw std::runtime_error("cannot write " + toUtf8(path.native()));
-    }
-}
 
 std::string pseudoRandomBytes(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
@@ -192,16 +173,6 @@ std::wstring imageOf(HANDLE process) {
 }
 
 }  // namespace
-
-ScratchFolder::ScratchFolder() : path_(uniqueTempFolder(L"tavro-scratch-")) {
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 StandinRecords::StandinRecords() : folder_(uniqueTempFolder(L"tavro-standins-")) {
     std::filesystem::remove_all(folder_);

@@ -11,11 +11,10 @@
 
 #include "core/win_handles.h"
 #include "install/install_paths.h"
+#include "support/test_files.h"
 
 namespace tavro::test {
 
-std::string readFile(const std::filesystem::path& path);
-void writeFile(const std::filesystem::path& path, const std::string& content);
 // Deterministic bytes that deflate only a little.
 std::string pseudoRandomBytes(std::size_t size, unsigned seed);
 
@@ -55,19 +54,6 @@ std::optional<RegistryText> readTavroValue(const wchar_t* name);
 
 // The system's message for a Win32 error code, as FormatMessage gives it, without line break.
 std::string systemMessage(DWORD code);
-
-// A fresh, empty folder under the temporary folder, removed again with everything in it.
-class ScratchFolder {
-  public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
 
 // One start of a product stand-in, as it recorded itself.
 struct StandinStart {

@@ -61,6 +61,8 @@ TEST_F(ShellParts, ShellLinkIsWrittenOverwrittenAndComIsLeftAsFound) {
         // No icon file yet: no icon location.
         EXPECT_TRUE(createShellLink(link, target, target.parent_path(), icon, L"First", error));
         EXPECT_EQ(error, "");
+        const auto first = test::readShellLink(link);
+        EXPECT_TRUE(first && first->icon.empty());
         EXPECT_TRUE(threadHasNoCom());
 
         // A thread that has COM already keeps exactly its own initialisation.

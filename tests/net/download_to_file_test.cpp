@@ -2,81 +2,50 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "support/observed.h"
+#include "support/test_files.h"
 #include "support/test_http_server.h"
 #include "support/timeouts.h"
 
 namespace tavro {
 namespace {
 
+using test::pattern;
+using test::readFile;
 using test::RecordedRequest;
 using test::Reply;
 using test::TestHttpServer;
 
-std::string pattern(std::size_t size) {
-    std::string body(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        body[i] = static_cast<char>((i * 131 + i / 977) % 251);
-    }
-    return body;
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // A scratch folder of its own for each test.
 class DownloadToFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("tavro-transfer-" +
-                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
     std::filesystem::path target() const { return folder_ / "out.bin"; }
 
-    // Every progress call, in order.
-    struct Calls {
-        std::mutex mutex;
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> list;
-        std::uint64_t bytes() {
-            std::lock_guard lock(mutex);
-            std::uint64_t sum = 0;
-            for (const auto& call : list) {
-                sum += call.first;
-            }
-            return sum;
-        }
-        std::size_t count() {
-            std::lock_guard lock(mutex);
-            return list.size();
-        }
-    };
+    // Every progress call, in order, and the bytes they counted.
+    using Calls = test::Observed<std::pair<std::uint64_t, std::uint64_t>>;
     static ByteProgressCallback recordInto(Calls& calls) {
-        return [&calls](std::uint64_t bytes, std::uint64_t length) {
-            std::lock_guard lock(calls.mutex);
-            calls.list.emplace_back(bytes, length);
+        return [record = calls.progress()](std::uint64_t bytes, std::uint64_t length) {
+            record({bytes, length});
         };
+    }
+    static std::uint64_t bytesOf(const Calls& calls) {
+        std::uint64_t sum = 0;
+        for (const auto& call : calls.records()) {
+            sum += call.first;
+        }
+        return sum;
     }
 
     std::atomic<bool> paused_{false};
     std::atomic<bool> cancelled_{false};
-    std::filesystem::path folder_;
+    test::ScratchFolder scratch_;
+    const std::filesystem::path& folder_ = scratch_.path();
 };
 
-TEST_F(DownloadToFile, WholeResourceArrivesWithLengthFirstThenEveryChunk) {
+TEST_F(DownloadToFile, WholeResourceArrivesWithLengthFirstThenEveryWrite) {
     TestHttpServer server;
     const std::string body = pattern(700000);
     server.on("/pkg.zip", Reply::text(200, body));
@@ -87,13 +56,14 @@ TEST_F(DownloadToFile, WholeResourceArrivesWithLengthFirstThenEveryChunk) {
         << error;
     EXPECT_EQ(error, "");
     EXPECT_EQ(readFile(target()), body);
-    ASSERT_GE(calls.list.size(), 2u);
-    EXPECT_EQ(calls.list[0], std::make_pair(std::uint64_t{0}, std::uint64_t{700000}));
-    for (std::size_t i = 1; i < calls.list.size(); ++i) {
-        EXPECT_GT(calls.list[i].first, 0u);
-        EXPECT_EQ(calls.list[i].second, 700000u);
+    const auto list = calls.records();
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ(list[0], std::make_pair(std::uint64_t{0}, std::uint64_t{700000}));
+    for (std::size_t i = 1; i < list.size(); ++i) {
+        EXPECT_GT(list[i].first, 0u);
+        EXPECT_EQ(list[i].second, 700000u);
     }
-    EXPECT_EQ(calls.bytes(), body.size());
+    EXPECT_EQ(bytesOf(calls), body.size());
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].method, "GET");
@@ -128,11 +98,11 @@ TEST_F(DownloadToFile, RangeIsRequestedAndWrittenFromTheStartOfTheTarget) {
     EXPECT_EQ(requests[0].header("Range"), "bytes=0-1048575");
     EXPECT_EQ(requests[1].header("Range"), "bytes=1048576-1500000");
     // Range requests make no initial (0, length) call; the length is the range's.
-    for (const auto& call : calls.list) {
+    for (const auto& call : calls.records()) {
         EXPECT_GT(call.first, 0u);
     }
-    EXPECT_EQ(calls.list.front().second, 1048576u);
-    EXPECT_EQ(calls.list.back().second, 1500000u - 1048576u + 1u);
+    EXPECT_EQ(calls.records().front().second, 1048576u);
+    EXPECT_EQ(calls.records().back().second, 1500000u - 1048576u + 1u);
 }
 
 TEST_F(DownloadToFile, ErrorStatusFailsAndWritesNothing) {
@@ -207,7 +177,7 @@ TEST_F(DownloadToFile, UnframedBodyReportsLengthZero) {
                                recordInto(calls), error))
         << error;
     EXPECT_EQ(readFile(target()), body);
-    for (const auto& call : calls.list) {
+    for (const auto& call : calls.records()) {
         EXPECT_GT(call.first, 0u);
         EXPECT_EQ(call.second, 0u);
     }
@@ -259,14 +229,14 @@ TEST_F(DownloadToFile, PauseHoldsReadsAndResumesOnTheSameConnection) {
         ok = downloadToFile(server.url("/pkg.zip"), 0, 0, target(), &paused_, &cancelled_,
                             recordInto(calls), error);
     });
-    while (calls.bytes() < 200000) {
+    while (bytesOf(calls) < 200000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     paused_ = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(400));  // lets a read in flight end
-    const std::size_t held = calls.count();
+    const std::size_t held = calls.records().size();
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    EXPECT_EQ(calls.count(), held);  // no read while paused
+    EXPECT_EQ(calls.records().size(), held);  // no read while paused
     paused_ = false;
     transfer.join();
     EXPECT_TRUE(ok) << error;
@@ -282,12 +252,13 @@ TEST_F(DownloadToFile, UnwritableTargetsFail) {
     EXPECT_FALSE(downloadToFile(server.url("/pkg.zip"), 0, 0, missingFolder, &paused_, &cancelled_,
                                 {}, error));
     EXPECT_EQ(error, "Cannot write " + missingFolder.string());
-    // A device that is always full: every write fails as on a full disk.
+    // A device that is always full: every write fails as on a full disk, and no byte counts.
     const std::filesystem::path full = L"Z:\\dev\\full";
-    error.clear();
-    EXPECT_FALSE(
-        downloadToFile(server.url("/pkg.zip"), 0, 0, full, &paused_, &cancelled_, {}, error));
+    Calls calls;
+    EXPECT_FALSE(downloadToFile(server.url("/pkg.zip"), 0, 0, full, &paused_, &cancelled_,
+                                recordInto(calls), error));
     EXPECT_EQ(error, "Cannot write Z:\\dev\\full");
+    EXPECT_EQ(bytesOf(calls), 0u);
 }
 
 TEST_F(DownloadToFile, SilentOrStalledServerFailsOnTime) {
@@ -296,7 +267,7 @@ TEST_F(DownloadToFile, SilentOrStalledServerFailsOnTime) {
     Reply stalled = Reply::text(200, pattern(500000));
     stalled.stallAfterBytes = 100000;
     server.on("/stalled", stalled);
-    TransferTimeouts shortTimeouts;
+    RequestTimeouts shortTimeouts = kTransferTimeouts;
     shortTimeouts.receiveMs = 1000;
     shortTimeouts.responseHeadersMs = 1000;
 

@@ -134,8 +134,7 @@ TEST(HttpClient, BodyCutShortKeepsWhatArrivedWithoutError) {
     const HttpResponse response = httpGet(server.url("/cut"), 12);
     EXPECT_EQ(response.statusCode, 200);
     EXPECT_EQ(response.error, "");
-    EXPECT_LE(response.body.size(), 30000u);
-    EXPECT_EQ(response.body, std::string(response.body.size(), 'x'));
+    EXPECT_EQ(response.body, std::string(30000, 'x'));
 }
 
 TEST(HttpClient, BodyLimitStopsTheReadAtTheLimit) {

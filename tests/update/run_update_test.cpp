@@ -9,6 +9,7 @@
 #include "core/text_convert.h"
 #include "install/install_paths.h"
 #include "install/install_test_support.h"
+#include "support/observed.h"
 #include "support/timeouts.h"
 
 namespace tavro {
@@ -21,16 +22,7 @@ using test::StandinRecords;
 
 const std::filesystem::path kSource = L"C:/Quendrel/Tavro\\Update\\Unpacked";
 
-struct Observed {
-    std::vector<InstallState> states;
-    std::vector<std::string> lines;
-    InstallCallback progress() {
-        return [this](const InstallState& state) { states.push_back(state); };
-    }
-    LogCallback log() {
-        return [this](const std::string& line) { lines.push_back(line); };
-    }
-};
+using Observed = test::Observed<InstallState>;
 
 std::vector<std::string> countdownLines() {
     return {"Continuing in 5...", "Continuing in 4...", "Continuing in 3...", "Continuing in 2...",
@@ -100,18 +92,19 @@ TEST_F(RunUpdate, ClosesCopiesRefreshesShortcutsAndReopensWithRealWaits) {
     }
     expected.push_back("Opening Tavro: C:/Quendrel/Tavro\\Tavro.exe");
     expected.push_back("Tavro open request sent.");
-    EXPECT_EQ(observed.lines, expected);
+    EXPECT_EQ(observed.lines(), expected);
 
-    ASSERT_EQ(observed.states.size(), 6u);
-    EXPECT_EQ(observed.states.front().copiedFiles, 0);
-    EXPECT_EQ(observed.states.front().totalFiles, 4);
-    EXPECT_EQ(observed.states.front().percent, 0.0);
+    const auto states = observed.records();
+    ASSERT_EQ(states.size(), 6u);
+    EXPECT_EQ(states.front().copiedFiles, 0);
+    EXPECT_EQ(states.front().totalFiles, 4);
+    EXPECT_EQ(states.front().percent, 0.0);
     for (int i = 1; i <= 4; ++i) {
-        EXPECT_EQ(observed.states[i].copiedFiles, i);
-        EXPECT_EQ(observed.states[i].percent, i * 25.0);
+        EXPECT_EQ(states[i].copiedFiles, i);
+        EXPECT_EQ(states[i].percent, i * 25.0);
     }
-    EXPECT_EQ(observed.states.back().copiedFiles, 4);
-    EXPECT_EQ(observed.states.back().percent, 100.0);
+    EXPECT_EQ(states.back().copiedFiles, 4);
+    EXPECT_EQ(states.back().percent, 100.0);
 
     // The running copies were ended before the copy, and the product was started again.
     EXPECT_TRUE(test::waitForExit(product, 0ms));
@@ -138,8 +131,8 @@ TEST_F(RunUpdate, MissingSourceFailsAfterClosingAndTheProductStaysClosed) {
     std::string error;
     EXPECT_FALSE(installerCore.runUpdate(observed.progress(), observed.log(), error, 10ms));
     EXPECT_EQ(error, "Update source folder not found: C:/Quendrel/Tavro\\Update\\Unpacked");
-    EXPECT_EQ(observed.lines, linesUntilTheSourceCheck());
-    EXPECT_TRUE(observed.states.empty());
+    EXPECT_EQ(observed.lines(), linesUntilTheSourceCheck());
+    EXPECT_TRUE(observed.records().empty());
     expectProductClosedAndNotReopened();
 
     // A file in place of the folder is no source either.
@@ -156,8 +149,8 @@ TEST_F(RunUpdate, SourceWithOnlyEmptyFoldersFails) {
     std::string error;
     EXPECT_FALSE(installerCore.runUpdate(observed.progress(), observed.log(), error, 10ms));
     EXPECT_EQ(error, "Update source has no files: C:/Quendrel/Tavro\\Update\\Unpacked");
-    EXPECT_EQ(observed.lines, linesUntilTheSourceCheck());
-    EXPECT_TRUE(observed.states.empty());
+    EXPECT_EQ(observed.lines(), linesUntilTheSourceCheck());
+    EXPECT_TRUE(observed.records().empty());
     expectProductClosedAndNotReopened();
 }
 
@@ -168,15 +161,15 @@ TEST_F(RunUpdate, ProductMissingAfterTheCopyFailsAfterBothWaits) {
     EXPECT_FALSE(installerCore.runUpdate(observed.progress(), nullptr, error, 10ms));
     EXPECT_EQ(error, "Tavro.exe was not found: C:/Quendrel/Tavro\\Tavro.exe");
     EXPECT_EQ(readFile(installRoot() / L"readme.txt"), "no program in this update");
-    EXPECT_EQ(observed.states.size(), 3u);
+    EXPECT_EQ(observed.records().size(), 3u);
 
     // The same with a log: every line up to the second countdown, and no "Opening" line.
     Observed logged;
     EXPECT_FALSE(installerCore.runUpdate(nullptr, logged.log(), error, 10ms));
-    ASSERT_GE(logged.lines.size(), 5u);
-    EXPECT_EQ(logged.lines[logged.lines.size() - 6],
-              "Waiting 5 seconds for running Tavro processes to open ...");
-    EXPECT_EQ(logged.lines.back(), "Continuing in 1...");
+    const auto lines = logged.lines();
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[lines.size() - 6], "Waiting 5 seconds for running Tavro processes to open ...");
+    EXPECT_EQ(lines.back(), "Continuing in 1...");
 }
 
 TEST_F(RunUpdate, ShortcutThatCannotBeWrittenDoesNotStopTheUpdate) {

@@ -1,4 +1,4 @@
-#include "download/header_values.h"
+#include "net/header_values.h"
 
 #include <cwctype>
 #include <limits>
