@@ -22,7 +22,6 @@ build=$root/build/bench-digest
 echo "building the benchmark driver..." >&2
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64.cmake" >/dev/null
 fi
 cmake --build "$build" --target digest_bench >/dev/null

@@ -1,21 +1,36 @@
 #include "download/package_reuse.h"
 
+#include <optional>
 #include <system_error>
 
 #include "download/package_digest.h"
 
 namespace tavro {
 
-bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t remoteSize,
-                          LogCallback log, const PathText& pathText) {
+namespace {
+
+// The size of an existing, non-empty package file; nothing when there is none to reuse.
+std::optional<std::uintmax_t> existingPackageSize(const std::filesystem::path& package) {
     if (!std::filesystem::exists(package)) {
-        return false;
+        return std::nullopt;
     }
     std::error_code error;
-    const std::uintmax_t localSize = std::filesystem::file_size(package, error);
-    if (error || localSize == 0) {
+    const std::uintmax_t size = std::filesystem::file_size(package, error);
+    if (error || size == 0) {
+        return std::nullopt;
+    }
+    return size;
+}
+
+}  // namespace
+
+bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t remoteSize,
+                          LogCallback log, const PathText& pathText) {
+    const std::optional<std::uintmax_t> existing = existingPackageSize(package);
+    if (!existing) {
         return false;
     }
+    const std::uintmax_t localSize = *existing;
     if (remoteSize == 0) {
         if (log) {
             log("Using existing downloaded package with exact filename; remote size was not "
@@ -41,14 +56,11 @@ namespace {
 
 bool reuseByDigest(const std::filesystem::path& package, const ReuseCheck& check,
                    const LogCallback& log, const PathText& pathText) {
-    if (!std::filesystem::exists(package)) {
+    const std::optional<std::uintmax_t> existing = existingPackageSize(package);
+    if (!existing) {
         return false;
     }
-    std::error_code error;
-    const std::uintmax_t localSize = std::filesystem::file_size(package, error);
-    if (error || localSize == 0) {
-        return false;
-    }
+    const std::uintmax_t localSize = *existing;
     if (check.probeSucceeded && check.remoteSize != 0 && localSize != check.remoteSize) {
         if (log) {
             log("Existing package name matched but size did not match remote size. Existing=" +
