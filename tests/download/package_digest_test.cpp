@@ -17,12 +17,14 @@ TEST(PackageDigest, SixtyFourHexDigitsInEitherCaseBecomeLowerCase) {
     EXPECT_EQ(parseSha256Hex(mixed), kLower);
 }
 
+// (Prefixes are appended to, not inserted before: GCC 12 at -O3 reports a false -Wrestrict
+// overlap inside std::string's insert.)
 TEST(PackageDigest, AnythingButExactlySixtyFourHexDigitsIsRefused) {
     const std::string digest = kLower;
     for (const std::string& bad :
-         {std::string(), digest.substr(1), digest + "0", " " + digest.substr(1),
+         {std::string(), digest.substr(1), digest + "0", std::string(" ").append(digest, 1),
           digest.substr(1) + " ", digest.substr(0, 63) + "g", digest.substr(0, 63) + "G",
-          "0x" + digest.substr(2), digest.substr(0, 31) + std::string(1, '\0') + digest.substr(32),
+          std::string("0x").append(digest, 2), digest.substr(0, 31) + std::string(1, '\0') + digest.substr(32),
           digest.substr(0, 63) + "/", digest.substr(0, 63) + ":", digest.substr(0, 63) + "@",
           digest.substr(0, 63) + "`"}) {
         EXPECT_FALSE(parseSha256Hex(bad).has_value()) << bad;
