@@ -21,7 +21,8 @@ TEST(MachineIdentity, SerialIsNameVolumeSerialAndGuid) {
     const std::string name = computerNameUtf8();
     DWORD volumeSerial = 0;
     ASSERT_TRUE(
-        GetVolumeInformationW(L"C:\\", nullptr, 0, &volumeSerial, nullptr, nullptr, nullptr, 0));
+        GetVolumeInformationW(L"C:\\", nullptr, 0, &volumeSerial, nullptr, nullptr, nullptr, 0))
+        << "error " << GetLastError();
     const std::string serial = getPcSerialNumber();
     const std::string prefix = name + "-" + std::to_string(volumeSerial);
     ASSERT_EQ(serial.rfind(prefix, 0), 0u) << serial;
