@@ -17,48 +17,15 @@ if [ "$reps" -lt 3 ]; then
     echo "REPS must be at least 3 (the figures are medians)" >&2
     exit 2
 fi
-build=$root/build/bench-digest
-
-echo "building the benchmark driver..." >&2
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64.cmake" >/dev/null
-fi
-cmake --build "$build" --target digest_bench >/dev/null
-driver=$build/digest_bench.exe
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/tavro-digest-bench.XXXXXX")
-chmod 755 "$work"  # nginx's workers run as another user and must read the file
-export WINEPREFIX=$work/prefix HOME=$work/home WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
-cleanup() {
-    "$root/bench/download/nginx.sh" stop "$work/nginx" || true
-    if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-echo "making the 256 MiB file, the Wine prefix and the server..." >&2
-mkdir -p "$work/www" "$work/home" "$work/out"
-head -c "$size" /dev/urandom >"$work/www/package.zip"
+# shellcheck source=../bench-setup.sh
+. "$root/bench/bench-setup.sh"
+bench_build "$root/build/bench-digest" digest_bench
+bench_prefix_and_server digest
 digest=$(sha256sum "$work/www/package.zip" | cut -d' ' -f1)
-wineboot -i </dev/null >/dev/null 2>&1
-wineserver -w
-wineserver -p </dev/null >/dev/null 2>&1
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$root/bench/download/nginx.sh" start "$work/nginx" "$port" "$work/www"
 url=http://127.0.0.1:$port/files/package.zip
 package=$WINEPREFIX/drive_c/Quendrel/Tavro/tmp/Tavro-Vbench-1.zip
 package_win='C:\Quendrel\Tavro\tmp\Tavro-Vbench-1.zip'
 
-# Runs the Windows driver; its output goes to a file (Wine's own processes would hold a pipe).
-drive() {
-    wine "$driver" "$@" </dev/null >"$work/drive.txt" 2>&1 || {
-        cat "$work/drive.txt" >&2
-        return 1
-    }
-    tr -d '\r' <"$work/drive.txt"
-}
 seconds() { sed -n 's/.*seconds=\([0-9.]*\).*/\1/p'; }
 record() { echo "$2" >>"$work/out/$1"; }
 

@@ -19,47 +19,14 @@ if [ "$reps" -lt 3 ]; then
     echo "REPS must be at least 3 (the figures are medians)" >&2
     exit 2
 fi
-build=$root/build/bench-download
-
-echo "building the benchmark driver..." >&2
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64.cmake" >/dev/null
-fi
-cmake --build "$build" --target download_bench >/dev/null
-driver=$build/download_bench.exe
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/tavro-download-bench.XXXXXX")
-chmod 755 "$work"  # nginx's workers run as another user and must read the file
-export WINEPREFIX=$work/prefix HOME=$work/home WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
-cleanup() {
-    "$here/nginx.sh" stop "$work/nginx" || true
-    if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-echo "making the 256 MiB file, the Wine prefix and the server..." >&2
-mkdir -p "$work/www" "$work/home" "$work/out"
-head -c "$size" /dev/urandom >"$work/www/package.zip"
-wineboot -i </dev/null >/dev/null 2>&1
-wineserver -w
-wineserver -p </dev/null >/dev/null 2>&1
+# shellcheck source=../bench-setup.sh
+. "$root/bench/bench-setup.sh"
+bench_build "$root/build/bench-download" download_bench
+bench_prefix_and_server download
 mkdir -p "$WINEPREFIX/drive_c/bench"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$here/nginx.sh" start "$work/nginx" "$port" "$work/www"
 base=http://127.0.0.1:$port
 
 now() { date +%s.%N; }
-# Runs the Windows driver; its output goes to a file (Wine's own processes would hold a pipe).
-drive() {
-    wine "$driver" "$@" </dev/null >"$work/drive.txt" 2>&1 || {
-        cat "$work/drive.txt" >&2
-        return 1
-    }
-    cat "$work/drive.txt"
-}
 field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
 record() { echo "$3" >>"$work/out/$1.$2"; }  # setting contender seconds
 
