@@ -23,7 +23,7 @@ constexpr ControlFont kLarge = ControlFont::large;
 constexpr ControlFont kNoFont = ControlFont::none;
 
 // clang-format off
-constexpr ControlSpec kInstallerLayout[] = {
+constexpr ControlPlacement kInstallerLayout[] = {
     // class          text                                                   x    y    w    h   id
     {"STATIC",        "Please enter your email address to download Tavro ",   7,  15, 445,  24, kNoId,       kLabel,     0, kLarge,  nullptr},
     {"STATIC",        TAVRO_PRODUCT_VERSION,                                568,  20, 110,  18, kNoId,       kLabel,     0, kSmall,  nullptr},
@@ -45,7 +45,7 @@ constexpr ControlSpec kInstallerLayout[] = {
     {"STATIC",        "0%",                                                 623, 228,  70,  18, kNoId,       kLabel,     0, kSmall,  &C::installPercentLabel},
 };
 
-constexpr ControlSpec kUpdaterLayout[] = {
+constexpr ControlPlacement kUpdaterLayout[] = {
     {"STATIC",        "Tavro Updater",                                       18,  16, 240,  28, kNoId,       kLabel,     0, kLarge,  nullptr},
     {"STATIC",        TAVRO_PRODUCT_VERSION,                                560,  22, 130,  18, kNoId,       kLabel,     0, kSmall,  nullptr},
     {"STATIC",        "Preparing...",                                        18,  53, 420,  20, kNoId,       kLabel,     0, kSmall,  &C::updaterStatusLabel},
@@ -68,18 +68,20 @@ HFONT fontFor(ControlFont font, const WindowResources& resources) {
     return nullptr;
 }
 
-HWND createControl(HWND parent, const ControlSpec& spec, const WindowResources& resources) {
+HWND createControl(HWND parent, const ControlPlacement& placement,
+                   const WindowResources& resources) {
     const HWND control = CreateWindowExA(
-        spec.extendedStyle, spec.className, spec.text, spec.style, spec.x, spec.y, spec.width,
-        spec.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+        placement.extendedStyle, placement.className, placement.text, placement.style, placement.x,
+        placement.y, placement.width, placement.height, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(placement.id)),
         reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)), nullptr);
     if (control == nullptr) {
         return nullptr;
     }
-    if (const HFONT font = fontFor(spec.font, resources); font != nullptr) {
+    if (const HFONT font = fontFor(placement.font, resources); font != nullptr) {
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
-    if (std::string_view(spec.className) == kProgressBarClass) {
+    if (std::string_view(placement.className) == kProgressBarClass) {
         setProgressBar(control, 0);
     }
     return control;
@@ -87,20 +89,20 @@ HWND createControl(HWND parent, const ControlSpec& spec, const WindowResources& 
 
 }  // namespace
 
-std::span<const ControlSpec> installerLayout() {
+std::span<const ControlPlacement> installerLayout() {
     return kInstallerLayout;
 }
 
-std::span<const ControlSpec> updaterLayout() {
+std::span<const ControlPlacement> updaterLayout() {
     return kUpdaterLayout;
 }
 
-void createControls(HWND parent, std::span<const ControlSpec> layout,
+void createControls(HWND parent, std::span<const ControlPlacement> layout,
                     const WindowResources& resources, WindowControls& controls) {
-    for (const ControlSpec& spec : layout) {
-        const HWND control = createControl(parent, spec, resources);
-        if (spec.slot != nullptr) {
-            controls.*spec.slot = control;
+    for (const ControlPlacement& placement : layout) {
+        const HWND control = createControl(parent, placement, resources);
+        if (placement.slot != nullptr) {
+            controls.*placement.slot = control;
         }
     }
 }

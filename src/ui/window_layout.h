@@ -9,13 +9,20 @@
 namespace tavro {
 
 // Command ids of the installer window's controls (the low word of WM_COMMAND's wParam).
-enum CommandId : int { kNoId = 0, kEmailId = 1, kDownloadId = 2, kPauseId = 3, kInstallId = 4, kUsbId = 5 };
+enum CommandId : int {
+    kNoId = 0,
+    kEmailId = 1,
+    kDownloadId = 2,
+    kPauseId = 3,
+    kInstallId = 4,
+    kUsbId = 5
+};
 
 enum class ControlFont { none, small, large };
 
 // One child control of the main window: where it sits (client pixels), what it is and which
 // WindowControls slot keeps its handle (none for labels that never change).
-struct ControlSpec {
+struct ControlPlacement {
     const char* className;
     const char* text;
     int x, y, width, height;
@@ -27,13 +34,13 @@ struct ControlSpec {
 };
 
 // The controls of each mode, in the order they are created.
-std::span<const ControlSpec> installerLayout();
-std::span<const ControlSpec> updaterLayout();
+std::span<const ControlPlacement> installerLayout();
+std::span<const ControlPlacement> updaterLayout();
 
 // Creates every control of a layout as a child of parent, sets its font and, for a progress
 // bar, its starting value 0; keeps the handles in controls. A control that cannot be created
 // stays null.
-void createControls(HWND parent, std::span<const ControlSpec> layout,
+void createControls(HWND parent, std::span<const ControlPlacement> layout,
                     const WindowResources& resources, WindowControls& controls);
 
 }  // namespace tavro

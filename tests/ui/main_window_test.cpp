@@ -36,7 +36,9 @@ WindowControls& controls() {
 // The first of the program's API servers: answers the probe, and whatever a test adds.
 class ApiServer {
   public:
-    ApiServer() : server_(kFirstApiPort) { server_.on("/api/Tavro/IsUp", Reply::text(200, "true")); }
+    ApiServer() : server_(kFirstApiPort) {
+        server_.on("/api/Tavro/IsUp", Reply::text(200, "true"));
+    }
     TestHttpServer& operator*() { return server_; }
     TestHttpServer* operator->() { return &server_; }
 
@@ -45,9 +47,9 @@ class ApiServer {
 };
 
 void postDownloadProgress(HWND window, double percent, double megabytes, double speed) {
-    ASSERT_TRUE(postPayload(window, MSG_DOWNLOAD_PROGRESS,
-                            std::make_unique<DownloadProgress>(
-                                DownloadProgress{percent, megabytes, speed})));
+    ASSERT_TRUE(postPayload(
+        window, MSG_DOWNLOAD_PROGRESS,
+        std::make_unique<DownloadProgress>(DownloadProgress{percent, megabytes, speed})));
 }
 
 void postLine(HWND window, UINT message, const std::string& text) {
@@ -69,12 +71,13 @@ std::string buttonStates() {
 }
 
 // The child laid out at an entry's rectangle (some labels overlap, so no point lookup).
-HWND childPlacedAt(HWND window, const ControlSpec& spec) {
+HWND childPlacedAt(HWND window, const ControlPlacement& placement) {
     for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
         const RECT placed = clientRectInParent(child);
-        if (placed.left == spec.x && placed.top == spec.y &&
-            placed.right - placed.left == spec.width && placed.bottom - placed.top == spec.height) {
+        if (placed.left == placement.x && placed.top == placement.y &&
+            placed.right - placed.left == placement.width &&
+            placed.bottom - placed.top == placement.height) {
             return child;
         }
     }
@@ -82,39 +85,40 @@ HWND childPlacedAt(HWND window, const ControlSpec& spec) {
 }
 
 // The child at a layout entry's place: it exists there with the entry's size, class and text.
-void expectPlacedAsLaidOut(HWND window, const ControlSpec& spec) {
-    SCOPED_TRACE(std::string(spec.className) + " \"" + spec.text + "\"");
-    const HWND child = childPlacedAt(window, spec);
+void expectPlacedAsLaidOut(HWND window, const ControlPlacement& placement) {
+    SCOPED_TRACE(std::string(placement.className) + " \"" + placement.text + "\"");
+    const HWND child = childPlacedAt(window, placement);
     ASSERT_NE(child, nullptr);
     const RECT placed = clientRectInParent(child);
-    EXPECT_EQ(placed.left, spec.x);
-    EXPECT_EQ(placed.top, spec.y);
-    EXPECT_EQ(placed.right - placed.left, spec.width);
-    EXPECT_EQ(placed.bottom - placed.top, spec.height);
+    EXPECT_EQ(placed.left, placement.x);
+    EXPECT_EQ(placed.top, placement.y);
+    EXPECT_EQ(placed.right - placed.left, placement.width);
+    EXPECT_EQ(placed.bottom - placed.top, placement.height);
     char className[32] = {};
     GetClassNameA(child, className, sizeof(className));
-    EXPECT_STREQ(className, spec.className == std::string("STATIC")   ? "Static"
-                            : spec.className == std::string("EDIT")   ? "Edit"
-                            : spec.className == std::string("BUTTON") ? "Button"
-                                                                      : spec.className);
-    if (spec.slot != &WindowControls::statusLabel) {  // the server check may have changed it
-        EXPECT_EQ(textOf(child), spec.text);
+    EXPECT_STREQ(className, placement.className == std::string("STATIC")   ? "Static"
+                            : placement.className == std::string("EDIT")   ? "Edit"
+                            : placement.className == std::string("BUTTON") ? "Button"
+                                                                           : placement.className);
+    if (placement.slot != &WindowControls::statusLabel) {  // the server check may have changed it
+        EXPECT_EQ(textOf(child), placement.text);
     }
     // The edit class takes WS_BORDER over and draws that border itself, as on Windows.
-    const DWORD classOwned = spec.className == std::string("EDIT") ? WS_BORDER : 0;
-    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE)), spec.style & ~classOwned);
+    const DWORD classOwned = placement.className == std::string("EDIT") ? WS_BORDER : 0;
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE)), placement.style & ~classOwned);
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_EXSTYLE)) & WS_EX_CLIENTEDGE,
-              spec.extendedStyle & WS_EX_CLIENTEDGE);
-    const HFONT expectedFont = spec.font == ControlFont::large   ? windowState.resources.largeFont.get()
-                               : spec.font == ControlFont::small ? windowState.resources.smallFont.get()
-                                                                 : nullptr;
+              placement.extendedStyle & WS_EX_CLIENTEDGE);
+    const HFONT expectedFont =
+        placement.font == ControlFont::large   ? windowState.resources.largeFont.get()
+        : placement.font == ControlFont::small ? windowState.resources.smallFont.get()
+                                               : nullptr;
     EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0)), expectedFont);
 }
 
 TEST(MainWindow, BothModesBuildEveryControlInPlaceAtTheirFixedOuterSize) {
     struct Mode {
         bool updater;
-        std::span<const ControlSpec> layout;
+        std::span<const ControlPlacement> layout;
         const char* title;
         int width, height;
     };
@@ -132,8 +136,8 @@ TEST(MainWindow, BothModesBuildEveryControlInPlaceAtTheirFixedOuterSize) {
         EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0);
         EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN),
                   WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN);
-        for (const ControlSpec& spec : mode.layout) {
-            expectPlacedAsLaidOut(window.handle(), spec);
+        for (const ControlPlacement& placement : mode.layout) {
+            expectPlacedAsLaidOut(window.handle(), placement);
         }
         // The spelling a person reads, whatever the tables say.
         EXPECT_EQ(textOf(FindWindowExA(window.handle(), nullptr, "Static", TAVRO_PRODUCT_VERSION)),
@@ -322,7 +326,8 @@ TEST(MainWindow, UpdaterShowsProgressAndLogThenClosesAboutNineHundredMsAfterSucc
     postLine(w, MSG_LOG_LINE, "Update complete.");
 
     PostMessageA(w, MSG_UPDATE_DONE, 0, 0);
-    ASSERT_TRUE(pumpUntil([] { return textOf(controls().updaterStatusLabel) == "Update complete."; }, 1s));
+    ASSERT_TRUE(
+        pumpUntil([] { return textOf(controls().updaterStatusLabel) == "Update complete."; }, 1s));
     const auto shown = std::chrono::steady_clock::now();
     EXPECT_EQ(textOf(controls().logEdit),
               "Copying 3 files...\r\nUpdate complete.\r\nUpdate complete.\r\n");
@@ -342,7 +347,9 @@ TEST(MainWindow, FailedUpdateStaysOpenWithTheErrorLastInTheLog) {
     postLine(w, MSG_LOG_LINE, "Starting updater mode...");
     // An engine text naming a path (UTF-8 from the standard library) reads right in the ANSI
     // code page of the window.
-    postLine(w, MSG_UPDATE_FAILED, "Update source folder not found: C:/Quendrel/Tavro\\\xC3\x9C" "bung");
+    postLine(w, MSG_UPDATE_FAILED,
+             "Update source folder not found: C:/Quendrel/Tavro\\\xC3\x9C"
+             "bung");
     ASSERT_TRUE(boxes.waitFor("Tavro Updater failed", 5s));
     pumpFor(1200ms);
     ASSERT_TRUE(IsWindow(w));
@@ -352,8 +359,7 @@ TEST(MainWindow, FailedUpdateStaysOpenWithTheErrorLastInTheLog) {
     WideCharToMultiByte(CP_ACP, 0, L"\u00DC", 1, umlaut, sizeof(umlaut), nullptr, nullptr);
     const std::string error =
         std::string("Update source folder not found: C:/Quendrel/Tavro\\") + umlaut + "bung";
-    EXPECT_EQ(textOf(controls().logEdit),
-              "Starting updater mode...\r\nERROR: " + error + "\r\n");
+    EXPECT_EQ(textOf(controls().logEdit), "Starting updater mode...\r\nERROR: " + error + "\r\n");
     EXPECT_EQ(boxes.seen().back().text, error);
 }
 

@@ -150,10 +150,10 @@ def parse_range(header, size):
     """
     if header is None:
         return None
-    unit, _, spec = header.strip().partition("=")
-    if unit.strip().lower() != "bytes" or "," in spec:
+    unit, _, ranges_text = header.strip().partition("=")
+    if unit.strip().lower() != "bytes" or "," in ranges_text:
         return None
-    first_text, dash, last_text = spec.strip().partition("-")
+    first_text, dash, last_text = ranges_text.strip().partition("-")
     first_text, last_text = first_text.strip(), last_text.strip()
     if not dash or not (first_text.isdigit() or first_text == "") or not (
         last_text.isdigit() or last_text == ""
