@@ -33,3 +33,14 @@ function(tavro_api_server_source out_var name)
     configure_file(${PROJECT_SOURCE_DIR}/src/api/api_servers.cpp.in ${output} @ONLY)
     set(${out_var} ${output} PARENT_SCOPE)
 endfunction()
+
+# tavro_local_api_servers(OUT_VAR FIRST_PORT): six development base URLs on 127.0.0.1, at
+# FIRST_PORT and the five ports after it (tests whose servers listen there).
+function(tavro_local_api_servers out_var first_port)
+    math(EXPR last_port "${first_port} + 5")
+    set(servers)
+    foreach(port RANGE ${first_port} ${last_port})
+        list(APPEND servers http://127.0.0.1:${port})
+    endforeach()
+    set(${out_var} ${servers} PARENT_SCOPE)
+endfunction()

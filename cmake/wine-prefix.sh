@@ -6,12 +6,7 @@
 # With TAVRO_DISPLAY_FILE naming the test run's X server, the prefix's desktop process starts on
 # that display (it decides the display driver of every later program); without it, on none.
 set -eu
-if [ -n "${TAVRO_DISPLAY_FILE:-}" ] && [ -s "$TAVRO_DISPLAY_FILE" ]; then
-    DISPLAY=$(cat "$TAVRO_DISPLAY_FILE")
-    export DISPLAY
-else
-    unset DISPLAY
-fi
+. "$(dirname "$0")/test-display.sh"
 action=$1
 dir=$2
 export WINEPREFIX="$dir/prefix" HOME="$dir/home" WINEDEBUG=-all

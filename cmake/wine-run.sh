@@ -4,13 +4,7 @@
 : "${WINEDEBUG:=-all}"
 : "${WINEDLLOVERRIDES:=winemenubuilder.exe=d;mscoree=d;mshtml=d}"
 export WINEDEBUG WINEDLLOVERRIDES
-# Windows go to the test run's own X server, never to the display of whoever runs the tests.
-if [ -n "${TAVRO_DISPLAY_FILE:-}" ] && [ -s "$TAVRO_DISPLAY_FILE" ]; then
-    DISPLAY=$(cat "$TAVRO_DISPLAY_FILE")
-    export DISPLAY
-else
-    unset DISPLAY
-fi
+. "$(dirname "$0")/test-display.sh"
 if [ -z "${WINEPREFIX:-}" ]; then
     echo "wine-run.sh: WINEPREFIX is not set; run the tests through ctest" >&2
     exit 2

@@ -220,7 +220,7 @@ class InstallerEndToEnd(unittest.TestCase):
         time.sleep(1.5)
         self.assertTrue(window.exists())
         self.assertIn("Update failed.", window.texts())
-        log = window._one(lambda c: c.cls == "Edit", "the log").text
+        log = window.edit().text  # the updater's one edit is its log
         self.assertTrue(log.rstrip("\r\n").endswith("ERROR: " + text), log)
 
 
