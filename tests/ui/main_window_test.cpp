@@ -241,8 +241,9 @@ TEST(MainWindow, InstallerButtonsFollowTheRunFromServerCheckToInstall) {
     typeText(controls().emailEdit, "user@example.com");
     EXPECT_TRUE(enabled(controls().downloadButton));
 
-    // Install with a package that is not there: the pulse moves the bar, the failure box comes,
-    // then Install is offered again since a package was downloaded.
+    // Install with a package that is not there: the failure box comes, then Install is offered
+    // again since a package was downloaded. (The install can end before the pulse's first step,
+    // so the bar is not checked here; the pulse has its own test.)
     appState.packageReady = true;
     appState.packageFile = L"C:/Quendrel/Tavro/tmp/missing-package.zip";
     press(controls().installButton);
@@ -250,7 +251,6 @@ TEST(MainWindow, InstallerButtonsFollowTheRunFromServerCheckToInstall) {
     EXPECT_EQ(textOf(controls().installPercentLabel), "0%");
     ASSERT_TRUE(boxes.waitFor("Install failed", 30s));
     ASSERT_TRUE(pumpUntil([] { return buttonStates() == "1011"; }, 5s)) << buttonStates();
-    EXPECT_GT(progressBarValue(controls().installBar), 0);
 
     // Install progress: the highest value stays, truncation happened in the adapter.
     appState.installProgressMax = 0;
