@@ -140,9 +140,33 @@ std::filesystem::path uniqueTempFolder(const std::wstring& prefix) {
            (prefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++));
 }
 
+namespace {
+
+// A stand-in's rename of its record can still hold the file with delete access for a moment after
+// the record appears under its name; a reader that does not share deletion (the C runtime's open)
+// fails then with a sharing violation, so records are read sharing everything.
+std::string readRecordFile(const std::filesystem::path& file) {
+    const FileHandle handle(CreateFileW(file.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) {
+        throw std::runtime_error("cannot open record " + toUtf8(file.native()) + ": error " +
+                                 std::to_string(GetLastError()));
+    }
+    std::string content;
+    char block[4096];
+    DWORD read = 0;
+    while (ReadFile(handle.get(), block, sizeof(block), &read, nullptr) && read != 0) {
+        content.append(block, read);
+    }
+    return content;
+}
+
+}  // namespace
+
 std::map<std::string, std::string> readRecordLines(const std::filesystem::path& file) {
     std::map<std::string, std::string> values;
-    std::istringstream lines(readFile(file));
+    std::istringstream lines(readRecordFile(file));
     std::string line;
     while (std::getline(lines, line)) {
         const auto equals = line.find('=');
