@@ -271,7 +271,7 @@ std::vector<std::string> StandinRecords::powerShellCommandLines() const {
     for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
         const std::wstring name = entry.path().filename().native();
         if (startsWith(name, L"powershell.") && endsWith(name, L".cmdline")) {
-            found.emplace_back(entry.last_write_time(), readFile(entry.path()));
+            found.emplace_back(entry.last_write_time(), readRecordFile(entry.path()));
         }
     }
     std::stable_sort(found.begin(), found.end(),
