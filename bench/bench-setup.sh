@@ -1,7 +1,14 @@
-# Shared set-up of the benchmarks (sourced by bench/*/run.sh, which set here, root, size and
-# reps first). Builds the Windows driver, makes a work folder with its own Wine prefix and a
-# random file of size bytes served by a local nginx (loopback only), and removes all of it when
-# the script ends. Sets driver, work, port and the Wine environment; defines drive.
+# Shared set-up of the benchmarks (sourced by bench/*/run.sh, which set here and root first).
+# Builds the Windows driver, makes a work folder with its own Wine prefix and a random file of
+# size bytes served by a local nginx (loopback only), and removes all of it when the script ends.
+# Sets reps (REPS, default 5), size, driver, work, port and the Wine environment; defines drive.
+
+reps=${REPS:-5}
+size=268435456
+if [ "$reps" -lt 3 ]; then
+    echo "REPS must be at least 3 (the figures are medians)" >&2
+    exit 2
+fi
 
 # bench_build BUILD_FOLDER TARGET: the driver, built at Release like the presets.
 bench_build() {

@@ -11,12 +11,6 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-reps=${REPS:-5}
-size=268435456
-if [ "$reps" -lt 3 ]; then
-    echo "REPS must be at least 3 (the figures are medians)" >&2
-    exit 2
-fi
 # shellcheck source=../bench-setup.sh
 . "$root/bench/bench-setup.sh"
 bench_build "$root/build/bench-digest" digest_bench

@@ -11,14 +11,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-reps=${REPS:-5}
 all_contenders="ours4 ours1 aria2 curl bare4 bare1"
 contenders=${CONTENDERS:-$all_contenders}
-size=268435456
-if [ "$reps" -lt 3 ]; then
-    echo "REPS must be at least 3 (the figures are medians)" >&2
-    exit 2
-fi
 # shellcheck source=../bench-setup.sh
 . "$root/bench/bench-setup.sh"
 bench_build "$root/build/bench-download" download_bench
