@@ -10,6 +10,12 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 set(TAVRO_TEST_RUN_DIR ${CMAKE_BINARY_DIR}/test-run)
+# The fixed local ports of the tests whose program links its server list (window, startup and
+# end-to-end tests): BASE+1..BASE+6 and BASE+11..BASE+17. Two build trees on one machine run their
+# tests side by side when their bases differ.
+set(TAVRO_TEST_PORT_BASE 47300 CACHE STRING "Base of the fixed local ports some tests listen on")
+math(EXPR TAVRO_WINDOW_TEST_FIRST_PORT "${TAVRO_TEST_PORT_BASE} + 1")
+math(EXPR TAVRO_E2E_BASE_PORT "${TAVRO_TEST_PORT_BASE} + 10")
 set(TAVRO_STANDIN_DIR ${CMAKE_BINARY_DIR}/tools)
 set(TAVRO_TEST_DISPLAY_DIR ${CMAKE_BINARY_DIR}/test-display)
 set(TAVRO_DISPLAY_FILE ${TAVRO_TEST_DISPLAY_DIR}/display)

@@ -23,7 +23,8 @@ sys.path.insert(0, str(SOURCE / "tools" / "drive"))
 
 from installer_ui import DriveError, InstallerWindow, Probe, WineSession, wait_until  # noqa: E402
 
-BASE_PORT = 47310  # API servers on 47311..47316 (the program's list), packages on 47317
+# API servers on BASE+1..BASE+6 (the program's list), packages on BASE+7.
+BASE_PORT = int(os.environ.get("TAVRO_E2E_BASE_PORT", "47310"))
 RELEASE_SERVER = SOURCE / "tools" / "release-server" / "release_server.py"
 INSTALLER = "Tavro Installer"
 UPDATER = "Tavro Updater"

@@ -1,7 +1,7 @@
 // The real main window in this process: controls read back as a person sees them, the button and
 // check-box table walked through with real clicks, the private messages fed to the window
 // procedure, and the workers running against a real local server (the program's API server list
-// in this test binary points at 127.0.0.1:47301..47306).
+// in this test binary points at 127.0.0.1:47301..47306 unless TAVRO_TEST_PORT_BASE moves them).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -27,7 +27,7 @@ namespace {
 using namespace test;
 using namespace std::chrono_literals;
 
-constexpr std::uint16_t kFirstApiPort = 47301;
+constexpr std::uint16_t kFirstApiPort = TAVRO_TEST_FIRST_API_PORT;
 
 WindowControls& controls() {
     return windowState.controls;
