@@ -6,6 +6,7 @@
 #include "app/elevation.h"
 #include "app/run_mode.h"
 #include "core/app_state.h"
+#include "ui/dialog_keys.h"
 #include "ui/display_text.h"
 #include "ui/main_window.h"
 #include "ui/progress_bar.h"
@@ -40,6 +41,9 @@ void runMessageLoop() {
     MSG message;
     // GetMessageA answers -1 on an error; only 0 (the quit message) ends the loop normally.
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (handleDialogKey(message)) {
+            continue;  // Tab, Enter, Ctrl+A: the window's keys, not the control's
+        }
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

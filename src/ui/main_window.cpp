@@ -2,12 +2,16 @@
 
 #include <commctrl.h>
 
+#include <span>
 #include <utility>
+#include <vector>
 
 #include "core/app_state.h"
 #include "core/resource_ids.h"
 #include "ui/commands.h"
 #include "ui/controls.h"
+#include "ui/dialog_keys.h"
+#include "ui/dpi_scale.h"
 #include "ui/task_messages.h"
 #include "ui/ui_messages.h"
 #include "ui/window_layout.h"
@@ -24,7 +28,7 @@ constexpr COLORREF kBackgroundColour = RGB(80, 80, 80);
 constexpr COLORREF kLabelTextColour = RGB(224, 224, 224);
 constexpr COLORREF kEditTextColour = RGB(0, 0, 0);
 constexpr COLORREF kEditBackgroundColour = RGB(255, 255, 255);
-constexpr int kSmallFontHeight = -14;
+constexpr int kSmallFontHeight = -14;  // at 96 DPI
 constexpr int kLargeFontHeight = -18;
 
 // A caption bar with the system menu and a minimize box: no sizing border, no maximize box.
@@ -32,42 +36,105 @@ constexpr DWORD kMainWindowStyle = WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU | W
 
 struct WindowFrame {
     const char* title;
-    int width;  // outer size
+    int width;  // outer size at 96 DPI
     int height;
 };
 constexpr WindowFrame kInstallerFrame{"Tavro Installer", 704, 329};
 constexpr WindowFrame kUpdaterFrame{"Tavro Updater", 720, 395};
 
-FontHandle createUiFont(int height) {
-    return FontHandle(CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                  DEFAULT_PITCH | FF_SWISS, "Microsoft Sans Serif"));
+// What the controls were built from, to lay them out again when the window's DPI changes.
+struct BuiltLayout {
+    std::span<const ControlPlacement> table;
+    std::vector<HWND> controls;
+    UINT dpi = kBaseDpi;
+};
+BuiltLayout builtLayout;
+
+const WindowFrame& frameOfMode() {
+    return appState.updaterMode ? kUpdaterFrame : kInstallerFrame;
 }
 
-void createResources(WindowResources& resources) {
+SIZE outerSize(UINT dpi) {
+    const WindowFrame& frame = frameOfMode();
+    return outerSizeForDpi(SIZE{frame.width, frame.height}, kMainWindowStyle, 0, dpi);
+}
+
+FontHandle createUiFont(int height, UINT dpi) {
+    return FontHandle(CreateFontA(scaleForDpi(height, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                  CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                                  "Microsoft Sans Serif"));
+}
+
+void createFonts(WindowResources& resources, UINT dpi) {
+    resources.smallFont = createUiFont(kSmallFontHeight, dpi);
+    resources.largeFont = createUiFont(kLargeFontHeight, dpi);
+}
+
+void createResources(WindowResources& resources, UINT dpi) {
     resources.backgroundBrush.reset(CreateSolidBrush(kBackgroundColour));
     resources.whiteBrush.reset(CreateSolidBrush(kEditBackgroundColour));
-    resources.smallFont = createUiFont(kSmallFontHeight);
-    resources.largeFont = createUiFont(kLargeFontHeight);
+    createFonts(resources, dpi);
+}
+
+void buildControls(HWND window, std::span<const ControlPlacement> table, UINT dpi) {
+    builtLayout.table = table;
+    builtLayout.dpi = dpi;
+    builtLayout.controls =
+        createControls(window, table, windowState.resources, windowState.controls, dpi);
+}
+
+// Fonts for the new DPI first, then every control moved and given them; the old fonts are
+// deleted only once no control uses them.
+void applyDpi(UINT dpi) {
+    WindowResources& resources = windowState.resources;
+    const FontHandle oldSmall = std::move(resources.smallFont);
+    const FontHandle oldLarge = std::move(resources.largeFont);
+    createFonts(resources, dpi);
+    builtLayout.dpi = dpi;
+    layOutControls(builtLayout.table, builtLayout.controls, resources, dpi);
 }
 
 LRESULT onCreate(HWND window) {
     appState.mainWindow = window;
     INITCOMMONCONTROLSEX commonControls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&commonControls);
-    createResources(windowState.resources);
+    // The window was sized for the system DPI; its monitor may have another.
+    const UINT dpi = windowDpi(window);
+    createResources(windowState.resources, dpi);
+    if (dpi != systemDpi()) {
+        const SIZE size = outerSize(dpi);
+        SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     if (appState.updaterMode) {
-        createControls(window, updaterLayout(), windowState.resources, windowState.controls);
+        buildControls(window, updaterLayout(), dpi);
         postSignal(window, MSG_UPDATE_START);
     } else {
-        createControls(window, installerLayout(), windowState.resources, windowState.controls);
+        buildControls(window, installerLayout(), dpi);
+        windowState.lastFocus =
+            windowState.controls.emailEdit;  // focused once the window is active
         setTextIfChanged(windowState.controls.statusLabel, "Checking...");
         startServerCheckWorker();
     }
     return 0;
 }
 
+// The window moved to a monitor of another DPI (or the user changed the scale): the system
+// suggests the rectangle that keeps it in place at the new size.
+LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+    applyDpi(HIWORD(wParam));
+    if (const auto* suggested = reinterpret_cast<const RECT*>(lParam); suggested != nullptr) {
+        SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return 0;
+}
+
 void onDestroy() {
+    builtLayout = BuiltLayout{};
+    windowState.lastFocus = nullptr;
     windowState.controls = WindowControls{};
     windowState.resources = WindowResources{};  // frees the fonts and brushes
     PostQuitMessage(0);
@@ -113,6 +180,13 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_TIMER:
             onTimer(window, wParam);
             return 0;
+        case WM_DPICHANGED:
+            return onDpiChanged(window, wParam, lParam);
+        case WM_ACTIVATE:
+            if (keepFocusOverActivation(window, wParam, windowState.lastFocus)) {
+                return 0;
+            }
+            return DefWindowProcA(window, message, wParam, lParam);
         default:
             if (isTaskMessage(message)) {
                 onTaskMessage(window, message, wParam, lParam);
@@ -158,10 +232,10 @@ bool registerMainWindowClass(HINSTANCE instance) {
 }
 
 HWND createMainWindow(HINSTANCE instance) {
-    const WindowFrame& frame = appState.updaterMode ? kUpdaterFrame : kInstallerFrame;
-    return CreateWindowExA(0, kMainWindowClass, frame.title, kMainWindowStyle, CW_USEDEFAULT,
-                           CW_USEDEFAULT, frame.width, frame.height, nullptr, nullptr, instance,
-                           nullptr);
+    const SIZE size = outerSize(systemDpi());
+    return CreateWindowExA(0, kMainWindowClass, frameOfMode().title, kMainWindowStyle,
+                           CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr,
+                           instance, nullptr);
 }
 
 std::exception_ptr takeWindowFailure() {

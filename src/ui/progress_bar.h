@@ -11,6 +11,10 @@ inline constexpr char kProgressBarClass[] = "TavroProgress";
 // not clamped here: senders keep it within 0..100.
 inline constexpr UINT MSG_PROGRESS_SET = WM_USER + 77;
 
+// Tells the bar the DPI it is drawn for (wParam); it repaints. Its grid spacing, line width and
+// frame are 96-DPI lengths scaled by that DPI; a bar never told draws at 96 DPI.
+inline constexpr UINT MSG_PROGRESS_DPI = WM_USER + 78;
+
 // Registers the bar's window class for this module. False when registration failed.
 bool registerProgressBarClass(HINSTANCE instance);
 
@@ -19,5 +23,8 @@ int progressBarValue(HWND bar);
 
 // Sets a bar's value (nothing when the bar does not exist).
 void setProgressBar(HWND bar, int value);
+
+// Sets the DPI a bar draws for (nothing when the bar does not exist).
+void setProgressBarDpi(HWND bar, UINT dpi);
 
 }  // namespace tavro

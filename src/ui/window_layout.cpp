@@ -68,11 +68,12 @@ HFONT fontFor(ControlFont font, const WindowResources& resources) {
     return nullptr;
 }
 
-HWND createControl(HWND parent, const ControlPlacement& placement,
-                   const WindowResources& resources) {
+HWND createControl(HWND parent, const ControlPlacement& placement, const WindowResources& resources,
+                   UINT dpi) {
+    const RECT place = placedRect(placement, dpi);
     const HWND control = CreateWindowExA(
-        placement.extendedStyle, placement.className, placement.text, placement.style, placement.x,
-        placement.y, placement.width, placement.height, parent,
+        placement.extendedStyle, placement.className, placement.text, placement.style, place.left,
+        place.top, place.right - place.left, place.bottom - place.top, parent,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(placement.id)),
         reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)), nullptr);
     if (control == nullptr) {
@@ -82,6 +83,7 @@ HWND createControl(HWND parent, const ControlPlacement& placement,
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
     if (std::string_view(placement.className) == kProgressBarClass) {
+        setProgressBarDpi(control, dpi);
         setProgressBar(control, 0);
     }
     return control;
@@ -97,12 +99,43 @@ std::span<const ControlPlacement> updaterLayout() {
     return kUpdaterLayout;
 }
 
-void createControls(HWND parent, std::span<const ControlPlacement> layout,
-                    const WindowResources& resources, WindowControls& controls) {
+RECT placedRect(const ControlPlacement& placement, UINT dpi) {
+    const int x = scaleForDpi(placement.x, dpi);
+    const int y = scaleForDpi(placement.y, dpi);
+    return RECT{x, y, x + scaleForDpi(placement.width, dpi),
+                y + scaleForDpi(placement.height, dpi)};
+}
+
+std::vector<HWND> createControls(HWND parent, std::span<const ControlPlacement> layout,
+                                 const WindowResources& resources, WindowControls& controls,
+                                 UINT dpi) {
+    std::vector<HWND> created;
+    created.reserve(layout.size());
     for (const ControlPlacement& placement : layout) {
-        const HWND control = createControl(parent, placement, resources);
+        const HWND control = createControl(parent, placement, resources, dpi);
         if (placement.slot != nullptr) {
             controls.*placement.slot = control;
+        }
+        created.push_back(control);
+    }
+    return created;
+}
+
+void layOutControls(std::span<const ControlPlacement> layout, std::span<const HWND> created,
+                    const WindowResources& resources, UINT dpi) {
+    for (std::size_t i = 0; i < layout.size() && i < created.size(); ++i) {
+        const HWND control = created[i];
+        if (control == nullptr) {
+            continue;
+        }
+        const RECT place = placedRect(layout[i], dpi);
+        SetWindowPos(control, nullptr, place.left, place.top, place.right - place.left,
+                     place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        if (const HFONT font = fontFor(layout[i].font, resources); font != nullptr) {
+            SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        }
+        if (std::string_view(layout[i].className) == kProgressBarClass) {
+            setProgressBarDpi(control, dpi);
         }
     }
 }

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <span>
+#include <vector>
 
+#include "ui/dpi_scale.h"
 #include "ui/window_state.h"
 
 namespace tavro {
@@ -20,8 +22,9 @@ enum CommandId : int {
 
 enum class ControlFont { none, small, large };
 
-// One child control of the main window: where it sits (client pixels), what it is and which
-// WindowControls slot keeps its handle (none for labels that never change).
+// One child control of the main window: where it sits (client pixels at 96 DPI, scaled for the
+// window's DPI), what it is and which WindowControls slot keeps its handle (none for labels that
+// never change).
 struct ControlPlacement {
     const char* className;
     const char* text;
@@ -37,10 +40,19 @@ struct ControlPlacement {
 std::span<const ControlPlacement> installerLayout();
 std::span<const ControlPlacement> updaterLayout();
 
-// Creates every control of a layout as a child of parent, sets its font and, for a progress
-// bar, its starting value 0; keeps the handles in controls. A control that cannot be created
-// stays null.
-void createControls(HWND parent, std::span<const ControlPlacement> layout,
-                    const WindowResources& resources, WindowControls& controls);
+// Where a control of the layout sits at dpi: position and size each scaled from the table.
+RECT placedRect(const ControlPlacement& placement, UINT dpi);
+
+// Creates every control of a layout as a child of parent, placed for dpi, sets its font and, for
+// a progress bar, its DPI and starting value 0; keeps the handles in controls. A control that
+// cannot be created stays null. Returns every control in layout order, for layOutControls.
+std::vector<HWND> createControls(HWND parent, std::span<const ControlPlacement> layout,
+                                 const WindowResources& resources, WindowControls& controls,
+                                 UINT dpi = kBaseDpi);
+
+// Places the controls created from layout (createControls' result) anew for dpi and gives them
+// the fonts of resources, after the window moved to a monitor of another DPI.
+void layOutControls(std::span<const ControlPlacement> layout, std::span<const HWND> created,
+                    const WindowResources& resources, UINT dpi);
 
 }  // namespace tavro

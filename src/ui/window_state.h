@@ -44,6 +44,9 @@ struct WindowResources {
 struct WindowState {
     WindowControls controls;
     WindowResources resources;
+    // The control that gets the focus back when the window is activated again (at first the
+    // e-mail edit); null: the window itself.
+    HWND lastFocus = nullptr;
     // An exception a message handler could not handle; the message loop ends and startup reports
     // it, since no exception may unwind through the system's code that called the window
     // procedure.
