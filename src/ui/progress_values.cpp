@@ -13,8 +13,7 @@ constexpr std::int32_t kHighest = std::numeric_limits<std::int32_t>::max();
 
 // Whether truncating value toward zero gives a 32-bit value (false for NaN).
 bool fitsInt32(double value) {
-    return value > static_cast<double>(kLowest) - 1.0 &&
-           value < static_cast<double>(kHighest) + 1.0;
+    return value > static_cast<double>(kLowest) - 1.0 && value < static_cast<double>(kHighest) + 1.0;
 }
 
 std::int32_t saturatingTruncate(double value) {

@@ -143,9 +143,8 @@ constexpr TaskMessage kTaskMessages[] = {
 };
 
 const TaskMessage* find(UINT message) {
-    const auto entry =
-        std::find_if(std::begin(kTaskMessages), std::end(kTaskMessages),
-                     [message](const TaskMessage& m) { return m.message == message; });
+    const auto entry = std::find_if(std::begin(kTaskMessages), std::end(kTaskMessages),
+                                    [message](const TaskMessage& m) { return m.message == message; });
     return entry == std::end(kTaskMessages) ? nullptr : entry;
 }
 

@@ -97,8 +97,8 @@ struct InstallRunningReset {
 
 void install() {
     InstallRunningReset reset;
-    const bool withUsbDriver =
-        SendMessageA(windowState.controls.usbCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    const bool withUsbDriver = SendMessageA(windowState.controls.usbCheckBox, BM_GETCHECK, 0, 0) ==
+                               BST_CHECKED;
     std::string error;
     const FileHandle package =
         holdPackageForInstall(appState.packageFile, appState.release.sha256, error);
