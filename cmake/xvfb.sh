@@ -17,9 +17,10 @@ setup)
     mkdir -p "$dir"
     stop
     rm -f "$dir/display" "$dir/display.number"
+    # Large enough for the windows at 192 DPI: Windows keeps a window within the screen's size.
     # -displayfd: the server picks a free display number and writes it once it is ready. Its
     # output goes nowhere, so ctest does not wait for it after this script ends.
-    setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+    setsid Xvfb -displayfd 3 -screen 0 2048x1536x24 -nolisten tcp \
         3>"$dir/display.number" </dev/null >/dev/null 2>&1 &
     echo $! >"$dir/xvfb.pid"
     waited=0

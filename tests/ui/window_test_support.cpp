@@ -4,6 +4,7 @@
 
 #include "core/app_state.h"
 #include "ui/controls.h"
+#include "ui/dialog_keys.h"
 #include "ui/main_window.h"
 #include "ui/progress_bar.h"
 
@@ -14,6 +15,9 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     for (;;) {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (handleDialogKey(message)) {  // as the program's message loop does
+                continue;
+            }
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
@@ -124,6 +128,32 @@ RECT clientRectInParent(HWND control) {
     GetWindowRect(control, &rect);
     MapWindowPoints(HWND_DESKTOP, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
     return rect;
+}
+
+}  // namespace tavro::test
+
+namespace tavro::test {
+
+HeldKeys::HeldKeys(std::initializer_list<int> keys) {
+    GetKeyboardState(saved_);
+    BYTE state[256];
+    std::copy(std::begin(saved_), std::end(saved_), std::begin(state));
+    for (int key : keys) {
+        state[key] = 0x80;
+    }
+    SetKeyboardState(state);
+}
+
+HeldKeys::~HeldKeys() {
+    SetKeyboardState(saved_);
+}
+
+void pressKey(int key) {
+    const HWND target = GetFocus() != nullptr ? GetFocus() : GetActiveWindow();
+    const UINT scan = MapVirtualKeyA(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
+    PostMessageA(target, WM_KEYDOWN, static_cast<WPARAM>(key), 1 | (scan << 16));
+    PostMessageA(target, WM_KEYUP, static_cast<WPARAM>(key), 1 | (scan << 16) | 0xC0000000u);
+    pumpFor(30ms);
 }
 
 }  // namespace tavro::test

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <set>
 #include <string>
@@ -72,5 +73,21 @@ void press(HWND button);
 void typeText(HWND edit, const std::string& text);
 // The outer size of a top-level window and its position relative to the parent's client area.
 RECT clientRectInParent(HWND control);
+
+// Keys held down (VK_SHIFT, VK_CONTROL) in this thread's keyboard state while the object lives.
+class HeldKeys {
+  public:
+    HeldKeys(std::initializer_list<int> keys);
+    ~HeldKeys();
+    HeldKeys(const HeldKeys&) = delete;
+    HeldKeys& operator=(const HeldKeys&) = delete;
+
+  private:
+    BYTE saved_[256] = {};
+};
+
+// A key pressed and released at the focused control (or the active window when nothing has the
+// focus), as the keyboard delivers it, and the messages that follow handled.
+void pressKey(int key);
 
 }  // namespace tavro::test
