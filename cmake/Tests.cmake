@@ -37,7 +37,28 @@ if(CMAKE_CROSSCOMPILING)
              COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh cleanup ${TAVRO_TEST_RUN_DIR})
     set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix FIXTURES_REQUIRED xvfb
                          TIMEOUT 120)
+
+    # A copy of the prefix for the tests at other DPIs (tavro_add_dpi_test).
+    add_test(NAME dpi_prefix_setup COMMAND ${CMAKE_SOURCE_DIR}/cmake/dpi-prefix.sh setup ${TAVRO_TEST_RUN_DIR})
+    set_tests_properties(dpi_prefix_setup PROPERTIES FIXTURES_SETUP dpi_prefix
+                         FIXTURES_REQUIRED "xvfb;wine_prefix" TIMEOUT 120
+                         ENVIRONMENT "TAVRO_DISPLAY_FILE=${TAVRO_DISPLAY_FILE};HOME=${TAVRO_TEST_RUN_DIR}/home")
+    add_test(NAME dpi_prefix_cleanup COMMAND ${CMAKE_SOURCE_DIR}/cmake/dpi-prefix.sh cleanup ${TAVRO_TEST_RUN_DIR})
+    set_tests_properties(dpi_prefix_cleanup PROPERTIES FIXTURES_CLEANUP dpi_prefix TIMEOUT 120
+                         ENVIRONMENT "HOME=${TAVRO_TEST_RUN_DIR}/home")
 endif()
+
+# tavro_add_dpi_test(NAME DPI [LOCKS lock...] [ENVIRONMENT var=value...] COMMAND command...)
+# A test that runs its command in the DPI prefix with LogPixels set to DPI (and
+# TAVRO_EXPECTED_DPI=DPI in its environment); such tests take turns in that prefix.
+function(tavro_add_dpi_test name dpi)
+    cmake_parse_arguments(T "" "" "LOCKS;ENVIRONMENT;COMMAND" ${ARGN})
+    add_test(NAME ${name}
+             COMMAND ${CMAKE_SOURCE_DIR}/cmake/dpi-prefix.sh run ${TAVRO_TEST_RUN_DIR} ${dpi} -- ${T_COMMAND})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 240 RESOURCE_LOCK "dpi_prefix;${T_LOCKS}"
+                         FIXTURES_REQUIRED "xvfb;wine_prefix;dpi_prefix"
+                         ENVIRONMENT "${TAVRO_WINE_TEST_ENVIRONMENT};${T_ENVIRONMENT}")
+endfunction()
 
 # tavro_add_test(NAME SOURCES ... LIBS ... [TIMEOUT s] [LOCKS lock...])
 # One test binary; every TEST() in its sources becomes its own ctest test, so tests run in

@@ -1,0 +1,37 @@
+#!/bin/sh
+# A second Wine prefix for the tests that run at another DPI, so the shared prefix of the test
+# run keeps 96 DPI for every other test. Wine reads LogPixels (HKCU\Control Panel\Desktop) when
+# a program starts, so one prefix serves every DPI: each test sets its own before it runs, and
+# the tests take turns (ctest lock "dpi_prefix").
+#   dpi-prefix.sh setup   DIR                 copies DIR/prefix (booted) to DIR/dpi-prefix
+#   dpi-prefix.sh run     DIR DPI -- CMD...   runs CMD in DIR/dpi-prefix at DPI
+#   dpi-prefix.sh cleanup DIR                 stops that prefix's programs and removes it
+set -eu
+. "$(dirname "$0")/test-display.sh"
+action=$1
+dir=$2
+export WINEPREFIX="$dir/dpi-prefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+case "$action" in
+setup)
+    if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
+    rm -rf "$WINEPREFIX"
+    cp -a "$dir/prefix" "$WINEPREFIX"
+    wineserver -p </dev/null >/dev/null 2>&1
+    ;;
+run)
+    dpi=$3
+    shift 4
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+        </dev/null >/dev/null 2>&1
+    TAVRO_EXPECTED_DPI=$dpi exec "$@"
+    ;;
+cleanup)
+    if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
+    rm -rf "$WINEPREFIX"
+    ;;
+*)
+    echo "usage: $0 setup|run|cleanup DIR [DPI -- CMD...]" >&2
+    exit 2
+    ;;
+esac
