@@ -138,5 +138,44 @@ TEST(ProgressBar, OnePercentOfFiftyPixelsIsNoFill) {
     EXPECT_EQ(bar.at(2, 10), kBackground);
 }
 
+// At 144 DPI the download bar is 911 x 42: grid lines two pixels wide every 27 pixels, a frame
+// two pixels wide, and the fill as wide a share of the bar as at 96 DPI.
+TEST(ProgressBar, GridLinesAndFrameScaleWithTheDpiAndTheFillStaysProportional) {
+    PaintedBar bar(911, 42);
+    setProgressBarDpi(bar.bar(), 144);
+    bar.show(0);
+    std::vector<int> expected;
+    for (int x = 27; x < 911; x += 27) {
+        expected.push_back(x);
+        if (x + 1 < 909) {
+            expected.push_back(x + 1);
+        }
+    }
+    std::vector<int> grid;
+    for (int x = 2; x < 909; ++x) {  // inside the frame
+        if (bar.at(x, 21) == kGrid) {
+            grid.push_back(x);
+        } else {
+            EXPECT_EQ(bar.at(x, 21), kBackground) << "x=" << x;
+        }
+    }
+    EXPECT_EQ(grid, expected);  // x = 891, 892 is the last line
+    for (int ring = 0; ring < 2; ++ring) {
+        EXPECT_EQ(bar.at(ring, 21), kFrame);
+        EXPECT_EQ(bar.at(910 - ring, 21), kFrame);
+        EXPECT_EQ(bar.at(455, ring), kFrame);
+        EXPECT_EQ(bar.at(455, 41 - ring), kFrame);
+    }
+    EXPECT_NE(bar.at(2, 21), kFrame);
+
+    bar.show(50);  // 911 * 50 / 100 = 455
+    EXPECT_EQ(bar.at(454, 21), kFill);
+    EXPECT_EQ(bar.at(455, 21), kBackground);
+
+    setProgressBarDpi(bar.bar(), 96);  // back at 96 DPI it paints as before
+    bar.show(0);
+    EXPECT_EQ(bar.gridColumns(kBackground), expectedGrid(911));
+}
+
 }  // namespace
 }  // namespace tavro
