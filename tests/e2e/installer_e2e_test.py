@@ -163,6 +163,58 @@ class InstallerEndToEnd(unittest.TestCase):
         ranges = [line for line in requests if "Range: bytes=" in line and "-> 206" in line]
         self.assertEqual(len(ranges), 4, "\n".join(requests))
 
+    def answer_box_with_enter(self, window, caption):
+        """Presses Enter in the message box with that caption (its OK button is the default)."""
+        window.wait_for_box(caption, 60)
+        others = {window.window_id}
+        box = wait_until(lambda: next((i for i in self.session.find_windows(caption)
+                                       if i not in others), None), 10, f'the X window of "{caption}"')
+        self.session.xdotool("windowfocus", "--sync", box)
+        self.session.xdotool("key", "Return")
+        wait_until(lambda: all(b[0] != caption for b in self.probe.boxes()), 10,
+                   f'the box "{caption}" closing')
+
+    # At the DPI ctest sets for it (144, in the DPI prefix): no click anywhere.
+    def test_a_whole_install_from_the_keyboard(self):
+        self.serve(rate=2.5)
+        self.start()
+        window = InstallerWindow(self.session, self.probe, INSTALLER)
+        window.wait_for_text("Server OK", 20)
+        email_id, download_id, pause_id, install_id, usb_id = 1, 2, 3, 4, 5
+        window.wait_for_focus(email_id)
+        window.type_keys(EMAIL)
+        wait_until(lambda: window.edit().text == EMAIL, 10, "the e-mail typed")
+        wait_until(lambda: window.button("Download Latest Version").enabled, 5, "Download enabled")
+        window.keys("Return")
+        wait_until(lambda: window.button("Pause").enabled, 10, "Pause enabled")
+        self.assertEqual(window.focused()[1], email_id)
+        window.keys("Tab")  # Download is disabled while it runs: Pause is next
+        window.wait_for_focus(pause_id)
+        window.keys("space")
+        window.wait_for_text("Resume", 5)
+        window.keys("space")
+        window.wait_for_text("Finished!", 60)
+
+        # Pause lost the focus when it was disabled: Tab starts again at the e-mail box.
+        window.keys("Tab")
+        window.wait_for_focus(email_id)
+        for expected in (download_id, install_id, usb_id):
+            window.keys("Tab")
+            window.wait_for_focus(expected)
+        window.keys("space")  # ticks the box: the driver tool's box below shows it took
+        window.keys("shift+Tab")
+        window.wait_for_focus(install_id)
+        window.screenshot(self.output / "installer-keyboard.png")
+        window.keys("space")
+        self.answer_box_with_enter(window, "zadig-2.3.exe")
+        _, text = window.wait_for_box(INSTALLER, 60)
+        self.assertEqual(text, "Install completed.")
+        self.answer_box_with_enter(window, INSTALLER)
+        window.wait_for_text("Installed!", 10)
+        self.assertEqual(window.bars(), [100, 100])
+        window.screenshot(self.output / "installer.png")
+        self.installed_matches_release()
+
     def test_a_failing_server_check_says_so(self):
         self.serve(api="false,false,false,false,false,false")
         self.start()

@@ -87,6 +87,13 @@ class WineSession:
             raise DriveError(f"xdotool {' '.join(args)} failed: {done.stderr.strip()}")
         return done.stdout
 
+    def find_windows(self, title):
+        """The X window ids of every top-level window titled exactly title (a message box may
+        carry its program window's title)."""
+        found = subprocess.run(["xdotool", "search", "--name", f"^{title}$"], env=self.env,
+                               capture_output=True, text=True)
+        return found.stdout.split()
+
     def find_window(self, title, timeout):
         """The X window id of the top-level window titled exactly title."""
         deadline = time.monotonic() + timeout
@@ -159,6 +166,15 @@ class Probe:
         _, width, height, style, origin = lines[0].split("\t")
         x, y = (int(v) for v in origin.split(","))
         return int(width), int(height), int(style, 16), (x, y)
+
+    def focus(self, title):
+        """(class, id, text) of the window's control that has the keyboard focus; None when none
+        of its controls has it (or the window is missing)."""
+        lines = self.ask(f"focus {title}")
+        if lines in (["none"], ["K\t-"]):
+            return None
+        _, cls, ident, text = lines[0].split("\t", 3)
+        return cls, int(ident), unescape(text)
 
     def boxes(self):
         """The message boxes on the desktop as (caption, text)."""
@@ -262,6 +278,26 @@ class InstallerWindow:
             wait_until(lambda: read() == text, 10, f'the edit reading "{text}"')
         except DriveError as error:
             raise DriveError(f'{error}; it reads "{read()}"') from None
+
+    def keys(self, *keys):
+        """Presses keys (xdotool key names: "Tab", "shift+Tab", "Return", "space") in the window,
+        which gets the X keyboard focus first; no mouse is used."""
+        self.session.xdotool("windowfocus", "--sync", self.window_id)
+        for key in keys:
+            self.session.xdotool("key", "--delay", "60", key)
+
+    def type_keys(self, text):
+        """Types text into whatever control of the window has the focus."""
+        self.session.xdotool("windowfocus", "--sync", self.window_id)
+        self.session.xdotool("type", "--delay", "30", text)
+
+    def focused(self):
+        """(class, id, text) of the control with the keyboard focus, or None."""
+        return self.probe.focus(self.title)
+
+    def wait_for_focus(self, ident, timeout=5):
+        return wait_until(lambda: (self.focused() or (None, None))[1] == ident, timeout,
+                          f"the focus on the control with id {ident}")
 
     def wait_for_text(self, text, timeout):
         return wait_until(lambda: text in self.texts(), timeout, f'"{text}" in "{self.title}"')

@@ -6,6 +6,8 @@
 //                    (client coordinates; bar is the progress control's value or "-")
 //   frame TITLE      "F<TAB>outer width<TAB>outer height<TAB>style<TAB>client x,y" of that
 //                    window (the client area's origin relative to the outer top left)
+//   focus TITLE      "K<TAB>class<TAB>id<TAB>text" of the control of that window that has the
+//                    keyboard focus, "K<TAB>-" when none of its controls has it
 //   boxes            "B<TAB>caption<TAB>text" per message box on the desktop
 //   ok CAPTION       presses OK on the message box with that caption
 //   close TITLE      asks the top-level window titled TITLE to close (WM_CLOSE)
@@ -113,6 +115,25 @@ void frame(const std::string& title) {
                 client.x - rect.left, client.y - rect.top);
 }
 
+void focus(const std::string& title) {
+    const HWND window = programWindow(title);
+    if (window == nullptr) {
+        std::puts("none");
+        return;
+    }
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof(thread);
+    const HWND focused = GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &thread)
+                             ? thread.hwndFocus
+                             : nullptr;
+    if (focused == nullptr || GetParent(focused) != window) {
+        std::puts("K\t-");
+        return;
+    }
+    std::printf("K\t%s\t%d\t%s\n", classOf(focused).c_str(), GetDlgCtrlID(focused),
+                escaped(textOf(focused)).c_str());
+}
+
 std::vector<HWND> messageBoxes() {
     std::vector<HWND> boxes;
     for (HWND box = FindWindowExA(nullptr, nullptr, "#32770", nullptr); box != nullptr;
@@ -173,6 +194,8 @@ int main() {
             controls(argument);
         } else if (verb == "frame") {
             frame(argument);
+        } else if (verb == "focus") {
+            focus(argument);
         } else if (verb == "boxes") {
             boxes();
         } else if (verb == "close") {
