@@ -8,7 +8,6 @@
 #include <string>
 
 #include "core/app_state.h"
-#include "support/test_http_server.h"
 #include "ui/window_layout.h"
 #include "ui/window_state.h"
 #include "ui/window_test_support.h"
@@ -149,19 +148,8 @@ void expectClientSizeFor(HWND window, SIZE outer96, UINT dpi) {
     EXPECT_EQ(client.bottom, scaled(outer96.cy - frame96.cy, dpi));
 }
 
-// The installer window's server check must meet a server, or its failure box would come up.
-class ApiServer {
-  public:
-    ApiServer() : server_(TAVRO_TEST_FIRST_API_PORT) {
-        server_.on("/api/Tavro/IsUp", Reply::text(200, "true"));
-    }
-
-  private:
-    TestHttpServer server_;
-};
-
 TEST(DpiLayout, BothWindowsOpenLaidOutForTheDisplaysDpi) {
-    ApiServer api;
+    LocalApiServer api;
     const UINT dpi = openingDpi();
     if (const char* expected = std::getenv("TAVRO_EXPECTED_DPI"); expected != nullptr) {
         ASSERT_EQ(dpi, static_cast<UINT>(std::atoi(expected))) << "the prefix's LogPixels";
@@ -182,7 +170,7 @@ TEST(DpiLayout, BothWindowsOpenLaidOutForTheDisplaysDpi) {
 }
 
 TEST(DpiLayout, AMoveToAnotherDpiTakesTheSuggestedRectangleFontsAndLayout) {
-    ApiServer api;
+    LocalApiServer api;
     for (const Mode& mode : kModes) {
         SCOPED_TRACE(mode.updater ? "updater" : "installer");
         TestWindow window(mode.updater);

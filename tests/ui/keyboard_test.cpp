@@ -10,7 +10,6 @@
 
 #include "core/app_state.h"
 #include "core/installer_core.h"
-#include "support/test_http_server.h"
 #include "ui/controls.h"
 #include "ui/progress_bar.h"
 #include "ui/ui_messages.h"
@@ -26,17 +25,6 @@ WindowControls& controls() {
     return windowState.controls;
 }
 
-class ApiServer {
-  public:
-    ApiServer() : server_(TAVRO_TEST_FIRST_API_PORT) {
-        server_.on("/api/Tavro/IsUp", Reply::text(200, "true"));
-    }
-    TestHttpServer* operator->() { return &server_; }
-
-  private:
-    TestHttpServer server_;
-};
-
 void shiftTab() {
     const HeldKeys shift{VK_SHIFT};
     pressKey(VK_TAB);
@@ -47,7 +35,7 @@ void space() {
 }
 
 TEST(Keyboard, FocusStartsInTheEmailAndTabWalksTheEnabledControlsInOrder) {
-    ApiServer api;
+    LocalApiServer api;
     TestWindow window(false);
     pumpFor(100ms);
     const WindowControls& c = controls();
@@ -87,7 +75,7 @@ TEST(Keyboard, FocusStartsInTheEmailAndTabWalksTheEnabledControlsInOrder) {
 }
 
 TEST(Keyboard, EnterPressesDownloadFromTheEmailWhileEnabledAndSpacePressesTheFocusedButton) {
-    ApiServer api;
+    LocalApiServer api;
     Reply slowFailure = Reply::text(500, "busy");  // the box comes after the keys
     slowFailure.delay = 1500ms;
     api->on("/api/Software/LatestVersion", slowFailure);
@@ -183,7 +171,7 @@ TEST(Keyboard, TheUpdaterLogTakesTheFocusScrollsSelectsAllAndCopies) {
 // A screen reader asks the bar for its accessible object; Windows' progress-bar proxy reads the
 // value back with the common progress bar's messages.
 TEST(Keyboard, ABarTellsAScreenReaderItsValue) {
-    ApiServer api;
+    LocalApiServer api;
     TestWindow window(false);
     const HWND bar = controls().downloadBar;
     setProgressBar(bar, 42);

@@ -87,6 +87,10 @@ void MessageBoxCloser::watch() {
     }
 }
 
+LocalApiServer::LocalApiServer() : server_(TAVRO_TEST_FIRST_API_PORT) {
+    server_.on("/api/Tavro/IsUp", Reply::text(200, "true"));
+}
+
 TestWindow::TestWindow(bool updaterMode) {
     const HINSTANCE instance = GetModuleHandleA(nullptr);
     appState.updaterMode = updaterMode;

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_http_server.h"
+
 namespace tavro::test {
 
 using namespace std::chrono_literals;
@@ -48,6 +50,17 @@ class MessageBoxCloser {
     std::vector<SeenBox> seen_;
     std::set<HWND> pressed_;
     std::thread thread_;
+};
+
+// The first of the test binary's API servers, answering the server check, so the installer
+// window finds it (and shows no failure box); tests add what else they need.
+class LocalApiServer {
+  public:
+    LocalApiServer();
+    TestHttpServer* operator->() { return &server_; }
+
+  private:
+    TestHttpServer server_;
 };
 
 // The main window of one mode, created as startup creates it, on the calling thread.
