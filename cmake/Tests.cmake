@@ -50,12 +50,14 @@ endif()
 
 # tavro_add_dpi_test(NAME DPI [LOCKS lock...] [ENVIRONMENT var=value...] COMMAND command...)
 # A test that runs its command in the DPI prefix with LogPixels set to DPI (and
-# TAVRO_EXPECTED_DPI=DPI in its environment); such tests take turns in that prefix.
+# TAVRO_EXPECTED_DPI=DPI in its environment); such tests take turns in that prefix. They also
+# hold install_root, as the window and end-to-end tests of the shared prefix do: a window that
+# opens on the run's display takes the X keyboard focus from the one being typed into.
 function(tavro_add_dpi_test name dpi)
     cmake_parse_arguments(T "" "" "LOCKS;ENVIRONMENT;COMMAND" ${ARGN})
     add_test(NAME ${name}
              COMMAND ${CMAKE_SOURCE_DIR}/cmake/dpi-prefix.sh run ${TAVRO_TEST_RUN_DIR} ${dpi} -- ${T_COMMAND})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 240 RESOURCE_LOCK "dpi_prefix;${T_LOCKS}"
+    set_tests_properties(${name} PROPERTIES TIMEOUT 240 RESOURCE_LOCK "dpi_prefix;install_root;${T_LOCKS}"
                          FIXTURES_REQUIRED "xvfb;wine_prefix;dpi_prefix"
                          ENVIRONMENT "${TAVRO_WINE_TEST_ENVIRONMENT};${T_ENVIRONMENT}")
 endfunction()

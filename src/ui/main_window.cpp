@@ -46,7 +46,6 @@ constexpr WindowFrame kUpdaterFrame{"Tavro Updater", 720, 395};
 struct BuiltLayout {
     std::span<const ControlPlacement> table;
     std::vector<HWND> controls;
-    UINT dpi = kBaseDpi;
 };
 BuiltLayout builtLayout;
 
@@ -79,7 +78,6 @@ void createResources(WindowResources& resources, UINT dpi) {
 
 void buildControls(HWND window, std::span<const ControlPlacement> table, UINT dpi) {
     builtLayout.table = table;
-    builtLayout.dpi = dpi;
     builtLayout.controls =
         createControls(window, table, windowState.resources, windowState.controls, dpi);
 }
@@ -91,7 +89,6 @@ void applyDpi(UINT dpi) {
     const FontHandle oldSmall = std::move(resources.smallFont);
     const FontHandle oldLarge = std::move(resources.largeFont);
     createFonts(resources, dpi);
-    builtLayout.dpi = dpi;
     layOutControls(builtLayout.table, builtLayout.controls, resources, dpi);
 }
 
@@ -112,8 +109,8 @@ LRESULT onCreate(HWND window) {
         postSignal(window, MSG_UPDATE_START);
     } else {
         buildControls(window, installerLayout(), dpi);
-        windowState.lastFocus =
-            windowState.controls.emailEdit;  // focused once the window is active
+        // The focus goes there once the window is active (WM_ACTIVATE gives it back).
+        windowState.lastFocus = windowState.controls.emailEdit;
         setTextIfChanged(windowState.controls.statusLabel, "Checking...");
         startServerCheckWorker();
     }

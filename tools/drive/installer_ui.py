@@ -279,16 +279,28 @@ class InstallerWindow:
         except DriveError as error:
             raise DriveError(f'{error}; it reads "{read()}"') from None
 
+    def give_keyboard(self):
+        """Gives the window the X keyboard focus. X refuses it (BadMatch) while the window is
+        not yet viewable, so this tries again for a while, looking the window up anew."""
+        def attempt():
+            try:
+                self.session.xdotool("windowfocus", "--sync", self.window_id)
+                return True
+            except DriveError:
+                self.window_id = self.session.find_window(self.title, 10)
+                return False
+        wait_until(attempt, 10, f'the keyboard focus for "{self.title}"', interval=0.3)
+
     def keys(self, *keys):
         """Presses keys (xdotool key names: "Tab", "shift+Tab", "Return", "space") in the window,
         which gets the X keyboard focus first; no mouse is used."""
-        self.session.xdotool("windowfocus", "--sync", self.window_id)
+        self.give_keyboard()
         for key in keys:
             self.session.xdotool("key", "--delay", "60", key)
 
     def type_keys(self, text):
         """Types text into whatever control of the window has the focus."""
-        self.session.xdotool("windowfocus", "--sync", self.window_id)
+        self.give_keyboard()
         self.session.xdotool("type", "--delay", "30", text)
 
     def focused(self):
