@@ -16,8 +16,7 @@ namespace {
 // anything older. False (GetLastError set) when even that is refused.
 bool requireModernTls(HINTERNET session) {
     DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
-                         sizeof(protocols))) {
+    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
         return true;
     }
     if (GetLastError() != ERROR_INVALID_PARAMETER) {

@@ -53,22 +53,14 @@ std::vector<std::string> serverLog() {
 
 struct Refusal {
     const char* server;
-    const char* error;  // what a request to it ends with
+    const char* code;  // the platform's error number for a request to it
 };
 
 // What Wine's WinHTTP reports for each (Windows differs: see docs/wine.md).
 const Refusal kRefusals[] = {
-    {"SELF_SIGNED", "WinHttpSendRequest failed: 12157"},
-    {"OTHER_HOST", "WinHttpSendRequest failed: 12157"},
-    {"EXPIRED", "WinHttpSendRequest failed: 12157"},
-    {"NOT_YET_VALID", "WinHttpSendRequest failed: 12157"},
-    {"OLD_ONLY", "WinHttpSendRequest failed: 12157"},
-    {"PLAIN", "WinHttpSendRequest failed: 12157"},
+    {"SELF_SIGNED", "12157"},   {"OTHER_HOST", "12157"}, {"EXPIRED", "12157"},
+    {"NOT_YET_VALID", "12157"}, {"OLD_ONLY", "12157"},   {"PLAIN", "12157"},
 };
-
-std::string suffixAfter(const std::string& text, const std::string& prefix) {
-    return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : "(" + text + ")";
-}
 
 TEST(HttpsTransport, TheTrustedServerAnswersEveryKindOfRequest) {
     const HttpResponse probe = httpGet(server("GOOD") + "/api/Tavro/IsUp", 12);
@@ -86,7 +78,7 @@ TEST(HttpsTransport, EveryBadServerIsRefusedBeforeAnyRequestReachesIt) {
     for (const Refusal& refusal : kRefusals) {
         SCOPED_TRACE(refusal.server);
         const HttpResponse get = httpGet(server(refusal.server) + "/api/Tavro/IsUp", 12);
-        EXPECT_EQ(get.error, refusal.error);
+        EXPECT_EQ(get.error, std::string("WinHttpSendRequest failed: ") + refusal.code);
         EXPECT_EQ(get.statusCode, 0);
         EXPECT_EQ(get.body, "");
 
@@ -98,9 +90,7 @@ TEST(HttpsTransport, EveryBadServerIsRefusedBeforeAnyRequestReachesIt) {
         std::string error;
         EXPECT_FALSE(downloadToFile(packageUrl(refusal.server), 0, 0, target, &paused, &cancelled,
                                     {}, error));
-        EXPECT_EQ("Download request failed: " + suffixAfter(refusal.error,
-                                                           "WinHttpSendRequest failed: "),
-                  error);
+        EXPECT_EQ(error, std::string("Download request failed: ") + refusal.code);
         EXPECT_FALSE(fs::exists(target)) << "nothing is written for a refused server";
     }
     // None of them was asked anything: the log has no request line from them.
@@ -129,8 +119,8 @@ TEST(HttpsRedirect, ToPlainHttpIsNotFollowedOnTheQuery) {
         core.getLatestVersion(server("TO_PLAIN"), "demo@example.com");
         ADD_FAILURE() << "the query went through";
     } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), std::string("LatestVersion failed: ") +
-                                             kRedirectRefused + " status=0");
+        EXPECT_EQ(std::string(e.what()),
+                  std::string("LatestVersion failed: ") + kRedirectRefused + " status=0");
     }
     expectNothingSentInTheClear();
 }
@@ -145,8 +135,7 @@ std::string failedDownload(InstallerCore& core, const ReleaseInfo& release,
         ADD_FAILURE() << "the download went through";
     } catch (const std::runtime_error& e) {
         EXPECT_FALSE(fs::exists(packagePath(release)));
-        EXPECT_FALSE(fs::exists(packagePath(release).native() + L".temp") &&
-                     fs::file_size(packagePath(release).native() + L".temp") != 0);
+        EXPECT_FALSE(fs::exists(packagePath(release).native() + L".temp"));
         return e.what();
     }
     return {};
@@ -165,8 +154,8 @@ TEST(HttpsRedirect, ToPlainHttpIsNotFollowedOnThePackage) {
 }
 
 TEST(HttpsRace, BadCertificatesAreFailedProbesAndTheTrustedServerWins) {
-    const std::vector<std::string> servers = {server("SELF_SIGNED"), server("EXPIRED"),
-                                              server("OTHER_HOST"),  server("GOOD"),
+    const std::vector<std::string> servers = {server("SELF_SIGNED"),   server("EXPIRED"),
+                                              server("OTHER_HOST"),    server("GOOD"),
                                               server("NOT_YET_VALID"), server("PLAIN")};
     InstallerCore core;
     test::Observed<> observed;
@@ -204,7 +193,8 @@ TEST(HttpsPackage, ABadPackageHostFailsTheDownloadAndATrustedOneThenWorks) {
     EXPECT_EQ(observed.lines(), std::vector<std::string>{"Download parts: 4"});
     int ranges = 0;
     for (const std::string& line : serverLog()) {
-        ranges += line.find(" good ") != std::string::npos && line.find("-> 206") != std::string::npos;
+        ranges +=
+            line.find(" good ") != std::string::npos && line.find("-> 206") != std::string::npos;
     }
     EXPECT_EQ(ranges, 4);
 }
