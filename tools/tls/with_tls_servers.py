@@ -24,6 +24,7 @@ The servers stop when the command ends; the exit code is the command's.
 """
 
 import argparse
+import json
 import os
 import random
 import signal
@@ -32,7 +33,6 @@ import subprocess
 import sys
 import tempfile
 import threading
-import json
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
