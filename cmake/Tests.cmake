@@ -39,7 +39,8 @@ if(CMAKE_CROSSCOMPILING)
                          TIMEOUT 120)
 
     # A copy of the prefix for the tests at other DPIs (tavro_add_dpi_test).
-    add_test(NAME dpi_prefix_setup COMMAND ${CMAKE_SOURCE_DIR}/cmake/dpi-prefix.sh setup ${TAVRO_TEST_RUN_DIR})
+    add_test(NAME dpi_prefix_setup
+             COMMAND ${CMAKE_SOURCE_DIR}/cmake/dpi-prefix.sh setup ${TAVRO_TEST_RUN_DIR} ${TAVRO_STANDIN_DIR})
     set_tests_properties(dpi_prefix_setup PROPERTIES FIXTURES_SETUP dpi_prefix
                          FIXTURES_REQUIRED "xvfb;wine_prefix" TIMEOUT 120
                          ENVIRONMENT "TAVRO_DISPLAY_FILE=${TAVRO_DISPLAY_FILE};HOME=${TAVRO_TEST_RUN_DIR}/home")

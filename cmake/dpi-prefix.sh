@@ -3,7 +3,7 @@
 # run keeps 96 DPI for every other test. Wine reads LogPixels (HKCU\Control Panel\Desktop) when
 # a program starts, so one prefix serves every DPI: each test sets its own before it runs, and
 # the tests take turns (ctest lock "dpi_prefix").
-#   dpi-prefix.sh setup   DIR                 copies DIR/prefix (booted) to DIR/dpi-prefix
+#   dpi-prefix.sh setup   DIR STANDIN_DIR     copies DIR/prefix (booted) to DIR/dpi-prefix
 #   dpi-prefix.sh run     DIR DPI -- CMD...   runs CMD in DIR/dpi-prefix at DPI
 #   dpi-prefix.sh cleanup DIR                 stops that prefix's programs and removes it
 set -eu
@@ -18,6 +18,10 @@ setup)
     rm -rf "$WINEPREFIX"
     cp -a "$dir/prefix" "$WINEPREFIX"
     wineserver -p </dev/null >/dev/null 2>&1
+    # The running server of the shared prefix may not have written the trusted test CA to its
+    # registry files yet: the copy trusts it itself.
+    wine "$3/trust-ca.exe" "Z:$dir/certs/ca.pem" </dev/null >"$dir/dpi-trust-ca.log" 2>&1 ||
+        { cat "$dir/dpi-trust-ca.log" >&2; exit 1; }
     ;;
 run)
     dpi=$3
@@ -31,7 +35,7 @@ cleanup)
     rm -rf "$WINEPREFIX"
     ;;
 *)
-    echo "usage: $0 setup|run|cleanup DIR [DPI -- CMD...]" >&2
+    echo "usage: $0 setup DIR STANDIN_DIR | run DIR DPI -- CMD... | cleanup DIR" >&2
     exit 2
     ;;
 esac
