@@ -144,10 +144,10 @@ bool handleDialogKey(const MSG& message) {
 
 bool keepFocusOverActivation(HWND window, WPARAM activation, HWND& lastFocus) {
     if (LOWORD(activation) == WA_INACTIVE) {
+        // Nothing to give back when no control had the focus (a disabled button lost it): the
+        // window itself gets it then, as it always did.
         const HWND focus = GetFocus();
-        if (focus != nullptr && IsChild(window, focus)) {
-            lastFocus = focus;
-        }
+        lastFocus = focus != nullptr && IsChild(window, focus) ? focus : nullptr;
         return false;
     }
     if (HIWORD(activation) != 0 || lastFocus == nullptr || !IsWindow(lastFocus) ||

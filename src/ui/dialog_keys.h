@@ -18,8 +18,8 @@ namespace tavro {
 // was such a key and is handled (it must then be neither translated nor dispatched).
 bool handleDialogKey(const MSG& message);
 
-// WM_ACTIVATE of the main window: on deactivation remembers the focused control in lastFocus,
-// on activation gives the focus back to it (when it can still take it). True when the focus was
+// WM_ACTIVATE of the main window: on deactivation remembers the focused control in lastFocus
+// (null when none has it), on activation gives the focus back to it (when it can still take it). True when the focus was
 // given back, so the default processing (which would focus the window itself) must not run.
 bool keepFocusOverActivation(HWND window, WPARAM activation, HWND& lastFocus);
 
