@@ -28,17 +28,33 @@ using test::readFile;
 using test::writeFile;
 
 // Stands for SHA-256 here: lower-case hex that differs when the bytes do (FNV-1a, four times).
+class FakeDigestStream final : public DigestStream {
+  public:
+    bool add(const void* data, std::size_t size) override {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i) {
+            hash_ = (hash_ ^ bytes[i]) * 1099511628211ull;
+        }
+        return true;
+    }
+    std::string finish(std::string&) override {
+        unsigned char raw[8];
+        for (int i = 0; i < 8; ++i) {
+            raw[i] = static_cast<unsigned char>(hash_ >> (8 * i));
+        }
+        const std::string part = lowerHex(raw, sizeof(raw));
+        return part + part + part + part;
+    }
+
+  private:
+    std::uint64_t hash_ = 14695981039346656037ull;
+};
+
 std::string fakeDigest(const std::string& bytes) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : bytes) {
-        hash = (hash ^ c) * 1099511628211ull;
-    }
-    unsigned char raw[8];
-    for (int i = 0; i < 8; ++i) {
-        raw[i] = static_cast<unsigned char>(hash >> (8 * i));
-    }
-    const std::string part = lowerHex(raw, sizeof(raw));
-    return part + part + part + part;
+    FakeDigestStream stream;
+    stream.add(bytes.data(), bytes.size());
+    std::string ignored;
+    return stream.finish(ignored);
 }
 
 std::string fakeDigestOf(const fs::path& file, std::string& error) {
@@ -61,6 +77,10 @@ struct FakeSource {
     std::chrono::milliseconds partDelay{0};          // before a range transfer starts
     std::map<std::uint64_t, std::chrono::milliseconds> delayAt;  // added for that part
     std::uint64_t wholeShortBy = 0;                // a whole transfer writes this much less
+    // Transfers that show their bytes to the written callback at a wrong offset (a part resumed
+    // from what an earlier run left), or not at all.
+    std::set<std::uint64_t> shownFrom10;
+    bool showNothing = false;
     std::string wholeError;                        // a whole transfer fails with this text
     AppendResult appendEnds = AppendResult::Done;  // what the merge's appending gives
 
@@ -71,19 +91,21 @@ struct FakeSource {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;  // in call order
 
     bool transfer(std::uint64_t first, std::uint64_t last, const fs::path& target,
-                  const ByteProgressCallback& progress, std::string& error) {
+                  const ByteProgressCallback& progress, const WrittenBytesCallback& written,
+                  std::string& error) {
         {
             std::lock_guard lock(mutex);
             ranges.emplace_back(first, last);
         }
         ++running;
-        const bool ok = serve(first, last, target, progress, error);
+        const bool ok = serve(first, last, target, progress, written, error);
         --running;
         return ok;
     }
 
     bool serve(std::uint64_t first, std::uint64_t last, const fs::path& target,
-               const ByteProgressCallback& progress, std::string& error) {
+               const ByteProgressCallback& progress, const WrittenBytesCallback& written,
+               std::string& error) {
         const bool whole = last == 0;
         std::uint64_t length = whole ? body.size() : last - first + 1;
         if (whole && !wholeError.empty()) {
@@ -119,7 +141,11 @@ struct FakeSource {
                 return false;
             }
             const std::uint64_t n = std::min<std::uint64_t>(chunk, toWrite - done);
-            out.write(body.data() + first + done, static_cast<std::streamsize>(n));
+            const char* data = body.data() + first + done;
+            out.write(data, static_cast<std::streamsize>(n));
+            if (written && !showNothing) {
+                written(shownFrom10.count(first) ? done + 10 : done, data, n);
+            }
             done += n;
             if (progress) {
                 progress(n, length);
@@ -139,18 +165,25 @@ struct FakeSource {
             return head;
         };
         source.transfer = [this](std::uint64_t first, std::uint64_t last, const fs::path& target,
-                                 ByteProgressCallback progress, std::string& error) {
-            return transfer(first, last, target, progress, error);
+                                 ByteProgressCallback progress,
+                                 const WrittenBytesCallback& written, std::string& error) {
+            return transfer(first, last, target, progress, written, error);
         };
         source.stopTransfers = [this] { stop = true; };
         source.pathText = [](const fs::path& path) { return path.string(); };
         source.moveReplacing = [](const fs::path& from, const fs::path& to) {
             fs::rename(from, to);
         };
-        source.appendFile = [this](const fs::path& from, const fs::path& to) {
-            std::ofstream(to, std::ios::binary | std::ios::app) << readFile(from);
+        source.appendFile = [this](const fs::path& from, const fs::path& to,
+                                   const SeeBlock& see) {
+            const std::string bytes = readFile(from);
+            for (std::size_t at = 0; see && at < bytes.size(); at += 4096) {
+                see(bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at));
+            }
+            std::ofstream(to, std::ios::binary | std::ios::app) << bytes;
             return appendEnds;
         };
+        source.startDigest = [](std::string&) { return std::make_unique<FakeDigestStream>(); };
         return source;
     }
 
