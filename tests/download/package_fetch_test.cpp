@@ -77,9 +77,11 @@ struct FakeSource {
     std::chrono::milliseconds partDelay{0};          // before a range transfer starts
     std::map<std::uint64_t, std::chrono::milliseconds> delayAt;  // added for that part
     std::uint64_t wholeShortBy = 0;                // a whole transfer writes this much less
-    // Transfers that show their bytes to the written callback at a wrong offset (a part resumed
-    // from what an earlier run left), or not at all.
-    std::set<std::uint64_t> shownFrom10;
+    // How transfers show their bytes to the written callback, per range start: the first bytes
+    // written unseen (a part resumed from what an earlier run left); all bytes shown up to
+    // there, then the file started again and shown from offset 0; or nothing shown at all.
+    std::map<std::uint64_t, std::uint64_t> unseenHead;
+    std::map<std::uint64_t, std::uint64_t> restartAfter;
     bool showNothing = false;
     std::string wholeError;                        // a whole transfer fails with this text
     AppendResult appendEnds = AppendResult::Done;  // what the merge's appending gives
@@ -122,6 +124,9 @@ struct FakeSource {
                 partDelay + (delayAt.count(first) ? delayAt[first] : std::chrono::milliseconds(0)));
         }
         std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        if (written && restartAfter.count(first)) {
+            written(0, body.data() + first, restartAfter[first]);
+        }
         if (whole && progress) {
             progress(0, length);
         }
@@ -143,8 +148,8 @@ struct FakeSource {
             const std::uint64_t n = std::min<std::uint64_t>(chunk, toWrite - done);
             const char* data = body.data() + first + done;
             out.write(data, static_cast<std::streamsize>(n));
-            if (written && !showNothing) {
-                written(shownFrom10.count(first) ? done + 10 : done, data, n);
+            if (written && !showNothing && done >= unseenHead[first]) {
+                written(done, data, n);
             }
             done += n;
             if (progress) {
@@ -548,6 +553,99 @@ TEST_F(PackageFetch, DigestIsCheckedAfterEveryKindOfTransferAndAMismatchLeavesNo
                                              expected + ", got " + fakeDigest(body));
     }
     EXPECT_TRUE(fs::is_empty(folder_));
+}
+
+TEST_F(PackageFetch, DigestIsTakenAsTheBytesAreWrittenAndTheFileIsHashedWhereThatCannotVouch) {
+    const std::string body = pattern(2 * 1048576 + 3);
+    const std::uint64_t part1 = body.size() / 4;
+    struct Row {
+        const char* name;
+        std::function<void(FakeSource&, PackageSource&)> arrange;
+        int fileHashes;  // passes over a whole file
+    };
+    const auto refusing = [](std::string&) {
+        struct Refusing final : DigestStream {
+            bool add(const void*, std::size_t) override { return false; }
+            std::string finish(std::string&) override { return std::string(64, '0'); }
+        };
+        return std::unique_ptr<DigestStream>(std::make_unique<Refusing>());
+    };
+    const std::vector<Row> rows{
+        {"four parts", [](FakeSource&, PackageSource&) {}, 0},
+        {"one stream", [](FakeSource& f, PackageSource&) { f.head.acceptRanges = false; }, 0},
+        {"fallback after a failed part",
+         [part1](FakeSource& f, PackageSource&) { f.failAt[part1] = "WinHttpReadData failed"; },
+         0},
+        {"part 0 resumed after bytes already there",
+         [](FakeSource& f, PackageSource&) { f.unseenHead[0] = 8192; }, 1},
+        {"one stream started again",
+         [](FakeSource& f, PackageSource&) {
+             f.head.acceptRanges = false;
+             f.restartAfter[0] = 5000;
+         },
+         1},
+        {"a later part shown out of order", [part1](FakeSource& f, PackageSource&) { f.unseenHead[part1] = 8192; }, 0},
+        {"transfers that show nothing", [](FakeSource& f, PackageSource&) { f.showNothing = true; }, 1},
+        {"no streaming digest", [](FakeSource&, PackageSource& s) { s.startDigest = nullptr; }, 1},
+        {"streaming digest cannot start",
+         [](FakeSource&, PackageSource& s) {
+             s.startDigest = [](std::string& error) {
+                 error = "BCryptCreateHash failed";
+                 return std::unique_ptr<DigestStream>();
+             };
+         },
+         1},
+        {"streaming digest refuses bytes",
+         [refusing](FakeSource&, PackageSource& s) { s.startDigest = refusing; }, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(package_);
+        FakeSource fake;
+        fake.body = body;
+        fake.head = rangedHead(body.size());
+        PackageSource source = fake.source();
+        int fileHashes = 0;
+        source.digestOf = [&fileHashes](const fs::path& file, std::string& error) {
+            ++fileHashes;
+            return fakeDigestOf(file, error);
+        };
+        row.arrange(fake, source);
+        EXPECT_EQ(fetchPackage(package_, source, observed_.progress(), observed_.log(),
+                               fakeDigest(body)),
+                  package_);
+        EXPECT_EQ(fileHashes, row.fileHashes);
+        EXPECT_EQ(readFile(package_), body);
+        expectOnlyPackageLeft();
+
+        // The same bytes under another digest are refused, however the digest was taken.
+        fs::remove(package_);
+        FakeSource again;
+        again.body = body;
+        again.head = rangedHead(body.size());
+        source = again.source();
+        source.digestOf = fakeDigestOf;
+        row.arrange(again, source);
+        EXPECT_THROW(fetchPackage(package_, source, observed_.progress(), observed_.log(),
+                                  std::string(64, 'e')),
+                     std::runtime_error);
+        EXPECT_TRUE(fs::is_empty(folder_));
+    }
+
+    // An earlier package is vouched for by nothing but a pass over it.
+    writeFile(package_, body);
+    FakeSource fake;
+    fake.body = body;
+    fake.head = rangedHead(body.size());
+    PackageSource source = fake.source();
+    int fileHashes = 0;
+    source.digestOf = [&fileHashes](const fs::path& file, std::string& error) {
+        ++fileHashes;
+        return fakeDigestOf(file, error);
+    };
+    fetchPackage(package_, source, observed_.progress(), observed_.log(), fakeDigest(body));
+    EXPECT_EQ(fileHashes, 1);
+    EXPECT_TRUE(fake.requested().empty());
 }
 
 TEST_F(PackageFetch, WithADigestAnEarlierFileIsReusedOnlyWhenItMatches) {
