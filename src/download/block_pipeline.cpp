@@ -85,7 +85,9 @@ class BlockExchange {
         }
         return oldest;
     }
-    Block& byData(const char* data) { return blocks_[0].data.get() == data ? blocks_[0] : blocks_[1]; }
+    Block& byData(const char* data) {
+        return blocks_[0].data.get() == data ? blocks_[0] : blocks_[1];
+    }
 
     std::mutex mutex_;
     std::condition_variable changed_;

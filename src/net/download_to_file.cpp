@@ -178,11 +178,13 @@ void receiveBody(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rang
     // What the body must hold: the range asked for, or what the server announced.
     const std::uint64_t expected = rangeEnd != 0 ? rangeEnd - rangeStart + 1 : contentLength;
 
-    BufferedFile file([&progress, contentLength](std::uint64_t bytes) {
-        if (progress) {
-            progress(bytes, contentLength);
-        }
-    }, written);
+    BufferedFile file(
+        [&progress, contentLength](std::uint64_t bytes) {
+            if (progress) {
+                progress(bytes, contentLength);
+            }
+        },
+        written);
     const auto cannotWrite = [&error, &target] { error = "Cannot write " + pathText(target); };
     if (!file.open(target)) {
         cannotWrite();

@@ -65,6 +65,14 @@ std::string fakeDigestOf(const fs::path& file, std::string& error) {
     return fakeDigest(readFile(file));
 }
 
+// fakeDigestOf, counting the passes over a whole file.
+DigestFunction countingDigestOf(int& passes) {
+    return [&passes](const fs::path& file, std::string& error) {
+        ++passes;
+        return fakeDigestOf(file, error);
+    };
+}
+
 // Stands for the server and downloadToFile: serves body in chunks from whatever thread calls.
 struct FakeSource {
     std::string body;
@@ -76,7 +84,7 @@ struct FakeSource {
     std::set<std::uint64_t> holdUntilStopped;        // blocks until stopTransfers
     std::chrono::milliseconds partDelay{0};          // before a range transfer starts
     std::map<std::uint64_t, std::chrono::milliseconds> delayAt;  // added for that part
-    std::uint64_t wholeShortBy = 0;                // a whole transfer writes this much less
+    std::uint64_t wholeShortBy = 0;  // a whole transfer writes this much less
     // How transfers show their bytes to the written callback, per range start: the first bytes
     // written unseen (a part resumed from what an earlier run left); all bytes shown up to
     // there, then the file started again and shown from offset 0; or nothing shown at all.
@@ -170,8 +178,8 @@ struct FakeSource {
             return head;
         };
         source.transfer = [this](std::uint64_t first, std::uint64_t last, const fs::path& target,
-                                 ByteProgressCallback progress,
-                                 const WrittenBytesCallback& written, std::string& error) {
+                                 ByteProgressCallback progress, const WrittenBytesCallback& written,
+                                 std::string& error) {
             return transfer(first, last, target, progress, written, error);
         };
         source.stopTransfers = [this] { stop = true; };
@@ -179,8 +187,7 @@ struct FakeSource {
         source.moveReplacing = [](const fs::path& from, const fs::path& to) {
             fs::rename(from, to);
         };
-        source.appendFile = [this](const fs::path& from, const fs::path& to,
-                                   const SeeBlock& see) {
+        source.appendFile = [this](const fs::path& from, const fs::path& to, const SeeBlock& see) {
             const std::string bytes = readFile(from);
             for (std::size_t at = 0; see && at < bytes.size(); at += 4096) {
                 see(bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at));
@@ -574,8 +581,7 @@ TEST_F(PackageFetch, DigestIsTakenAsTheBytesAreWrittenAndTheFileIsHashedWhereTha
         {"four parts", [](FakeSource&, PackageSource&) {}, 0},
         {"one stream", [](FakeSource& f, PackageSource&) { f.head.acceptRanges = false; }, 0},
         {"fallback after a failed part",
-         [part1](FakeSource& f, PackageSource&) { f.failAt[part1] = "WinHttpReadData failed"; },
-         0},
+         [part1](FakeSource& f, PackageSource&) { f.failAt[part1] = "WinHttpReadData failed"; }, 0},
         {"part 0 resumed after bytes already there",
          [](FakeSource& f, PackageSource&) { f.unseenHead[0] = 8192; }, 1},
         {"one stream started again",
@@ -584,8 +590,10 @@ TEST_F(PackageFetch, DigestIsTakenAsTheBytesAreWrittenAndTheFileIsHashedWhereTha
              f.restartAfter[0] = 5000;
          },
          1},
-        {"a later part shown out of order", [part1](FakeSource& f, PackageSource&) { f.unseenHead[part1] = 8192; }, 0},
-        {"transfers that show nothing", [](FakeSource& f, PackageSource&) { f.showNothing = true; }, 1},
+        {"a later part shown out of order",
+         [part1](FakeSource& f, PackageSource&) { f.unseenHead[part1] = 8192; }, 0},
+        {"transfers that show nothing", [](FakeSource& f, PackageSource&) { f.showNothing = true; },
+         1},
         {"no streaming digest", [](FakeSource&, PackageSource& s) { s.startDigest = nullptr; }, 1},
         {"streaming digest cannot start",
          [](FakeSource&, PackageSource& s) {
@@ -606,14 +614,11 @@ TEST_F(PackageFetch, DigestIsTakenAsTheBytesAreWrittenAndTheFileIsHashedWhereTha
         fake.head = rangedHead(body.size());
         PackageSource source = fake.source();
         int fileHashes = 0;
-        source.digestOf = [&fileHashes](const fs::path& file, std::string& error) {
-            ++fileHashes;
-            return fakeDigestOf(file, error);
-        };
+        source.digestOf = countingDigestOf(fileHashes);
         row.arrange(fake, source);
-        EXPECT_EQ(fetchPackage(package_, source, observed_.progress(), observed_.log(),
-                               fakeDigest(body)),
-                  package_);
+        EXPECT_EQ(
+            fetchPackage(package_, source, observed_.progress(), observed_.log(), fakeDigest(body)),
+            package_);
         EXPECT_EQ(fileHashes, row.fileHashes);
         EXPECT_EQ(readFile(package_), body);
         expectOnlyPackageLeft();
@@ -639,10 +644,7 @@ TEST_F(PackageFetch, DigestIsTakenAsTheBytesAreWrittenAndTheFileIsHashedWhereTha
     fake.head = rangedHead(body.size());
     PackageSource source = fake.source();
     int fileHashes = 0;
-    source.digestOf = [&fileHashes](const fs::path& file, std::string& error) {
-        ++fileHashes;
-        return fakeDigestOf(file, error);
-    };
+    source.digestOf = countingDigestOf(fileHashes);
     fetchPackage(package_, source, observed_.progress(), observed_.log(), fakeDigest(body));
     EXPECT_EQ(fileHashes, 1);
     EXPECT_TRUE(fake.requested().empty());
@@ -712,8 +714,7 @@ TEST_F(PackageFetch, WithADigestAnEarlierFileIsReusedOnlyWhenItMatches) {
                  std::runtime_error);  // nor can the new download's
     const std::vector<std::string> lines = observed.lines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0],
-              "Existing package digest could not be computed: ReadFile failed: error 5");
+    EXPECT_EQ(lines[0], "Existing package digest could not be computed: ReadFile failed: error 5");
     EXPECT_EQ(lines[1], removing);
 }
 
