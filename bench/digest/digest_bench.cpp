@@ -5,6 +5,8 @@
 //                                       the reuse check (HEAD and one hash of the whole file)
 //   digest_bench hold FILE SHA256       the install's hold and re-check of the package
 //   digest_bench hash FILE              one SHA-256 pass over FILE (CNG, 1 MiB reads)
+//   digest_bench append FILE TARGET [h] the merge's appendFile of FILE onto TARGET, hashing what
+//                                       it reads when h is given (the overlap on its own)
 //   digest_bench read FILE              one plain read pass over FILE in the same 1 MiB blocks
 // Prints "seconds=S tail=T peakMiB=M": T (downloads only) is the time from the last record of
 // received bytes to the package in place.
@@ -20,7 +22,9 @@
 
 #include "core/installer_core.h"
 #include "core/win_handles.h"
+#include "download/file_append.h"
 #include "download/file_sha256.h"
+#include "download/sha256_stream.h"
 #include "download/package_hold.h"
 #include "install/install_paths.h"
 
@@ -111,6 +115,20 @@ int main(int argc, char** argv) {
                 return failed(error);
             }
             std::printf("sha256=%s ", sha256.c_str());
+        } else if (mode == "append" && argc > 3) {
+            // appendFile of FILE onto TARGET, hashing what it reads when a third word is given.
+            std::string error;
+            const std::unique_ptr<tavro::DigestStream> hash = tavro::startSha256(error);
+            if (!hash) {
+                return failed(error);
+            }
+            tavro::SeeBlock see;
+            if (argc > 4) {
+                see = [&hash](const char* data, std::size_t size) { hash->add(data, size); };
+            }
+            if (tavro::appendFile(argument, argv[3], see) != tavro::AppendResult::Done) {
+                return failed("append");
+            }
         } else if (mode == "read") {
             if (!readPass(argument)) {
                 return failed("cannot read");

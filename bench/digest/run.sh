@@ -59,6 +59,19 @@ for rep in $(seq 1 "$reps"); do
     }
     record hash "$(echo "$out" | field seconds)"
     record read "$(drive read "$package_win" | field seconds)"
+    # The merge's copy alone, of the whole file, without and with hashing what it reads.
+    copy=$WINEPREFIX/drive_c/Quendrel/Tavro/tmp/copy
+    for contender in append append-hash; do
+        rm -f "$copy" && : >"$copy" && sync
+        if [ $contender = append ]; then
+            out=$(drive append "$package_win" 'C:\Quendrel\Tavro\tmp\copy')
+        else
+            out=$(drive append "$package_win" 'C:\Quendrel\Tavro\tmp\copy' h)
+        fi
+        cmp -s "$copy" "$package" || { echo "the copy differs" >&2; exit 1; }
+        record $contender "$(echo "$out" | field seconds)"
+    done
+    rm -f "$copy"
 done
 
 median() { sort -n "$work/out/$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
@@ -81,9 +94,11 @@ printf '%-52s %10s\n' "install's hold and re-check of the package" "$(median hol
 printf '%-52s %10s  (%s MB/s)\n' "one SHA-256 pass over the file (CNG, 1 MiB)" "$hash" "$speed"
 printf '%-52s %10s\n' "  of it, the last three parts (3/4)" "$three"
 printf '%-52s %10s\n' "one plain read pass over the file (1 MiB)" "$(median read)"
+printf '%-52s %10s\n' "the merge's copy of the whole file" "$(median append)"
+printf '%-52s %10s\n' "  the same, hashing what it reads (two threads)" "$(median append-hash)"
 printf '\nseconds of each run, in order:\n'
-for name in capped-plain capped-digest unlimited-plain unlimited-digest capped-plain-tail capped-digest-tail unlimited-plain-tail unlimited-digest-tail reuse hold hash read; do
+for name in capped-plain capped-digest unlimited-plain unlimited-digest capped-plain-tail capped-digest-tail unlimited-plain-tail unlimited-digest-tail reuse hold hash read append append-hash; do
     printf '  %-22s %s\n' "$name" "$(tr '\n' ' ' <"$work/out/$name")"
 done
 printf '\ntargets: capped with/without <= 1.15; where the hash is the limit, last byte to the package in place with the digest <= 1.1 x the hash of the last three parts; peak working set <= 64 MiB\n'
-echo "capped_with/without=$(ratio "$(median capped-digest)" "$(median capped-plain)") unlimited_with/without=$(ratio "$(median unlimited-digest)" "$(median unlimited-plain)") capped_tail/threeparts=$(ratio "$(median capped-digest-tail)" "$three") unlimited_tail/threeparts=$(ratio "$(median unlimited-digest-tail)" "$three") peakMiB=$(sort -n "$work/out/peak" | tail -1) load=$(cut -d' ' -f1-3 /proc/loadavg | tr ' ' /)"
+echo "capped_with/without=$(ratio "$(median capped-digest)" "$(median capped-plain)") unlimited_with/without=$(ratio "$(median unlimited-digest)" "$(median unlimited-plain)") capped_tail/threeparts=$(ratio "$(median capped-digest-tail)" "$three") unlimited_tail/threeparts=$(ratio "$(median unlimited-digest-tail)" "$three") copyhash/hash=$(ratio "$(median append-hash)" "$hash") peakMiB=$(sort -n "$work/out/peak" | tail -1) load=$(cut -d' ' -f1-3 /proc/loadavg | tr ' ' /)"
