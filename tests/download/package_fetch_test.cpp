@@ -90,6 +90,7 @@ struct FakeSource {
     // there, then the file started again and shown from offset 0; or nothing shown at all.
     std::map<std::uint64_t, std::uint64_t> unseenHead;
     std::map<std::uint64_t, std::uint64_t> restartAfter;
+    std::set<std::uint64_t> firstTwoChunksSwapped;  // shown second chunk first, each at its offset
     bool showNothing = false;
     std::string wholeError;                        // a whole transfer fails with this text
     AppendResult appendEnds = AppendResult::Done;  // what the merge's appending gives
@@ -157,7 +158,13 @@ struct FakeSource {
             const char* data = body.data() + first + done;
             out.write(data, static_cast<std::streamsize>(n));
             if (written && !showNothing && done >= unseenHead[first]) {
-                written(done, data, n);
+                const bool swapped = firstTwoChunksSwapped.count(first) != 0;
+                if (!swapped || done > chunk) {
+                    written(done, data, n);
+                } else if (done == chunk) {
+                    written(done, data, n);
+                    written(0, body.data() + first, chunk);
+                }
             }
             done += n;
             if (progress) {
@@ -584,6 +591,8 @@ TEST_F(PackageFetch, DigestIsTakenAsTheBytesAreWrittenAndTheFileIsHashedWhereTha
          [part1](FakeSource& f, PackageSource&) { f.failAt[part1] = "WinHttpReadData failed"; }, 0},
         {"part 0 resumed after bytes already there",
          [](FakeSource& f, PackageSource&) { f.unseenHead[0] = 8192; }, 1},
+        {"part 0 shown out of order",
+         [](FakeSource& f, PackageSource&) { f.firstTwoChunksSwapped = {0}; }, 1},
         {"one stream started again",
          [](FakeSource& f, PackageSource&) {
              f.head.acceptRanges = false;
