@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -68,10 +69,15 @@ void checkServer() {
 }
 
 void download(const std::string& email) {
-    appState.release = installerCore.getLatestVersion(appState.serverUrl(), email);
+    ReleaseInfo release = installerCore.getLatestVersion(appState.serverUrl(), email);
     auto throttle = std::make_shared<DownloadThrottle>();
-    appState.packageFile = installerCore.downloadPackage(
-        appState.release, downloadProgressAdapter(std::move(throttle)), LogCallback{});
+    std::filesystem::path package = installerCore.downloadPackage(
+        release, downloadProgressAdapter(std::move(throttle)), LogCallback{});
+    // The release and the package it produced are kept together, and only once the download
+    // succeeded: after a failed one the earlier package is installed with its own build number
+    // and checked against its own digest.
+    appState.release = std::move(release);
+    appState.packageFile = std::move(package);
     appState.packageReady.exchange(true);
     postSignal(appState.mainWindow, MSG_DOWNLOAD_DONE);
 }
@@ -97,8 +103,8 @@ struct InstallRunningReset {
 
 void install() {
     InstallRunningReset reset;
-    const bool withUsbDriver = SendMessageA(windowState.controls.usbCheckBox, BM_GETCHECK, 0, 0) ==
-                               BST_CHECKED;
+    const bool withUsbDriver =
+        SendMessageA(windowState.controls.usbCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
     std::string error;
     const FileHandle package =
         holdPackageForInstall(appState.packageFile, appState.release.sha256, error);
