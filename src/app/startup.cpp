@@ -4,7 +4,9 @@
 #include <string>
 
 #include "app/elevation.h"
+#include "app/run_log.h"
 #include "app/run_mode.h"
+#include "core/program_log.h"
 #include "core/app_state.h"
 #include "ui/display_text.h"
 #include "ui/main_window.h"
@@ -45,27 +47,39 @@ void runMessageLoop() {
     }
 }
 
+// A startup failure: into the log, then its box, which ends with where the log is.
+void reportError(const StartupServices& services, const char* text, const char* caption) noexcept {
+    try {
+        logEvent(std::string("Error shown (") + caption + "): " + text);
+        services.showError(withLogNote(text).c_str(), caption);
+    } catch (...) {
+        services.showError(text, caption);  // no memory for the note: the text alone
+    }
+}
+
 int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
         const StartupServices& services) {
     appState.updaterMode = isUpdaterCommandLine(commandLine);
+    logRunStart(appState.updaterMode ? "updater" : "installer");
     if (!appState.updaterMode && !services.isAdministrator()) {
         if (!services.startElevatedCopy()) {
-            services.showError(kElevationFailed, kCaption);
+            reportError(services, kElevationFailed, kCaption);
             return 1;
         }
+        logEvent("Started an elevated copy of the installer.");
         return 0;
     }
 
     registerProgressBarClass(instance);  // a bar that cannot be created is simply not shown
     if (!registerMainWindowClass(instance)) {
-        services.showError(kClassFailed, kCaption);
+        reportError(services, kClassFailed, kCaption);
         return 1;
     }
     const HWND window = createMainWindow(instance);
     if (window == nullptr) {
         discardQuitMessage();
         rethrowWindowFailure();
-        services.showError(kWindowFailed, kCaption);
+        reportError(services, kWindowFailed, kCaption);
         return 1;
     }
     ShowWindow(window, showCommand);
@@ -91,14 +105,21 @@ StartupServices systemStartupServices() {
 
 int runProgram(HINSTANCE instance, const char* commandLine, int showCommand,
                const StartupServices& services) noexcept {
+    int exitCode = 1;
     try {
-        return run(instance, std::string(commandLine), showCommand, services);
+        openRunLog();
+        exitCode = run(instance, std::string(commandLine), showCommand, services);
     } catch (const std::exception& e) {
-        services.showError(e.what(), kCrashCaption);
+        reportError(services, e.what(), kCrashCaption);
     } catch (...) {
-        services.showError(kUnknownFailure, kCrashCaption);
+        reportError(services, kUnknownFailure, kCrashCaption);
     }
-    return 1;
+    try {
+        logEvent("End: exit code " + std::to_string(exitCode));
+    } catch (...) {
+        // No memory for the last line: the exit code still stands.
+    }
+    return exitCode;
 }
 
 }  // namespace tavro

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/app_state.h"
+#include "core/program_log.h"
 #include "ui/commands.h"
 #include "ui/controls.h"
 #include "ui/label_text.h"
@@ -118,7 +119,7 @@ void onUpdateFailed(HWND, WPARAM, LPARAM lParam) {
     const std::string text = error ? *error : std::string();
     setTextIfChanged(controls().updaterStatusLabel, "Update failed.");
     appendLogLine(controls().logEdit, "ERROR: " + text);
-    showMessage(text, "Tavro Updater failed");
+    showMessage(withLogNote(text), "Tavro Updater failed");
 }
 
 using Handler = void (*)(HWND window, WPARAM wParam, LPARAM lParam);

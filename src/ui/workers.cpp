@@ -10,6 +10,9 @@
 
 #include "core/app_state.h"
 #include "core/installer_core.h"
+#include "core/log_line.h"
+#include "core/program_log.h"
+#include "core/text_convert.h"
 #include "download/package_hold.h"
 #include "ui/controls.h"
 #include "ui/progress_adapters.h"
@@ -39,7 +42,8 @@ void startDetached(Body body) {
 // meanwhile) the failure message that enables them again.
 void reportTaskFailure(const char* text, const char* caption) noexcept {
     try {
-        showMessage(text, caption);
+        logEvent(std::string("Error shown (") + caption + "): " + text);
+        showMessage(withLogNote(text), caption);
     } catch (...) {
         // Out of memory for the box's text: the window must still learn that the task ended.
     }
@@ -59,20 +63,27 @@ void runTask(const char* failureCaption, Body&& body) noexcept {
 }
 
 void checkServer() {
-    const ServerResult result = installerCore.checkFastestServer(LogCallback{});
+    logEvent("Checking the API servers...");
+    const ServerResult result = installerCore.checkFastestServer(programLog());
     if (!result.success) {
         reportTaskFailure(result.error.c_str(), kServerCheckCaption);
         return;
     }
+    logEvent("Server chosen: " + result.url + " (answered in " + result.latency + ")");
     appState.setServerUrl(result.url);
     postSignal(appState.mainWindow, MSG_SERVER_OK);
 }
 
 void download(const std::string& email) {
+    logEvent("Asking for the latest version for " + maskEmail(email) + "...");
     ReleaseInfo release = installerCore.getLatestVersion(appState.serverUrl(), email);
+    logEvent("Latest version: " + release.version + ", build " + release.buildNumber +
+             ", package " + release.packageUrl +
+             (release.sha256.empty() ? ", no digest" : ", SHA-256 " + release.sha256));
     auto throttle = std::make_shared<DownloadThrottle>();
     std::filesystem::path package = installerCore.downloadPackage(
-        release, downloadProgressAdapter(std::move(throttle)), LogCallback{});
+        release, downloadProgressAdapter(std::move(throttle)), programLog());
+    logEvent("Package ready: " + toUtf8(package.native()));
     // The release and the package it produced are kept together, and only once the download
     // succeeded: after a failed one the earlier package is installed with its own build number
     // and checked against its own digest.
@@ -106,18 +117,37 @@ void install() {
     const bool withUsbDriver =
         SendMessageA(windowState.controls.usbCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
     std::string error;
+    logEvent("Installing " + toUtf8(appState.packageFile.native()) + ", build " +
+             appState.release.buildNumber + (withUsbDriver ? ", with the USB driver" : ""));
     const FileHandle package =
         holdPackageForInstall(appState.packageFile, appState.release.sha256, error);
+    if (package) {
+        logEvent(appState.release.sha256.empty() ? "Package held (no digest to check)."
+                                                 : "Package held; its digest matches.");
+    }
     const bool installed =
         package &&
         installerCore.installPackage(appState.packageFile, appState.release.buildNumber,
-                                     withUsbDriver, installProgressAdapter(), LogCallback{}, error);
+                                     withUsbDriver, installProgressAdapter(), programLog(), error);
     appState.installRunning.exchange(false);
     if (installed) {
+        logEvent(error.empty() ? "Install completed." : "Install completed; " + error);
         postSignal(appState.mainWindow, MSG_INSTALL_DONE);
     } else {
         reportTaskFailure(error.c_str(), kInstallFailedCaption);
     }
+}
+
+// The window's log lines, written to the run's log as well.
+LogCallback alsoToProgramLog(LogCallback window) {
+    const LogCallback file = programLog();
+    if (!file) {
+        return window;
+    }
+    return [window = std::move(window), file](const std::string& line) {
+        file(line);
+        window(line);
+    };
 }
 
 void postUpdateFailure(const char* text) noexcept {
@@ -131,9 +161,12 @@ void postUpdateFailure(const char* text) noexcept {
 void updateWorker() noexcept {
     try {
         std::string error;
-        if (installerCore.runUpdate(updateProgressAdapter(), logLineAdapter(), error)) {
+        if (installerCore.runUpdate(updateProgressAdapter(), alsoToProgramLog(logLineAdapter()),
+                                    error)) {
+            logEvent("Update complete.");
             postSignal(appState.mainWindow, MSG_UPDATE_DONE);
         } else {
+            logEvent("Update failed: " + error);
             postPayload(appState.mainWindow, MSG_UPDATE_FAILED,
                         std::make_unique<std::string>(std::move(error)));
         }

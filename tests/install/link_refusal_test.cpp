@@ -10,6 +10,7 @@
 #include "download/package_fetch.h"
 #include "install/directory_copy.h"
 #include "install/install_paths.h"
+#include "install/log_file.h"
 #include "install/install_test_support.h"
 #include "install/zip_writer.h"
 #include "support/test_http_server.h"
@@ -148,6 +149,15 @@ TEST_F(LinkRefusal, LinkBackUpTheUpdateTreeIsNotWalked) {
     EXPECT_TRUE(fs::is_directory(installRoot() / L"sub" / L"Loop"));
     EXPECT_TRUE(fs::is_empty(installRoot() / L"sub" / L"Loop"));
     EXPECT_FALSE(copyUpdate(true).copied);
+}
+
+// plant-links.sh dir:Quendrel/Tavro/Logs
+TEST_F(LinkRefusal, LogFolderThatIsALinkIsNotWrittenThrough) {
+    LogFile log(logFilePath());
+    log.write("never written through the link");
+    EXPECT_EQ(log.failure(), std::string(kRefusal) +
+                                 "C:/Quendrel/Tavro\\Logs is a link or junction (reparse point)");
+    EXPECT_FALSE(fs::exists(kFirstTarget / L"TavroInstaller.log"));
 }
 
 // plant-links.sh dir:Quendrel/Tavro/tmp
