@@ -84,6 +84,16 @@ void countFiles(const std::filesystem::path& folder, std::int32_t& count) {
     });
 }
 
+std::vector<std::filesystem::path> regularFilesUnder(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    walkTree(folder, [&](const TreeEntry& listed, const std::filesystem::directory_entry& entry) {
+        if (!listed.link && std::filesystem::is_regular_file(entry.status())) {
+            files.push_back(listed.path.lexically_relative(folder));
+        }
+    });
+    return files;
+}
+
 bool copyDirectoryTree(const std::filesystem::path& source,
                        const std::filesystem::path& destination, InstallCallback progress,
                        LogCallback log, std::int32_t total, std::int32_t& copied,

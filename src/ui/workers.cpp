@@ -14,6 +14,7 @@
 #include "core/program_log.h"
 #include "core/text_convert.h"
 #include "download/package_hold.h"
+#include "install/uninstall_entry.h"
 #include "ui/controls.h"
 #include "ui/progress_adapters.h"
 #include "ui/ui_messages.h"
@@ -132,6 +133,12 @@ void install() {
     appState.installRunning.exchange(false);
     if (installed) {
         logEvent(error.empty() ? "Install completed." : "Install completed; " + error);
+        std::string entryError;
+        if (registerInstallation(appState.release.version, entryError)) {
+            logEvent("Apps & features entry written for version " + appState.release.version);
+        } else {
+            logEvent("Apps & features entry not written: " + entryError);
+        }
         postSignal(appState.mainWindow, MSG_INSTALL_DONE);
     } else {
         reportTaskFailure(error.c_str(), kInstallFailedCaption);
