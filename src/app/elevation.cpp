@@ -58,13 +58,13 @@ bool isProcessAdministrator() {
     return member == 1;
 }
 
-bool startElevatedCopy() {
+bool startElevatedCopy(const std::wstring& parameters) {
     const std::wstring program = ownProgramPath();
     if (program.empty()) {
         return false;
     }
-    const HINSTANCE result =
-        ShellExecuteW(nullptr, L"runas", program.c_str(), L"", nullptr, SW_SHOWNORMAL);
+    const HINSTANCE result = ShellExecuteW(nullptr, L"runas", program.c_str(), parameters.c_str(),
+                                           nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "core/app_state.h"
 #include "core/installer_core.h"
@@ -184,6 +185,40 @@ void updateWorker() noexcept {
     }
 }
 
+// The box at the end of an uninstall: what stayed, the first lines of it (the log has all).
+std::string keptText(const std::vector<std::string>& kept) {
+    constexpr std::size_t kShown = 12;
+    if (kept.empty()) {
+        return "Tavro was removed.";
+    }
+    std::string text = "Tavro was removed. These were kept:";
+    for (std::size_t i = 0; i < kept.size() && i < kShown; ++i) {
+        text += "\n" + kept[i];
+    }
+    if (kept.size() > kShown) {
+        text += "\n... and " + std::to_string(kept.size() - kShown) + " more";
+    }
+    return text;
+}
+
+void uninstallWorker() noexcept {
+    try {
+        std::vector<std::string> kept;
+        std::string error;
+        if (installerCore.runUninstall(updateProgressAdapter(), alsoToProgramLog(logLineAdapter()),
+                                       kept, error)) {
+            postPayload(appState.mainWindow, MSG_UNINSTALL_DONE,
+                        std::make_unique<std::string>(keptText(kept)));
+        } else {
+            logEvent("Uninstall failed: " + error);
+            postPayload(appState.mainWindow, MSG_UNINSTALL_FAILED,
+                        std::make_unique<std::string>(std::move(error)));
+        }
+    } catch (...) {
+        postPayload(appState.mainWindow, MSG_UNINSTALL_FAILED, std::unique_ptr<std::string>());
+    }
+}
+
 // The thread entries: each reports a failure through its own failure path, none lets one out.
 void serverCheckWorker() noexcept {
     runTask(kServerCheckCaption, checkServer);
@@ -217,6 +252,10 @@ void startInstallWorker() {
 
 void startUpdateWorker() {
     startDetached(updateWorker);
+}
+
+void startUninstallWorker() {
+    startDetached(uninstallWorker);
 }
 
 }  // namespace tavro

@@ -47,19 +47,27 @@ struct FakeSystem {
     bool elevatedStartWorks = true;
     int administratorChecks = 0;
     int elevatedStarts = 0;
+    std::vector<std::wstring> elevatedParameters;
     std::vector<Shown> errors;
+    bool answerYes = true;
+    std::vector<std::string> questions;
 
     StartupServices services() {
         return StartupServices{[this] {
                                    ++administratorChecks;
                                    return administrator;
                                },
-                               [this] {
+                               [this](const std::wstring& parameters) {
+                                   elevatedParameters.push_back(parameters);
                                    ++elevatedStarts;
                                    return elevatedStartWorks;
                                },
                                [this](const char* text, const char* caption) {
                                    errors.push_back({text, caption});
+                               },
+                               [this](const char* text, const char*) {
+                                   questions.emplace_back(text);
+                                   return answerYes;
                                }};
     }
 };
@@ -166,6 +174,33 @@ TEST(Startup, UpdaterNeedsNoAdministratorRightsAndRunsItsOwnWindow) {
     EXPECT_EQ(closer.width(), 720);
     EXPECT_EQ(closer.height(), 395);
     EXPECT_EQ(closer.style() & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0);
+}
+
+TEST(Startup, UninstallAsksFirstElevatesWithItsSwitchesAndRunsQuietlyFromAScript) {
+    FakeSystem system;
+    system.answerYes = false;
+    EXPECT_EQ(run("TavroInstaller.exe --uninstall", system.services()), 0);  // "No"
+    ASSERT_EQ(system.questions.size(), 1u);
+    EXPECT_NE(system.questions[0].find("Remove Tavro and Ostrilan"), std::string::npos);
+    EXPECT_EQ(FindWindowA(kMainWindowClass, nullptr), nullptr);
+
+    system.administrator = false;
+    EXPECT_EQ(run("TavroInstaller.exe /uninstall", system.services()), 0);
+    EXPECT_EQ(run("TavroInstaller.exe --uninstall --quiet", system.services()), 0);
+    EXPECT_EQ(system.elevatedParameters,
+              (std::vector<std::wstring>{L"--uninstall", L"--uninstall --quiet"}));
+
+    // Elevated and quiet: no question, no box, no window; the outcome is the exit code.
+    system.administrator = true;
+    EXPECT_EQ(run("TavroInstaller.exe --uninstall --quiet", system.services()), 0);
+    EXPECT_EQ(system.questions.size(), 1u);
+    EXPECT_TRUE(system.errors.empty());
+    const std::string log = readLog();
+    EXPECT_NE(log.find("Start: Tavro Installer " TAVRO_PRODUCT_VERSION ", uninstall (quiet) mode"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Uninstall cancelled."), std::string::npos);
+    EXPECT_NE(log.find("] Uninstall complete"), std::string::npos) << log;
 }
 
 TEST(Startup, ATakenWindowClassIsReportedAndEndsWithOne) {

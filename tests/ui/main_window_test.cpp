@@ -410,6 +410,28 @@ TEST(MainWindow, FailedUpdateStaysOpenWithTheErrorLastInTheLog) {
 
 // Messages for the other mode's controls change nothing visible, and payloads are freed by the
 // window thread; a payload whose post fails is freed by the poster.
+// The uninstall window: the updater's controls under its own title and caption, the log of the
+// run, the box with what was kept, then the window closes itself with the exit code.
+TEST(MainWindow, UninstallWindowShowsItsLogThenItsBoxAndCloses) {
+    std::filesystem::remove_all(installRoot());  // nothing installed, nothing left over
+    MessageBoxCloser boxes;
+    appState.uninstallMode = true;
+    TestWindow window(false);
+    const HWND w = window.handle();
+    ASSERT_NE(w, nullptr);
+    char title[64] = {};
+    GetWindowTextA(w, title, sizeof(title));
+    EXPECT_STREQ(title, "Tavro Uninstall");
+    for (const ControlPlacement& placement : uninstallLayout()) {
+        expectPlacedAsLaidOut(w, placement);
+    }
+    ASSERT_TRUE(boxes.waitFor("Tavro Uninstall", 30s));
+    EXPECT_EQ(boxes.seen().back().text, "Tavro was removed.");
+    ASSERT_TRUE(pumpUntil([w] { return !IsWindow(w); }, 5s));
+    EXPECT_EQ(appState.exitCode, 0);
+    appState.uninstallMode = false;
+}
+
 TEST(MainWindow, PayloadsAreFreedOnceWhetherTheyArriveOrTheirPostFails) {
     struct Counted {
         explicit Counted(int& count) : count_(count) {}
