@@ -70,6 +70,26 @@ class EntryWriter {
 
 }  // namespace
 
+std::string productVersionOf(const std::filesystem::path& program) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(program.c_str(), &ignored);
+    if (size == 0) {
+        return {};
+    }
+    std::string data(size, '\0');
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!GetFileVersionInfoW(program.c_str(), 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) ||
+        fixed == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
+        return {};
+    }
+    return std::to_string(HIWORD(fixed->dwProductVersionMS)) + "." +
+           std::to_string(LOWORD(fixed->dwProductVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwProductVersionLS)) + "." +
+           std::to_string(LOWORD(fixed->dwProductVersionLS));
+}
+
 std::filesystem::path keptInstallerPath() {
     const std::filesystem::path programFiles = knownFolderPath(FOLDERID_ProgramFiles);
     if (programFiles.empty()) {

@@ -31,6 +31,9 @@ bool writeUninstallEntry(const std::string& version, std::uint32_t estimatedKib,
 bool refreshUninstallEntry(const std::string& version, std::uint32_t estimatedKib,
                            std::string& error);
 
+// The product version in a program's version resource ("4.2.0.0"); empty when it has none.
+std::string productVersionOf(const std::filesystem::path& program);
+
 // After a successful install: the kept installer copy, then the entry, its size from the
 // install record. false with error.
 bool registerInstallation(const std::string& version, std::string& error);

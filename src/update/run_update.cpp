@@ -34,7 +34,8 @@ void refreshInstallRecord(const std::filesystem::path& source,
     std::string error;
     ParsedRecord record;
     if (!recordInstalledFiles(source, destination, error) || !readInstallRecord(record, error) ||
-        !refreshUninstallEntry({}, recordKibibytes(record.entries), error)) {
+        !refreshUninstallEntry(productVersionOf(destination / L"Tavro.exe"),
+                               recordKibibytes(record.entries), error)) {
         say("The install record was not refreshed: " + error);
     }
 }

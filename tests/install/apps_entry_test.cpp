@@ -142,6 +142,10 @@ TEST_F(AppsEntry, EntryHasTheValuesAndTypesWindowsReadsAndTheUpdateRefreshesIt) 
     EXPECT_EQ(entryValue(L"DisplayVersion")->text, L"2.5.0");
     EXPECT_EQ(entryValue(L"Publisher")->text, L"Quendrel");
 
+    // The updater takes the version from the updated program's version resource, if any.
+    EXPECT_EQ(productVersionOf(test::standinProgram(L"Tavro.exe")), "");
+    EXPECT_FALSE(productVersionOf(L"C:/windows/system32/kernel32.dll").empty());
+
     RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
     ASSERT_TRUE(refreshUninstallEntry("", 1, error)) << error;  // no entry: none is made
     EXPECT_FALSE(entryValue(L"EstimatedSize").has_value());
