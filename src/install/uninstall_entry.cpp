@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "core/own_program.h"
 #include "core/text_convert.h"
 #include "core/win_handles.h"
 #include "install/install_paths.h"
@@ -14,22 +15,6 @@
 namespace tavro {
 
 namespace {
-
-std::wstring ownProgramPath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(path.size());
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), size);
-        if (length == 0) {
-            return {};
-        }
-        if (length < size) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(size * 2);
-    }
-}
 
 // The install root as Windows writes a folder ("C:\Quendrel\Tavro").
 std::wstring backslashed(const std::filesystem::path& path) {

@@ -277,8 +277,11 @@ class InstallerEndToEnd(unittest.TestCase):
         time.sleep(1.5)
         self.assertTrue(window.exists())
         self.assertIn("Update failed.", window.texts())
+        error, note = text.split("\n\n", 1)  # the box ends with where the log file is
+        self.assertEqual(note, "Details: C:/Quendrel/Tavro/Logs/TavroInstaller.log")
         log = window.edit().text  # the updater's one edit is its log
-        self.assertTrue(log.rstrip("\r\n").endswith("ERROR: " + text), log)
+        self.assertTrue(log.rstrip("\r\n").endswith("ERROR: " + error), log)
+        self.assertIn("Update failed: " + error, self.log_text())
 
 
     def test_uninstall_keeps_the_users_files_and_leaves_nothing_running(self):
