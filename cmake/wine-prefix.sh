@@ -2,6 +2,8 @@
 # Creates (setup) or removes (cleanup) the Wine prefix one test run uses.
 #   wine-prefix.sh setup   DIR [STANDIN_DIR]
 #   wine-prefix.sh cleanup DIR
+# DIR/certs gets the run's certificates (tools/tls/make-test-certs.sh), and the prefix trusts
+# their test CA (trust-ca.exe from STANDIN_DIR): only this prefix, never the host.
 # DIR/prefix is the WINEPREFIX, DIR/home the sandboxed HOME, so nothing reaches the real desktop.
 # With TAVRO_DISPLAY_FILE naming the test run's X server, the prefix's desktop process starts on
 # that display (it decides the display driver of every later program); without it, on none.
@@ -27,6 +29,11 @@ setup)
     standins=${3:-}
     if [ -n "$standins" ] && [ -x "$(dirname "$0")/../tools/install-standins.sh" ]; then
         "$(dirname "$0")/../tools/install-standins.sh" "$WINEPREFIX" "$standins"
+    fi
+    if [ -n "$standins" ]; then
+        "$(dirname "$0")/../tools/tls/make-test-certs.sh" "$dir/certs"
+        wine "$standins/trust-ca.exe" "Z:$dir/certs/ca.pem" </dev/null >"$dir/trust-ca.log" 2>&1 ||
+            { cat "$dir/trust-ca.log" >&2; exit 1; }
     fi
     ;;
 cleanup)

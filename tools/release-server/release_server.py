@@ -19,6 +19,12 @@ It speaks the installer's protocol on 127.0.0.1 from seven listeners in one proc
 
 Every request ends in one line of the request log (--log, standard output by default).
 
+With --tls-cert and --tls-key (PEM files, e.g. from tools/tls/make-test-certs.sh) every listener
+speaks HTTPS instead, and the URLs it hands out name the host "localhost" (the name in the test
+certificate): https://localhost:PORT. Each request's log line then ends in the protocol version
+the connection negotiated, e.g. "[TLSv1.3]"; a client that gives up during the handshake (it did
+not trust the certificate) leaves a line "TLS handshake failed: ...".
+
 The release it serves is a folder holding release.json ({"Version", "BuildNumber", "Package"})
 and the package file named there; tools/sample-release/make-sample-release.py writes one.
 
@@ -36,9 +42,12 @@ import os
 import select
 import signal
 import socket
+import ssl
+import subprocess
 import sys
 import threading
 import time
+import warnings
 
 API_SERVER_COUNT = 6
 DEFAULT_BEHAVIOURS = "1.2,silent,0.3,false,down,2.0"
@@ -205,17 +214,69 @@ def json_kind(value):
     return {dict: "object", list: "array", str: "string"}.get(type(value), "number")
 
 
+def tls_context(cert_file, key_file, minimum=None, maximum=None):
+    """A server-side TLS context for the certificate and key (PEM files).
+
+    minimum and maximum (ssl.TLSVersion) bound the protocol versions offered; versions below
+    TLS 1.2 need OpenSSL's security level 0, which this then sets.
+    """
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert_file, key_file)
+    if minimum is not None:
+        with warnings.catch_warnings():  # setting TLS 1.0 or 1.1 warns: that is the point here
+            warnings.simplefilter("ignore", DeprecationWarning)
+            context.minimum_version = minimum
+    if maximum is not None:
+        context.maximum_version = maximum
+        if maximum < ssl.TLSVersion.TLSv1_2:
+            context.set_ciphers("DEFAULT:@SECLEVEL=0")
+    return context
+
+
+def certificate_subject(cert_file):
+    """The subject and issuer of a PEM certificate, as openssl prints them."""
+    try:
+        result = subprocess.run(["openssl", "x509", "-in", cert_file, "-noout", "-subject",
+                                 "-issuer", "-enddate"], capture_output=True, text=True,
+                                check=True)
+    except (OSError, subprocess.CalledProcessError) as error:
+        return f"(cannot read {cert_file}: {error})"
+    return ", ".join(line.strip() for line in result.stdout.splitlines())
+
+
 class Listener(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, port, name, config):
+    def __init__(self, port, name, config, handler=None, tls=None):
         self.name = name
         self.config = config
-        super().__init__(("127.0.0.1", port), Handler)
+        self.tls = tls
+        super().__init__(("127.0.0.1", port), handler or Handler)
 
     def label(self):
         return f"{self.name:<7} :{self.server_address[1]}"
+
+    def url(self):
+        if self.tls is not None:
+            return f"https://localhost:{self.server_address[1]}"
+        return f"http://127.0.0.1:{self.server_address[1]}"
+
+    def finish_request(self, request, client_address):
+        # The handshake runs on the connection's own thread, so a slow or failing client holds
+        # up no other connection.
+        if self.tls is not None:
+            try:
+                request = self.tls.wrap_socket(request, server_side=True)
+            except (ssl.SSLError, OSError) as error:
+                self.config.log.write(f"{self.label()}  TLS handshake failed: {error}")
+                return
+            try:
+                super().finish_request(request, client_address)
+            finally:
+                request.close()  # the TLS socket owns the connection now
+            return
+        super().finish_request(request, client_address)
 
 
 @dataclasses.dataclass
@@ -248,7 +309,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if detail:
             request += " " + detail
         elapsed = time.monotonic() - self.started
-        self.config.log.write(f"{self.server.label()}  {request} -> {outcome} after {elapsed:.2f} s")
+        protocol = ""
+        if isinstance(self.connection, ssl.SSLSocket) and self.connection.version():
+            protocol = f" [{self.connection.version()}]"  # None once the client has gone
+        self.config.log.write(
+            f"{self.server.label()}  {request} -> {outcome} after {elapsed:.2f} s{protocol}")
 
     def send_text(self, status, text, content_type="text/plain; charset=utf-8", headers=()):
         body = text.encode("utf-8")
@@ -267,7 +332,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             readable, _, _ = select.select([self.connection], [], [], 0.2)
             if readable:
                 try:
-                    if not self.connection.recv(1, socket.MSG_PEEK):
+                    if isinstance(self.connection, ssl.SSLSocket):
+                        # TLS cannot peek; a client that waits for the answer sends nothing.
+                        if not self.connection.recv(1):
+                            break
+                    elif not self.connection.recv(1, socket.MSG_PEEK):
                         break
                 except OSError:
                     break
@@ -472,7 +541,7 @@ class ReleaseServers:
     """The six API servers and the package server, each on its own thread."""
 
     def __init__(self, release, behaviours, log, base_port=0, bytes_per_second=0,
-                 corrupt=False, send_digest=True):
+                 corrupt=False, send_digest=True, tls=None):
         if len(behaviours) != API_SERVER_COUNT:
             raise ValueError(f"give {API_SERVER_COUNT} API server behaviours, not {len(behaviours)}")
         self.stopping = threading.Event()
@@ -487,17 +556,19 @@ class ReleaseServers:
                                 corrupt=corrupt, send_digest=send_digest, **extra)
 
         try:
-            package = Listener(base_port + 7 if base_port else 0, "package", config())
+            self.tls = tls
+            package = Listener(base_port + 7 if base_port else 0, "package", config(), tls=tls)
             self._listeners.append(package)
             self.package_port = package.server_address[1]
-            package_url = f"http://127.0.0.1:{self.package_port}{PACKAGE_PREFIX}{release.file_name}"
+            package_url = f"{package.url()}{PACKAGE_PREFIX}{release.file_name}"
             for index, behaviour in enumerate(behaviours):
                 port = base_port + 1 + index if base_port else 0
                 name = f"api{index + 1}"
                 if behaviour.kind == "down":
                     self.api_ports.append(self._refuse(port))
                     continue
-                listener = Listener(port, name, config(package_url=package_url, behaviour=behaviour))
+                listener = Listener(port, name, config(package_url=package_url, behaviour=behaviour),
+                                    tls=tls)
                 self._listeners.append(listener)
                 self.api_ports.append(listener.server_address[1])
         except BaseException:
@@ -515,6 +586,8 @@ class ReleaseServers:
         return refuser.getsockname()[1]
 
     def api_urls(self):
+        if self.tls is not None:
+            return [f"https://localhost:{port}" for port in self.api_ports]
         return [f"http://127.0.0.1:{port}" for port in self.api_ports]
 
     def start(self):
@@ -566,7 +639,11 @@ def parse_arguments(argv):
     parser.add_argument("--no-digest", action="store_true",
                         help="leave Sha256 out of the LatestVersion answer")
     parser.add_argument("--log", help="append the request log to this file (default: standard output)")
+    parser.add_argument("--tls-cert", help="serve HTTPS with this certificate (PEM)")
+    parser.add_argument("--tls-key", help="the private key of --tls-cert (PEM)")
     arguments = parser.parse_args(argv)
+    if (arguments.tls_cert is None) != (arguments.tls_key is None):
+        parser.error("--tls-cert and --tls-key go together")
     if not 0 < arguments.base_port <= 65535 - 7:
         parser.error("--base-port must lie between 1 and 65528")
     try:
@@ -587,11 +664,19 @@ def main(argv):
     except ValueError as error:
         print(f"release_server: {error}", file=sys.stderr)
         return 1
+    tls = None
+    if arguments.tls_cert:
+        try:
+            tls = tls_context(arguments.tls_cert, arguments.tls_key)
+        except (OSError, ssl.SSLError) as error:
+            print(f"release_server: cannot use {arguments.tls_cert} and {arguments.tls_key}: "
+                  f"{error}", file=sys.stderr)
+            return 1
     stream = open(arguments.log, "a", encoding="utf-8") if arguments.log else sys.stdout
     try:
         servers = ReleaseServers(release, arguments.behaviours, RequestLog(stream),
                                  arguments.base_port, int(arguments.rate * (1 << 20)),
-                                 arguments.corrupt, not arguments.no_digest)
+                                 arguments.corrupt, not arguments.no_digest, tls)
     except OSError as error:
         print(f"release_server: cannot listen on 127.0.0.1 ports {arguments.base_port + 1} to "
               f"{arguments.base_port + 7}: {error.strerror}", file=sys.stderr)
@@ -602,6 +687,8 @@ def main(argv):
     servers.start()
     for line in servers.describe():
         print(line, file=sys.stderr)
+    if tls is not None:
+        print(f"TLS certificate: {certificate_subject(arguments.tls_cert)}", file=sys.stderr)
     cap = f"{arguments.rate:g} MiB/s per connection" if arguments.rate else "no bandwidth cap"
     print(f"release {release.version} build {release.build_number}, {release.size} bytes, {cap}"
           + (", CORRUPT package" if arguments.corrupt else ""), file=sys.stderr)

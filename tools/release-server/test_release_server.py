@@ -10,12 +10,18 @@ import json
 import os
 import random
 import socket
+import ssl
+import subprocess
 import tempfile
 import threading
 import time
 import unittest
+import warnings
 
 import release_server as rs
+
+MAKE_CERTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tls",
+                          "make-test-certs.sh")
 
 PACKAGE_SIZE = 3 * 1024 * 1024 + 123  # not a multiple of four, like a real package
 GOOD_BODY = {"PcSerialNumber": "PC-1", "Email": "demo@example.com",
@@ -229,6 +235,98 @@ class CorruptPackageTest(ReleaseServerTest):
         # A range across the block's start sees the same bytes as the whole file.
         status, _, part = self.package(range_header=f"bytes={middle - 10}-{middle + 9}")
         self.assertEqual(part, body[middle - 10:middle + 10])
+
+
+class TlsTest(ReleaseServerTest):
+    """The same servers over HTTPS with certificates of a test CA made for this test."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.certs = os.path.join(cls.folder.name, "certs")
+        subprocess.run([MAKE_CERTS, cls.certs], check=True)
+
+    def setUp(self):
+        self.stream = CollectingStream()
+        self.servers = rs.ReleaseServers(
+            self.release, [rs.Behaviour("delay")] * 6, rs.RequestLog(self.stream),
+            tls=rs.tls_context(self.cert("localhost.pem"), self.cert("localhost.key")))
+        self.servers.start()
+
+    def cert(self, name):
+        return os.path.join(self.certs, name)
+
+    def trusting(self, **versions):
+        context = ssl.create_default_context(cafile=self.cert("ca.pem"))
+        for name, value in versions.items():
+            setattr(context, name, value)
+        return context
+
+    def https(self, port, path, context, method="GET"):
+        connection = http.client.HTTPSConnection("localhost", port, timeout=5, context=context)
+        try:
+            connection.request(method, path)
+            response = connection.getresponse()
+            return response.status, response.read(), connection.sock.version()
+        finally:
+            connection.close()
+
+    def test_urls_name_localhost_and_requests_log_the_protocol(self):
+        self.assertTrue(all(url.startswith("https://localhost:") for url in self.servers.api_urls()))
+        self.assertEqual(self.servers.package_url,
+                         f"https://localhost:{self.servers.package_port}/packages/Tavro-4.1.0.zip")
+        status, body, version = self.https(self.servers.api_ports[0], "/api/Tavro/IsUp",
+                                           self.trusting())
+        self.assertEqual((status, body, version), (200, b"true", "TLSv1.3"))
+        status, body, _ = self.https(self.servers.package_port, "/packages/Tavro-4.1.0.zip",
+                                     self.trusting(maximum_version=ssl.TLSVersion.TLSv1_2))
+        self.assertEqual((status, body), (200, self.content))
+        lines = self.wait_for_log_lines(2)
+        self.assertTrue(lines[0].endswith("[TLSv1.3]"), lines[0])
+        self.assertTrue(lines[1].endswith("[TLSv1.2]"), lines[1])
+
+    def test_a_client_that_refuses_the_certificate_leaves_a_handshake_line(self):
+        with self.assertRaises(ssl.SSLCertVerificationError):
+            self.https(self.servers.api_ports[0], "/api/Tavro/IsUp",
+                       ssl.create_default_context())  # the host's CAs: not the test CA
+        lines = self.wait_for_log_lines(1)
+        self.assertRegex(lines[0], r"api1 +:\d+  TLS handshake failed: ")
+
+    def test_bad_certificates_are_refused_by_a_client_that_trusts_the_test_ca(self):
+        for name, reason in (("self-signed", "self-signed"), ("other-host", "Hostname mismatch"),
+                             ("expired", "expired"), ("not-yet-valid", "not yet valid")):
+            with self.subTest(certificate=name):
+                listener = rs.Listener(0, name, self.servers._listeners[0].config,
+                                       tls=rs.tls_context(self.cert(f"{name}.pem"),
+                                                          self.cert(f"{name}.key")))
+                thread = threading.Thread(target=listener.serve_forever, daemon=True)
+                thread.start()
+                try:
+                    with self.assertRaisesRegex(ssl.SSLCertVerificationError, reason):
+                        self.https(listener.server_address[1], "/", self.trusting())
+                finally:
+                    listener.shutdown()
+                    listener.server_close()
+
+    def test_old_protocols_can_still_be_offered(self):
+        # What a server stuck at TLS 1.0 or 1.1 looks like; OpenSSL allows it at level 0 only.
+        old = rs.tls_context(self.cert("localhost.pem"), self.cert("localhost.key"),
+                             minimum=ssl.TLSVersion.TLSv1, maximum=ssl.TLSVersion.TLSv1_1)
+        listener = rs.Listener(0, "old", self.servers._listeners[0].config, tls=old)
+        thread = threading.Thread(target=listener.serve_forever, daemon=True)
+        thread.start()
+        try:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", DeprecationWarning)
+                client = self.trusting(minimum_version=ssl.TLSVersion.TLSv1)
+            client.set_ciphers("DEFAULT:@SECLEVEL=0")
+            status, _, version = self.https(listener.server_address[1], "/", client)
+            self.assertEqual((status, version), (404, "TLSv1.1"))
+            with self.assertRaises(ssl.SSLError):
+                self.https(listener.server_address[1], "/", self.trusting())
+        finally:
+            listener.shutdown()
+            listener.server_close()
 
 
 class ArgumentTest(unittest.TestCase):
