@@ -133,6 +133,12 @@ void install() {
                                      withUsbDriver, installProgressAdapter(), programLog(), error);
     appState.installRunning.exchange(false);
     if (installed) {
+        logEvent("Registry values written: HKCU\\SOFTWARE\\Tavro AppDirectory, BuildNumber " +
+                 appState.release.buildNumber);
+        if (withUsbDriver) {
+            logEvent(error.empty() ? "USB driver tool ran to its end (its exit code is not judged)."
+                                   : "USB driver tool: " + error);
+        }
         logEvent(error.empty() ? "Install completed." : "Install completed; " + error);
         std::string entryError;
         if (registerInstallation(appState.release.version, entryError)) {
