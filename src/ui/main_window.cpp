@@ -41,6 +41,7 @@ struct WindowFrame {
 };
 constexpr WindowFrame kInstallerFrame{"Tavro Installer", 704, 329};
 constexpr WindowFrame kUpdaterFrame{"Tavro Updater", 720, 395};
+constexpr WindowFrame kUninstallFrame{"Tavro Uninstall", 720, 395};
 
 // What the controls were built from, to lay them out again when the window's DPI changes.
 struct BuiltLayout {
@@ -50,7 +51,9 @@ struct BuiltLayout {
 BuiltLayout builtLayout;
 
 const WindowFrame& frameOfMode() {
-    return appState.updaterMode ? kUpdaterFrame : kInstallerFrame;
+    return appState.updaterMode     ? kUpdaterFrame
+           : appState.uninstallMode ? kUninstallFrame
+                                    : kInstallerFrame;
 }
 
 SIZE outerSize(UINT dpi) {
@@ -107,6 +110,9 @@ LRESULT onCreate(HWND window) {
     if (appState.updaterMode) {
         buildControls(window, updaterLayout(), dpi);
         postSignal(window, MSG_UPDATE_START);
+    } else if (appState.uninstallMode) {
+        buildControls(window, uninstallLayout(), dpi);
+        postSignal(window, MSG_UNINSTALL_START);
     } else {
         buildControls(window, installerLayout(), dpi);
         // The focus goes there once the window is active (WM_ACTIVATE gives it back).

@@ -39,6 +39,8 @@ struct ControlPlacement {
 // The controls of each mode, in the order they are created.
 std::span<const ControlPlacement> installerLayout();
 std::span<const ControlPlacement> updaterLayout();
+// The uninstall window: the updater's controls, with its own title and log caption.
+std::span<const ControlPlacement> uninstallLayout();
 
 // Where a control of the layout sits at dpi: position and size each scaled from the table.
 RECT placedRect(const ControlPlacement& placement, UINT dpi);
