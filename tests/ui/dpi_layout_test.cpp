@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "core/app_state.h"
@@ -23,12 +24,32 @@ constexpr SIZE kUpdaterOuter{720, 395};
 constexpr DWORD kStyle = WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 struct Mode {
-    bool updater;
+    const char* name;
+    bool updater, uninstall;
     std::span<const ControlPlacement> layout;
     SIZE outer;
 };
-const Mode kModes[] = {{false, installerLayout(), kInstallerOuter},
-                       {true, updaterLayout(), kUpdaterOuter}};
+const Mode kModes[] = {{"installer", false, false, installerLayout(), kInstallerOuter},
+                       {"updater", true, false, updaterLayout(), kUpdaterOuter},
+                       {"uninstall", false, true, uninstallLayout(), kUpdaterOuter}};
+
+// The window of a mode; the uninstall window is never started here (its start message stays
+// unhandled in the queue and goes with the window).
+class ModeWindow {
+  public:
+    explicit ModeWindow(const Mode& mode) {
+        appState.uninstallMode = mode.uninstall;
+        window_.emplace(mode.updater);
+    }
+    ~ModeWindow() {
+        window_.reset();
+        appState.uninstallMode = false;
+    }
+    HWND handle() const { return window_->handle(); }
+
+  private:
+    std::optional<TestWindow> window_;
+};
 
 int scaled(int length, UINT dpi) {
     return MulDiv(length, static_cast<int>(dpi), 96);
@@ -155,8 +176,8 @@ TEST(DpiLayout, BothWindowsOpenLaidOutForTheDisplaysDpi) {
         ASSERT_EQ(dpi, static_cast<UINT>(std::atoi(expected))) << "the prefix's LogPixels";
     }
     for (const Mode& mode : kModes) {
-        SCOPED_TRACE(mode.updater ? "updater" : "installer");
-        TestWindow window(mode.updater);
+        SCOPED_TRACE(mode.name);
+        ModeWindow window(mode);
         ASSERT_NE(window.handle(), nullptr);
         expectClientSizeFor(window.handle(), mode.outer, dpi);
         RECT outer{};
@@ -172,8 +193,8 @@ TEST(DpiLayout, BothWindowsOpenLaidOutForTheDisplaysDpi) {
 TEST(DpiLayout, AMoveToAnotherDpiTakesTheSuggestedRectangleFontsAndLayout) {
     LocalApiServer api;
     for (const Mode& mode : kModes) {
-        SCOPED_TRACE(mode.updater ? "updater" : "installer");
-        TestWindow window(mode.updater);
+        SCOPED_TRACE(mode.name);
+        ModeWindow window(mode);
         const HWND w = window.handle();
         for (const UINT dpi : {120u, 144u, 192u, openingDpi()}) {
             RECT suggested{40, 30, 40 + scaled(mode.outer.cx, dpi),
