@@ -1,6 +1,7 @@
 #include "net/winhttp_session.h"
 
 #include "net/crack_url.h"
+#include "net/user_proxy.h"
 
 namespace tavro {
 
@@ -11,8 +12,7 @@ RequestHandles openRequest(const std::string& url, const wchar_t* verb,
     if (!crackUrl(url, parts, error)) {
         return handles;
     }
-    handles.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    handles.session = openSessionFor(url, handles.proxy);
     if (!handles.session) {
         error = "WinHttpOpen failed";
         return handles;
@@ -33,6 +33,7 @@ RequestHandles openRequest(const std::string& url, const wchar_t* verb,
         error = "WinHttpOpenRequest failed";
         return handles;
     }
+    closeConnectionAfter(handles.request.get(), handles.proxy);
     DWORD headersMs = timeouts.responseHeadersMs;
     WinHttpSetOption(handles.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersMs,
                      sizeof(headersMs));

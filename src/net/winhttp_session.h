@@ -27,12 +27,14 @@ struct RequestHandles {
     WinHttpHandle session;
     WinHttpHandle connection;
     WinHttpHandle request;
+    std::string proxy;  // the proxy of the user's settings this request goes through; empty: none
 };
 
 // Splits url, opens a synchronous session (default proxy settings, the installer's user agent,
-// these timeouts), connects, and opens a verb request, secure exactly for https. On failure the
-// result holds no request, only what was opened before, and error is "WinHttpCrackUrl failed",
-// "WinHttpOpen failed", "WinHttpConnect failed" or "WinHttpOpenRequest failed".
+// the proxy the user's settings select for url, these timeouts), connects, and opens a verb
+// request, secure exactly for https. On failure the result holds no request, only what was opened
+// before, and error is "WinHttpCrackUrl failed", "WinHttpOpen failed", "WinHttpConnect failed" or
+// "WinHttpOpenRequest failed".
 RequestHandles openRequest(const std::string& url, const wchar_t* verb,
                            const RequestTimeouts& timeouts, std::string& error);
 
