@@ -74,8 +74,13 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
     cancelled.exchange(false);
 
     PackageSource source;
-    source.probe = [&release] {
-        return headRequest(release.packageUrl, kPackageHeadTimeoutSeconds);
+    source.probe = [&release, &log] {
+        HeadResult head = headRequest(release.packageUrl, kPackageHeadTimeoutSeconds);
+        if (!head.error.empty() && log) {
+            // Names the host: a refused certificate or redirect fails here first.
+            log("Package host failed: " + release.packageUrl + " " + head.error);
+        }
+        return head;
     };
     source.transfer = [this, &release](std::uint64_t rangeStart, std::uint64_t rangeEnd,
                                        const std::filesystem::path& target,

@@ -1,9 +1,42 @@
 #include "net/winhttp_session.h"
 
+#include "core/text_convert.h"
 #include "net/crack_url.h"
 #include "net/user_proxy.h"
 
+#ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
+#define WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 0x00002000
+#endif
+
 namespace tavro {
+
+namespace {
+
+// TLS 1.2 and newer only, whatever the platform's default would allow. A platform that does not
+// know TLS 1.3 refuses that flag with ERROR_INVALID_PARAMETER; it then gets TLS 1.2 alone, never
+// anything older. False (GetLastError set) when even that is refused.
+bool requireModernTls(HINTERNET session) {
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
+        return true;
+    }
+    if (GetLastError() != ERROR_INVALID_PARAMETER) {
+        return false;
+    }
+    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    return WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                            sizeof(protocols)) != FALSE;
+}
+
+// Redirects are followed, except from https to http: such a reply ends the request with
+// ERROR_WINHTTP_REDIRECT_FAILED instead of sending it, or anything after it, in the clear.
+bool refuseRedirectsToHttp(HINTERNET session) {
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+    return WinHttpSetOption(session, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy)) !=
+           FALSE;
+}
+
+}  // namespace
 
 RequestHandles openRequest(const std::string& url, const wchar_t* verb,
                            const RequestTimeouts& timeouts, std::string& error) {
@@ -15,6 +48,12 @@ RequestHandles openRequest(const std::string& url, const wchar_t* verb,
     handles.session = openSessionFor(url, handles.proxy);
     if (!handles.session) {
         error = "WinHttpOpen failed";
+        return handles;
+    }
+    if (!requireModernTls(handles.session.get()) || !refuseRedirectsToHttp(handles.session.get())) {
+        const DWORD code = GetLastError();
+        error = "WinHttpSetOption failed: " + decimalText(code);
+        handles.session.reset();
         return handles;
     }
     WinHttpSetTimeouts(handles.session.get(), static_cast<int>(timeouts.resolveMs),

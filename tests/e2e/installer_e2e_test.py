@@ -1,6 +1,7 @@
 """The installer end to end, as a person uses it: TavroInstallerLocal.exe (the program with an API
 server list at 127.0.0.1) under Wine on the test run's Xvfb, clicked and typed into with xdotool,
-read back through winprobe, against the real local release server.
+read back through winprobe, against the real local release server, over HTTPS as in production
+(the release server uses the test run's certificates, whose CA only the test prefix trusts).
 
 ctest runs each test of this file on its own (one name per ctest test) with the run's prefix and
 display; TAVRO_E2E_* name the built program, the probe, the sample release and an output folder
@@ -41,9 +42,11 @@ def environment(name):
 class ReleaseServer:
     """tools/release-server on BASE_PORT, stopped by its own process id."""
 
-    def __init__(self, release, log, api="1.5,silent,1.0,false,down,2.5", rate=None):
+    def __init__(self, release, log, certs, api="1.5,silent,1.0,false,down,2.5", rate=None):
         arguments = [sys.executable, str(RELEASE_SERVER), "--release", str(release),
-                     "--base-port", str(BASE_PORT), "--api", api, "--log", str(log)]
+                     "--base-port", str(BASE_PORT), "--api", api, "--log", str(log),
+                     "--tls-cert", str(certs / "localhost.pem"),
+                     "--tls-key", str(certs / "localhost.key")]
         if rate:
             arguments += ["--rate", str(rate)]
         self.log = log
@@ -92,7 +95,8 @@ class InstallerEndToEnd(unittest.TestCase):
     def serve(self, **options):
         log = self.output / f"{self.id()}.log"
         log.unlink(missing_ok=True)
-        server = ReleaseServer(self.release / "release", log, **options)
+        server = ReleaseServer(self.release / "release", log, environment("TAVRO_E2E_CERTS"),
+                               **options)
         self.addCleanup(server.stop)
         return server
 
@@ -162,6 +166,12 @@ class InstallerEndToEnd(unittest.TestCase):
         self.assertTrue(any("LatestVersion" in line for line in requests))
         ranges = [line for line in requests if "Range: bytes=" in line and "-> 206" in line]
         self.assertEqual(len(ranges), 4, "\n".join(requests))
+        # The race, the POST, the HEAD and the ranges all came over TLS 1.2 or newer.
+        answered = [line for line in requests if " -> " in line and "no answer" not in line]
+        self.assertTrue(any('IsUp -> 200 "true"' in line for line in answered))
+        self.assertTrue(any("HEAD /packages/" in line for line in answered))
+        for line in answered:
+            self.assertRegex(line, r" \[TLSv1\.[23]\]$")
 
     def test_a_failing_server_check_says_so(self):
         self.serve(api="false,false,false,false,false,false")

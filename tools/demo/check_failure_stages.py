@@ -24,8 +24,11 @@ CASES = {
     # case: (demo arguments, expected exit code, expected failure line)
     "stopped-server": (["--fault", "stopped-server"], 1,
                        "DEMO FAILED at stage 'download': the box \"Download failed\" says:"),
+    # The package's digest from the server no longer matches: the download refuses it (in the
+    # download or the pause stage, whichever is running when the last part arrives).
     "corrupt-package": (["--fault", "corrupt-package"], 1,
-                        "DEMO FAILED at stage 'install': the box \"Install failed\" says:"),
+                        "the box \"Download failed\" says: Download failed: package digest "
+                        "mismatch"),
     "interrupt": (["--headless"], 130, "Demo interrupted (SIGINT)."),
 }
 INTERRUPT_AT = ": download"  # Ctrl-C while the four parts run

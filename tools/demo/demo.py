@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The demo: the real installer finds a local release server, downloads a release, installs it.
 
-    scripts/demo [--updater] [--headless] [--fault stopped-server|corrupt-package]
+    scripts/demo [--updater] [--headless] [--plain-http] [--fault stopped-server|corrupt-package]
 
 Run through scripts/demo, which first installs the Debian packages. With a display (DISPLAY set)
 the installer window opens there for you to drive; without one, or with --headless, the demo
@@ -9,6 +9,8 @@ starts its own X server and drives the window itself, saving a screenshot of eac
 then shows updater mode on the installed demo product. --fault breaks one thing on purpose (the
 release server stops after the server check, or serves a corrupt package), to show how the demo
 reports a failed stage. Every process it starts is stopped again by process id on the way out.
+Everything runs over HTTPS, as in production, with certificates made for the run whose test CA
+only the demo's prefix trusts; --plain-http runs the old way, over plain HTTP.
 """
 
 import argparse
@@ -41,6 +43,8 @@ def parse_arguments(argv):
                              "when the demo prefix has none)")
     parser.add_argument("--headless", action="store_true",
                         help="use the demo's own X server and drive the window, even with DISPLAY")
+    parser.add_argument("--plain-http", action="store_true",
+                        help="talk plain HTTP to the release servers instead of HTTPS")
     parser.add_argument("--fault", choices=("stopped-server", "corrupt-package"),
                         help="break one thing on purpose to see a failed stage (implies --headless)")
     arguments = parser.parse_args(argv)
@@ -58,8 +62,9 @@ def base_port():
     return int(text)
 
 
-def api_server_urls(port):
-    return [f"http://127.0.0.1:{port + 1 + index}" for index in range(API_SERVER_COUNT)]
+def api_server_urls(port, plain_http=False):
+    base = "http://127.0.0.1" if plain_http else "https://localhost"  # the certificate's name
+    return [f"{base}:{port + 1 + index}" for index in range(API_SERVER_COUNT)]
 
 
 class Demo:
@@ -77,13 +82,14 @@ class Demo:
     # --- stages shared by both modes -----------------------------------------------------------
 
     def build(self):
-        servers = api_server_urls(self.port)
+        servers = api_server_urls(self.port, self.arguments.plain_http)
         with self.stages.run("build", f"""
                 A development build of the installer in build/demo whose six API servers are the
                 local release servers ({servers[0]} to :{self.port + API_SERVER_COUNT}), with
                 the stand-ins for outside programs. The production build (build/mingw) and its
                 server list stay as they are. The first build takes a few minutes."""):
-            env.run_checked(["cmake", "--preset", "demo", f"-DTAVRO_API_SERVERS={';'.join(servers)}"],
+            env.run_checked(["cmake", "--preset", "demo",
+                             f"-DTAVRO_DEVELOPMENT_API_SERVERS={';'.join(servers)}"],
                             cwd=env.ROOT, quiet=True)
             env.run_checked(["cmake", "--build", "--preset", "demo", "-j", "2"], cwd=env.ROOT)
 
@@ -126,6 +132,7 @@ class Demo:
         self.processes.add("the demo prefix's Wine programs (wineserver -k)", self.stop_wine)
         if not fresh:
             self.set_window_management()
+            self.trust_certificates()
             return
         with self.stages.run("wine prefix", f"""
                 A fresh Wine prefix for the demo in {os.path.relpath(env.PREFIX, env.ROOT)}, with
@@ -140,6 +147,21 @@ class Demo:
             env.run_checked([os.path.join(env.ROOT, "tools", "install-standins.sh"), env.PREFIX,
                              env.BUILT_TOOLS], env=self.wine_env)
             self.set_window_management()
+        self.trust_certificates()
+
+    def trust_certificates(self):
+        if self.arguments.plain_http:
+            return
+        with self.stages.run("certificates", f"""
+                Certificates for this run, made with openssl (tools/tls/make-test-certs.sh) in
+                {os.path.relpath(env.CERTS, env.ROOT)}: a test CA and from it a certificate for
+                localhost. The demo prefix's machine Root store gets the test CA (trust-ca.exe);
+                your own system's trust store is never touched."""):
+            env.run_checked([os.path.join(env.ROOT, "tools", "tls", "make-test-certs.sh"),
+                             env.CERTS])
+            env.run_checked(["wine", os.path.join(env.BUILT_TOOLS, "trust-ca.exe"),
+                             "Z:" + os.path.join(env.CERTS, "ca.pem")], env=self.wine_env,
+                            timeout=60)
 
     def set_window_management(self):
         # The demo's own X server has no window manager: unmanaged windows close at once, where
@@ -176,7 +198,8 @@ class Demo:
     def start_release_servers(self):
         fault = self.arguments.fault
         with self.stages.run("release servers", f"""
-                tools/release-server on 127.0.0.1: six API servers on ports {self.port + 1} to
+                tools/release-server on 127.0.0.1 ({"plain HTTP" if self.arguments.plain_http
+                else "HTTPS, as https://localhost"}): six API servers on ports {self.port + 1} to
                 {self.port + 6} (api3 answers after 0.3 s, api1 after 1.2 s, api6 after 2 s, api2
                 never, api4 says "false", api5 is down) and the package server on port
                 {self.port + 7} with ranges, capped at {PACKAGE_RATE_MIB:g} MiB/s per connection.
@@ -189,6 +212,9 @@ class Demo:
                        "--release", env.RELEASE, "--base-port", str(self.port),
                        "--api", API_BEHAVIOURS, "--rate", str(PACKAGE_RATE_MIB),
                        "--log", env.REQUEST_LOG]
+            if not self.arguments.plain_http:
+                command += ["--tls-cert", os.path.join(env.CERTS, "localhost.pem"),
+                            "--tls-key", os.path.join(env.CERTS, "localhost.key")]
             if fault == "corrupt-package":
                 command.append("--corrupt")
                 say("FAULT on purpose: the package server inverts 4 KiB in the middle of the package")
@@ -236,13 +262,13 @@ class Demo:
             if not os.path.isfile(os.path.join(env.INSTALL_ROOT, "Tavro.exe")):
                 self.stages.fail("the installer window was closed before Tavro was installed")
 
-    def report_install(self):
+    def report_install(self, tls):
         with self.stages.run("what was installed", f"""
                 Files under {env.INSTALL_ROOT_WINDOWS} (in the prefix: {os.path.relpath(
                     env.INSTALL_ROOT, env.ROOT)}), the shortcuts with their targets, the registry
                 values, and the release server's request log."""):
             print_install_report(self.wine_env)
-            print_request_log()
+            print_request_log(tls)
 
     def check_install(self):
         with self.stages.run("check", """
@@ -261,6 +287,8 @@ class Demo:
             summary = install_report.summarise_requests(read_text(env.REQUEST_LOG).splitlines())
             if len(summary.ranges) != 4:
                 problems.append(f"the package came in {len(summary.ranges)} ranges, not 4")
+            if not self.arguments.plain_http and not summary.protocols:
+                problems.append("the requests did not come over TLS")
             if problems:
                 self.stages.fail("; ".join(problems))
             count = sum(1 for _ in walk_files(env.RELEASE_FILES))
@@ -271,7 +299,7 @@ class Demo:
         self.prepare_wine(fresh=fresh_prefix)
         self.start_release_servers()
         self.run_installer()
-        self.report_install()
+        self.report_install(not self.arguments.plain_http)
         self.check_install()
 
     # --- updater mode ----------------------------------------------------------------------------
@@ -350,7 +378,7 @@ def print_install_report(wine_env):
         say(f"  {name} ({kind}) = {data}")
 
 
-def print_request_log():
+def print_request_log(tls):
     lines = read_text(env.REQUEST_LOG).splitlines()
     say(f"the release server's request log ({os.path.relpath(env.REQUEST_LOG, env.ROOT)}):")
     for line in lines:
@@ -365,6 +393,21 @@ def print_request_log():
     say(f"  the package: {summary.package_heads} HEAD, {len(summary.ranges)} ranges "
         f"({', '.join(summary.ranges)})" + (f", {summary.whole_gets} whole GET" if
                                             summary.whole_gets else ""))
+    if not tls:
+        say("  plain HTTP (--plain-http): no TLS")
+        return
+    protocols = ", ".join(sorted(summary.protocols)) or "none"
+    say(f"  TLS: every request above over {protocols}; the servers' certificate: "
+        + certificate_line())
+    if summary.failed_handshakes:
+        say(f"  {summary.failed_handshakes} TLS handshakes failed")
+
+
+def certificate_line():
+    for line in read_text(env.SERVER_LOG).splitlines():
+        if line.startswith("TLS certificate: "):
+            return line.removeprefix("TLS certificate: ")
+    return "(not reported by the release server)"
 
 
 def main(argv):

@@ -29,6 +29,7 @@ DISPLAY_DIR = os.path.join(RUN, "display")
 REQUEST_LOG = os.path.join(RUN, "requests.log")
 WINE_LOG = os.path.join(RUN, "wine.log")
 SERVER_LOG = os.path.join(RUN, "release-server.log")
+CERTS = os.path.join(RUN, "certs")
 SCREENSHOTS = os.path.join(BUILD, "screenshots")
 
 DRIVE_C = os.path.join(PREFIX, "drive_c")

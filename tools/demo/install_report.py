@@ -104,11 +104,14 @@ class RequestSummary:
     package_heads: int = 0
     ranges: list = dataclasses.field(default_factory=list)  # the Range headers of 206 answers
     whole_gets: int = 0
+    protocols: set = dataclasses.field(default_factory=set)  # e.g. {"TLSv1.2"}; empty: plain HTTP
+    failed_handshakes: int = 0
 
 
 LOG_LINE = re.compile(r"^(?P<time>\S+) (?P<server>\S+)\s+(?P<port>:\d+)\s+(?P<method>[A-Z]+)\s+"
                       r"(?P<path>\S+)(?: (?P<detail>.*?))? -> (?P<outcome>.*) after "
-                      r"(?P<seconds>[\d.]+) s$")
+                      r"(?P<seconds>[\d.]+) s(?: \[(?P<protocol>[^\]]+)\])?$")
+HANDSHAKE_LINE = re.compile(r"^\S+ \S+\s+:\d+\s+TLS handshake failed: ")
 
 
 def summarise_requests(lines):
@@ -116,7 +119,10 @@ def summarise_requests(lines):
     for line in lines:
         match = LOG_LINE.match(line.rstrip("\n"))
         if not match:
+            summary.failed_handshakes += bool(HANDSHAKE_LINE.match(line))
             continue
+        if match["protocol"]:
+            summary.protocols.add(match["protocol"])
         server = f"{match['server']} {match['port']}"
         method, path, outcome = match["method"], match["path"], match["outcome"]
         if path.endswith("/IsUp"):

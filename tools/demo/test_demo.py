@@ -112,6 +112,19 @@ class InstallReportTest(unittest.TestCase):
         self.assertEqual(summary.package_heads, 1)
         self.assertEqual(summary.ranges, ["bytes=0-11605679", "bytes=11605680-23211359"])
         self.assertEqual(summary.whole_gets, 1)
+        self.assertEqual((summary.protocols, summary.failed_handshakes), (set(), 0))
+
+    def test_request_summary_over_https_names_the_protocols(self):
+        lines = [
+            '15:33:19.874 api3    :48613  GET  /api/Tavro/IsUp -> 200 "true" after 0.30 s [TLSv1.2]',
+            "15:33:19.900 api1    :48611  TLS handshake failed: [SSL] EOF occurred",
+            "15:33:39.717 package :48617  HEAD /packages/T.zip -> 200, 4 bytes (headers only) "
+            "after 0.00 s [TLSv1.3]",
+        ]
+        summary = install_report.summarise_requests(lines)
+        self.assertEqual((summary.winner, summary.package_heads), ("api3 :48613", 1))
+        self.assertEqual(summary.protocols, {"TLSv1.2", "TLSv1.3"})
+        self.assertEqual(summary.failed_handshakes, 1)
 
     def test_tree_comparison_finds_missing_and_different_files_only(self):
         with tempfile.TemporaryDirectory() as expected, tempfile.TemporaryDirectory() as actual:

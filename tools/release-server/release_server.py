@@ -320,8 +320,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             request += " " + detail
         elapsed = time.monotonic() - self.started
         protocol = ""
-        if isinstance(self.connection, ssl.SSLSocket):
-            protocol = f" [{self.connection.version()}]"
+        if isinstance(self.connection, ssl.SSLSocket) and self.connection.version():
+            protocol = f" [{self.connection.version()}]"  # None once the client has gone
         self.config.log.write(
             f"{self.server.label()}  {request} -> {outcome} after {elapsed:.2f} s{protocol}")
 

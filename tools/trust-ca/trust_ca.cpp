@@ -74,8 +74,8 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "trust-ca: cannot read %ls\n", argv[1]);
         return 1;
     }
-    CertStore root(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                 CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
+    CertStore root(
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
     if (!root) {
         return failed("CertOpenStore");
     }
