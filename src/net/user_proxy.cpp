@@ -90,7 +90,7 @@ class ProxyDecisions {
             return known->second;
         }
         ProxyRoute route =
-            config_->usesAutoProxy() ? fromScript(toWide(url)) : fromFixedProxy(parts);
+            config_->usesAutoProxy() ? fromScript(toWide(url), parts) : fromFixedProxy(parts);
         if (route.kind != ProxyRoute::Kind::SessionDefault) {
             diagnostic("Proxy for " + toUtf8(origin) + ": " + describe(route));
         }
@@ -111,11 +111,17 @@ class ProxyDecisions {
         return route;
     }
 
-    ProxyRoute fromScript(const std::wstring& url) {
+    // Detection that found nothing leaves the fixed proxy, if the user named one, or else the
+    // system's default, as with no user setting.
+    ProxyRoute withoutDetection(const UrlParts& parts) const {
+        return config_->proxy.empty() ? ProxyRoute{} : fromFixedProxy(parts);
+    }
+
+    ProxyRoute fromScript(const std::wstring& url, const UrlParts& parts) {
         ProxyRoute direct;
         direct.kind = ProxyRoute::Kind::Direct;
         if (autoDetectFoundNothing_) {
-            return {};
+            return withoutDetection(parts);
         }
         if (scriptUnusable_ || !openScriptSession()) {
             return direct;
@@ -137,12 +143,11 @@ class ProxyDecisions {
         const DWORD code = found ? 0 : GetLastError();
         const ProxyInfoStrings owned{GlobalText(info.lpszProxy), GlobalText(info.lpszProxyBypass)};
         if (!found && config_->scriptUrl.empty()) {
-            // Detection that finds nothing is the common case on a network without a proxy: the
-            // requests then keep the system's default, as they would with no user setting.
+            // Detection that finds nothing is the common case on a network without a proxy.
             autoDetectFoundNothing_ = true;
             diagnostic("Proxy: automatic proxy detection found no configuration (error " +
-                       std::to_string(code) + "): the system's default applies");
-            return {};
+                       std::to_string(code) + ")");
+            return withoutDetection(parts);
         }
         if (!found) {
             // One failure stands for the run: the script would fail the same way for the next host.
@@ -188,8 +193,9 @@ class ProxyDecisions {
     }
 
     std::string describe(const ProxyRoute& route) const {
-        const char* source =
-            config_->usesAutoProxy() ? " (configuration script)" : " (user setting)";
+        const char* source = config_->usesAutoProxy() && !autoDetectFoundNothing_
+                                 ? " (configuration script)"
+                                 : " (user setting)";
         if (route.kind == ProxyRoute::Kind::Named) {
             return toUtf8(route.proxy) + source;
         }

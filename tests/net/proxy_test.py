@@ -35,7 +35,7 @@ import release_server  # noqa: E402
 SETTINGS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
 SETTINGS_VALUE = "DefaultConnectionSettings"
 # Flags of the settings value: direct, a fixed proxy, a configuration script, detection.
-DIRECT, FIXED_PROXY, SCRIPT = 1, 2, 4
+DIRECT, FIXED_PROXY, SCRIPT, DETECT = 1, 2, 4, 8
 PACKAGE_SIZE = 3 * 1024 * 1024 + 5  # over 1 MiB, so the download takes four ranges
 
 
@@ -311,6 +311,16 @@ class ProxyRuns(unittest.TestCase):
         self.assertTrue(any(line.startswith(f"diagnostic: Proxy: the proxy configuration script "
                                             f"{dead_script} cannot be used (error ")
                             and line.endswith("requests go direct") for line in lines), lines)
+
+    def test_detection_that_finds_nothing_leaves_the_fixed_proxy(self):
+        servers = self.servers()
+        proxy = self.proxy()
+        code, lines, _ = self.run_client(servers.api_urls(),
+                                         settings_blob(DETECT | FIXED_PROXY, proxy.address))
+        self.assert_package_arrived(code, lines)
+        self.assertEqual(len(proxy.requests()), 6 + 1 + 5, proxy.requests())
+        self.assertTrue(any(line.startswith("diagnostic: Proxy: automatic proxy detection found "
+                                            "no configuration (error ") for line in lines), lines)
 
     def test_dead_proxy_fails_on_time_naming_the_proxy(self):
         servers = self.servers()
