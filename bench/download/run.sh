@@ -46,6 +46,7 @@ ours() {  # setting contender location
     record "$1" "$2" "$(echo "$out" | field seconds)"
     record "$1" "$2.firstByte" "$(echo "$out" | field firstByte)"
     case $2 in ours4*) record "$1" "$2.merge" "$(echo "$out" | field merge)" ;; esac
+    record "$1" "$2.cpu" "$(echo "$out" | field cpu)"
     echo "$out" | field peakMiB >>"$work/out/peak"
 }
 bare4() {  # setting location [contender base]
@@ -53,6 +54,7 @@ bare4() {  # setting location [contender base]
     out=$(drive bare4 "${4:-$base}/$2/package.zip" "$size" 'C:\bench')
     record "$1" "$contender" "$(echo "$out" | field seconds)"
     record "$1" "$contender.firstByte" "$(echo "$out" | field firstByte)"
+    record "$1" "$contender.cpu" "$(echo "$out" | field cpu)"
 }
 bare1() { record "$1" bare1 "$(drive bare1 "$base/$2/package.zip" 'C:\bench' | field seconds)"; }
 timed() {  # setting contender command...
@@ -143,6 +145,10 @@ printf '  four parts: first body byte after the start   %9s %12s\n' \
     "$(medianOf capped ours4.firstByte)" "$(medianOf unlimited ours4.firstByte)"
 printf '  bare loop, four ranges: first body byte        %9s %12s\n' \
     "$(medianOf capped bare4.firstByte)" "$(medianOf unlimited bare4.firstByte)"
+printf '  processor seconds of the process (user + kernel), capped, unlimited:\n'
+for contender in ours4 bare4 ours4tls bare4tls; do
+    printf '    %-10s %9s %12s\n' "$contender" "$(medianOf capped $contender.cpu)" "$(medianOf unlimited $contender.cpu)"
+done
 c4=$(mbps capped ours4)
 c1=$(mbps capped ours1)
 ca=$(mbps capped aria2)
