@@ -1,13 +1,19 @@
-// Digest benchmark driver, run under Wine by run.sh. One measurement per process:
+// Digest benchmark driver, run under Wine by run.sh. One measurement per process, so that the
+// peak working set is that measurement's:
 //   digest_bench package URL [SHA256]   downloadPackage of URL, with the digest when given
-//   digest_bench fresh URL              downloadPackage of URL without a digest, then one SHA-256
-//                                       pass over the new package, timed alone (the check's
-//                                       own pass: over a file just written)
-//   digest_bench hash FILE              one SHA-256 pass over FILE (what the check adds)
+//   digest_bench reuse URL SHA256       downloadPackage of URL over the package already there:
+//                                       the reuse check (HEAD and one hash of the whole file)
+//   digest_bench hold FILE SHA256       the install's hold and re-check of the package
+//   digest_bench hash FILE              one SHA-256 pass over FILE (CNG, 1 MiB reads)
+//   digest_bench append FILE TARGET [h] the merge's appendFile of FILE onto TARGET, hashing what
+//                                       it reads when h is given (the overlap on its own)
 //   digest_bench read FILE              one plain read pass over FILE in the same 1 MiB blocks
-// Prints "seconds=S".
+// Prints "seconds=S tail=T peakMiB=M": T (downloads only) is the time from the last record of
+// received bytes to the package in place.
 #include <windows.h>
+#include <psapi.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -16,10 +22,22 @@
 
 #include "core/installer_core.h"
 #include "core/win_handles.h"
+#include "download/file_append.h"
 #include "download/file_sha256.h"
+#include "download/sha256_stream.h"
+#include "download/package_hold.h"
 #include "install/install_paths.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double peakMiB() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+    return static_cast<double>(counters.PeakWorkingSetSize) / 1048576.0;
+}
 
 bool readPass(const std::filesystem::path& file) {
     tavro::FileHandle input(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -35,10 +53,33 @@ bool readPass(const std::filesystem::path& file) {
     return true;
 }
 
+// downloadPackage of release; tail gets the time from the last record of received bytes (the
+// final record of the package in place has no speed) to the return.
+void download(const tavro::ReleaseInfo& release, double& tail) {
+    std::atomic<Clock::rep> lastBytes{Clock::now().time_since_epoch().count()};
+    tavro::installerCore.downloadPackage(
+        release,
+        [&](const tavro::DownloadState& state) {
+            if (state.downloadedBytes > 0 && state.speedMBps != 0.0) {
+                lastBytes = Clock::now().time_since_epoch().count();
+            }
+        },
+        nullptr);
+    tail = std::chrono::duration<double>(Clock::now() -
+                                         Clock::time_point(Clock::duration(lastBytes.load())))
+               .count();
+}
+
 int usage() {
     std::fprintf(stderr,
-                 "usage: digest_bench package URL [SHA256] | fresh URL | hash FILE | read FILE\n");
+                 "usage: digest_bench package URL [SHA256] | reuse URL SHA256 | hold FILE SHA256 "
+                 "| hash FILE | read FILE\n");
     return 2;
+}
+
+int failed(const std::string& why) {
+    std::fprintf(stderr, "failed: %s\n", why.c_str());
+    return 1;
 }
 
 }  // namespace
@@ -49,45 +90,56 @@ int main(int argc, char** argv) {
     }
     const std::string mode = argv[1];
     const std::string argument = argv[2];
-    auto start = std::chrono::steady_clock::now();
+    const std::string digest = argc > 3 ? argv[3] : "";
+    tavro::ReleaseInfo release{argument, "bench", "1"};
+    release.sha256 = digest;
+    double tail = 0.0;
+    Clock::time_point start = Clock::now();
     try {
         if (mode == "package") {
             std::filesystem::remove_all(tavro::downloadFolder());
-            tavro::ReleaseInfo release{argument, "bench", "1"};
-            release.sha256 = argc > 3 ? argv[3] : "";
-            start = std::chrono::steady_clock::now();
-            tavro::installerCore.downloadPackage(release, nullptr, nullptr);
-        } else if (mode == "fresh") {
-            std::filesystem::remove_all(tavro::downloadFolder());
-            const std::filesystem::path package =
-                tavro::installerCore.downloadPackage({argument, "bench", "1"}, nullptr, nullptr);
-            start = std::chrono::steady_clock::now();
+            start = Clock::now();
+            download(release, tail);
+        } else if (mode == "reuse" && !digest.empty()) {
+            start = Clock::now();
+            download(release, tail);
+        } else if (mode == "hold" && !digest.empty()) {
             std::string error;
-            if (tavro::sha256OfFile(package, error).empty()) {
-                std::fprintf(stderr, "failed: %s\n", error.c_str());
-                return 1;
+            if (!tavro::holdPackageForInstall(argument, digest, error)) {
+                return failed(error);
             }
         } else if (mode == "hash") {
             std::string error;
-            const std::string digest = tavro::sha256OfFile(argument, error);
-            if (digest.empty()) {
-                std::fprintf(stderr, "failed: %s\n", error.c_str());
-                return 1;
+            const std::string sha256 = tavro::sha256OfFile(argument, error);
+            if (sha256.empty()) {
+                return failed(error);
             }
-            std::printf("sha256=%s ", digest.c_str());
+            std::printf("sha256=%s ", sha256.c_str());
+        } else if (mode == "append" && argc > 3) {
+            // appendFile of FILE onto TARGET, hashing what it reads when a third word is given.
+            std::string error;
+            const std::unique_ptr<tavro::DigestStream> hash = tavro::startSha256(error);
+            if (!hash) {
+                return failed(error);
+            }
+            tavro::SeeBlock see;
+            if (argc > 4) {
+                see = [&hash](const char* data, std::size_t size) { hash->add(data, size); };
+            }
+            if (tavro::appendFile(argument, argv[3], see) != tavro::AppendResult::Done) {
+                return failed("append");
+            }
         } else if (mode == "read") {
             if (!readPass(argument)) {
-                return 1;
+                return failed("cannot read");
             }
         } else {
             return usage();
         }
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "failed: %s\n", e.what());
-        return 1;
+        return failed(e.what());
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("seconds=%.4f\n", seconds);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("seconds=%.4f tail=%.4f peakMiB=%.1f\n", seconds, tail, peakMiB());
     return 0;
 }

@@ -1,9 +1,9 @@
 #!/bin/bash
-# Digest benchmark: the same 256 MiB file from a local nginx (its own, loopback only, no rate
-# limit), downloaded in four parts by this downloader without and with the package digest, and
-# beside it one SHA-256 pass right after a download (in the downloading process), one over the
-# settled file and one plain read pass. The check should add one hashing pass and nothing more.
-# Prints the medians.
+# Digest benchmark: the same 256 MiB file from a local nginx (its own, loopback only), downloaded
+# in four parts by this downloader without and with the package digest, capped (25 MiB/s per
+# connection) and unlimited, in the same run; beside them the checks that must still read the
+# whole file (the reuse of an earlier package, the install's hold and re-check), one SHA-256
+# pass of the platform's own (CNG) and one plain read pass. Prints the medians.
 #   bench/digest/run.sh            (REPS=N runs of each, default 5; at least 3)
 # Builds what it needs into build/bench-digest, makes its own Wine prefix and server, and removes
 # both when it ends. Not part of the test run.
@@ -16,57 +16,89 @@ root=$(cd "$here/../.." && pwd)
 bench_build "$root/build/bench-digest" digest_bench
 bench_prefix_and_server digest
 digest=$(sha256sum "$work/www/package.zip" | cut -d' ' -f1)
-url=http://127.0.0.1:$port/files/package.zip
 package=$WINEPREFIX/drive_c/Quendrel/Tavro/tmp/Tavro-Vbench-1.zip
 package_win='C:\Quendrel\Tavro\tmp\Tavro-Vbench-1.zip'
 
-seconds() { sed -n 's/.*seconds=\([0-9.]*\).*/\1/p'; }
+field() { sed -n "s/.*$1=\([0-9.a-f]*\).*/\1/p"; }
 record() { echo "$2" >>"$work/out/$1"; }
+url_of() { if [ "$1" = capped ]; then echo "http://127.0.0.1:$port/capped/package.zip"; else echo "http://127.0.0.1:$port/files/package.zip"; fi; }
+peak() { echo "$1" | field peakMiB >>"$work/out/peak"; }
 
 echo "warming up..." >&2
-drive package "$url" >/dev/null
+head -c 2147483648 /dev/zero | cat >/dev/null
+drive package "$(url_of unlimited)" >/dev/null
 
 for rep in $(seq 1 "$reps"); do
     echo "run $rep of $reps..." >&2
-    for contender in plain digest; do
-        rm -rf "$WINEPREFIX/drive_c/Quendrel/Tavro/tmp"
-        sync
-        if [ "$contender" = plain ]; then
-            out=$(drive package "$url")
-        else
-            out=$(drive package "$url" "$digest")
-        fi
-        cmp -s "$package" "$work/www/package.zip" || { echo "package differs from the served file" >&2; exit 1; }
-        record "$contender" "$(echo "$out" | seconds)"
+    for setting in capped unlimited; do
+        url=$(url_of $setting)
+        for contender in plain digest; do
+            rm -rf "$WINEPREFIX/drive_c/Quendrel/Tavro/tmp"
+            sync
+            if [ "$contender" = plain ]; then
+                out=$(drive package "$url")
+            else
+                out=$(drive package "$url" "$digest")
+            fi
+            cmp -s "$package" "$work/www/package.zip" || { echo "package differs from the served file" >&2; exit 1; }
+            record "$setting-$contender" "$(echo "$out" | field seconds)"
+            record "$setting-$contender-tail" "$(echo "$out" | field tail)"
+            peak "$out"
+        done
     done
-    rm -rf "$WINEPREFIX/drive_c/Quendrel/Tavro/tmp"
-    sync
-    record fresh "$(drive fresh "$url" | seconds)"
+    # The package of the last download is in place: the checks that read it whole.
+    out=$(drive reuse "$(url_of unlimited)" "$digest")
+    record reuse "$(echo "$out" | field seconds)"
+    peak "$out"
+    out=$(drive hold "$package_win" "$digest")
+    record hold "$(echo "$out" | field seconds)"
     out=$(drive hash "$package_win")
-    [ "$(echo "$out" | sed -n 's/.*sha256=\([0-9a-f]*\).*/\1/p')" = "$digest" ] || {
+    [ "$(echo "$out" | field sha256)" = "$digest" ] || {
         echo "the hash pass gave another digest than sha256sum" >&2
         exit 1
     }
-    record hash "$(echo "$out" | seconds)"
-    record read "$(drive read "$package_win" | seconds)"
+    record hash "$(echo "$out" | field seconds)"
+    record read "$(drive read "$package_win" | field seconds)"
+    # The merge's copy alone, of the whole file, without and with hashing what it reads.
+    copy=$WINEPREFIX/drive_c/Quendrel/Tavro/tmp/copy
+    for contender in append append-hash; do
+        rm -f "$copy" && : >"$copy" && sync
+        if [ $contender = append ]; then
+            out=$(drive append "$package_win" 'C:\Quendrel\Tavro\tmp\copy')
+        else
+            out=$(drive append "$package_win" 'C:\Quendrel\Tavro\tmp\copy' h)
+        fi
+        cmp -s "$copy" "$package" || { echo "the copy differs" >&2; exit 1; }
+        record $contender "$(echo "$out" | field seconds)"
+    done
+    rm -f "$copy"
 done
 
 median() { sort -n "$work/out/$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-plain=$(median plain)
-with=$(median digest)
+ratio() { echo "$1 $2" | awk '{printf "%.2f", $1 / $2}'; }
 hash=$(median hash)
-read=$(median read)
-fresh=$(median fresh)
+speed=$(echo "$size $hash" | awk '{printf "%.0f", $1 / $2 / 1e6}')
+three=$(echo "$hash" | awk '{printf "%.4f", $1 * 0.75}')
 printf '\n256 MiB over loopback from nginx, four parts, median of %d runs each, seconds\n\n' "$reps"
-printf '%-46s %8s\n' "download without a digest" "$plain"
-printf '%-46s %8s\n' "download with the digest (hashed before rename)" "$with"
-printf '%-46s %8.4f\n' "difference" "$(echo "$with $plain" | awk '{print $1 - $2}')"
-printf '%-46s %8s\n' "one SHA-256 pass right after a download" "$fresh"
-printf '%-46s %8s\n' "one SHA-256 pass over the file (CNG, 1 MiB)" "$hash"
-printf '%-46s %8s\n' "one plain read pass over the file (1 MiB)" "$read"
-printf '\nseconds of each run, in order:\n'
-for contender in plain digest fresh hash read; do
-    printf '  %-7s %s\n' "$contender" "$(tr '\n' ' ' <"$work/out/$contender")"
+printf '%-52s %10s %10s\n' "" capped unlimited
+printf '%-52s %10s %10s\n' "" "25 MiB/s/conn" ""
+for contender in plain digest; do
+    name="download without a digest"
+    [ "$contender" = digest ] && name="download with the digest"
+    printf '%-52s %10s %10s\n' "$name" "$(median capped-$contender)" "$(median unlimited-$contender)"
+    printf '%-52s %10s %10s\n' "  last byte to the package in place" "$(median capped-$contender-tail)" "$(median unlimited-$contender-tail)"
 done
-echo
-echo "with/without=$(echo "$with $plain" | awk '{printf "%.2f", $1 / $2}') difference/freshpass=$(echo "$with $plain $fresh" | awk '{printf "%.2f", ($1 - $2) / $3}') difference/hashpass=$(echo "$with $plain $hash" | awk '{printf "%.2f", ($1 - $2) / $3}') hashpass/readpass=$(echo "$hash $read" | awk '{printf "%.2f", $1 / $2}')"
+printf '%-52s %10s %10s\n' "with/without" "$(ratio "$(median capped-digest)" "$(median capped-plain)")" "$(ratio "$(median unlimited-digest)" "$(median unlimited-plain)")"
+printf '\n%-52s %10s\n' "reuse check of the earlier package (HEAD and hash)" "$(median reuse)"
+printf '%-52s %10s\n' "install's hold and re-check of the package" "$(median hold)"
+printf '%-52s %10s  (%s MB/s)\n' "one SHA-256 pass over the file (CNG, 1 MiB)" "$hash" "$speed"
+printf '%-52s %10s\n' "  of it, the last three parts (3/4)" "$three"
+printf '%-52s %10s\n' "one plain read pass over the file (1 MiB)" "$(median read)"
+printf '%-52s %10s\n' "the merge's copy of the whole file" "$(median append)"
+printf '%-52s %10s\n' "  the same, hashing what it reads (two threads)" "$(median append-hash)"
+printf '\nseconds of each run, in order:\n'
+for name in capped-plain capped-digest unlimited-plain unlimited-digest capped-plain-tail capped-digest-tail unlimited-plain-tail unlimited-digest-tail reuse hold hash read append append-hash; do
+    printf '  %-22s %s\n' "$name" "$(tr '\n' ' ' <"$work/out/$name")"
+done
+printf '\ntargets: capped with/without <= 1.15; where the hash is the limit, last byte to the package in place with the digest <= 1.1 x the hash of the last three parts; peak working set <= 64 MiB\n'
+echo "capped_with/without=$(ratio "$(median capped-digest)" "$(median capped-plain)") unlimited_with/without=$(ratio "$(median unlimited-digest)" "$(median unlimited-plain)") capped_tail/threeparts=$(ratio "$(median capped-digest-tail)" "$three") unlimited_tail/threeparts=$(ratio "$(median unlimited-digest-tail)" "$three") copyhash/hash=$(ratio "$(median append-hash)" "$hash") peakMiB=$(sort -n "$work/out/peak" | tail -1) load=$(cut -d' ' -f1-3 /proc/loadavg | tr ' ' /)"

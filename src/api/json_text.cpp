@@ -83,7 +83,106 @@ std::string readBareValue(std::string_view reply, std::size_t start) {
     return std::string(reply.substr(start, end - start));
 }
 
+constexpr std::size_t kNone = std::string_view::npos;
+
+std::size_t skipSpace(std::string_view reply, std::size_t i) {
+    while (i < reply.size() && isCSpace(reply[i])) {
+        ++i;
+    }
+    return i;
+}
+
+// The index after the string whose opening quote is at i, or kNone when it does not end.
+std::size_t skipString(std::string_view reply, std::size_t i) {
+    for (++i; i < reply.size(); ++i) {
+        if (reply[i] == '\\') {
+            ++i;
+        } else if (reply[i] == '"') {
+            return i + 1;
+        }
+    }
+    return kNone;
+}
+
+// The index after the object or array that opens at i, or kNone when it does not close.
+std::size_t skipNested(std::string_view reply, std::size_t i) {
+    std::size_t depth = 0;
+    while (i < reply.size()) {
+        const char c = reply[i];
+        if (c == '"') {
+            i = skipString(reply, i);
+            if (i == kNone) {
+                return kNone;
+            }
+            continue;
+        }
+        if (c == '{' || c == '[') {
+            ++depth;
+        } else if ((c == '}' || c == ']') && --depth == 0) {
+            return i + 1;
+        }
+        ++i;
+    }
+    return kNone;
+}
+
+// The index after the value that starts at i, or kNone when there is none.
+std::size_t skipValue(std::string_view reply, std::size_t i) {
+    if (i >= reply.size()) {
+        return kNone;
+    }
+    if (reply[i] == '"') {
+        return skipString(reply, i);
+    }
+    if (reply[i] == '{' || reply[i] == '[') {
+        return skipNested(reply, i);
+    }
+    std::size_t end = i;
+    while (end < reply.size() && reply[end] != ',' && reply[end] != '}' && reply[end] != ']' &&
+           !isCSpace(reply[end])) {
+        ++end;
+    }
+    return end == i ? kNone : end;
+}
+
 }  // namespace
+
+std::optional<std::string> jsonMemberValue(std::string_view reply, std::string_view name) {
+    const std::string lowerName = lowerCopy(name);
+    std::size_t i = skipSpace(reply, 0);
+    if (i >= reply.size() || reply[i] != '{') {
+        return std::nullopt;
+    }
+    for (i = skipSpace(reply, i + 1); i < reply.size() && reply[i] == '"';) {
+        const std::size_t nameEnd = skipString(reply, i);
+        if (nameEnd == kNone) {
+            return std::nullopt;
+        }
+        const std::string member = readStringValue(reply, i + 1);
+        const std::size_t colon = skipSpace(reply, nameEnd);
+        if (colon >= reply.size() || reply[colon] != ':') {
+            return std::nullopt;
+        }
+        const std::size_t value = skipSpace(reply, colon + 1);
+        if (lowerCopy(member) == lowerName) {
+            if (value >= reply.size()) {
+                return std::nullopt;
+            }
+            return reply[value] == '"' ? readStringValue(reply, value + 1)
+                                       : readBareValue(reply, value);
+        }
+        const std::size_t after = skipValue(reply, value);
+        if (after == kNone) {
+            return std::nullopt;
+        }
+        i = skipSpace(reply, after);
+        if (i >= reply.size() || reply[i] != ',') {
+            return std::nullopt;  // the end of the object, or no JSON
+        }
+        i = skipSpace(reply, i + 1);
+    }
+    return std::nullopt;
+}
 
 std::string jsonEscape(std::string_view text) {
     std::string out;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,13 @@ std::string jsonEscape(std::string_view text);
 // ASCII case, at any depth, key or value alike; empty when there is none. Lenient by design:
 // "FileName" also finds "fileName".
 std::string jsonFindValue(std::string_view reply, std::string_view key);
+
+// The value of the member called name (ASCII case ignored) of the reply's top-level object, read
+// like jsonReadValue; nothing when the object has no such member. Strict where jsonFindValue is
+// lenient: only a member name counts, never a value or a member of a nested object or array, and
+// the reply is walked as JSON up to that member (a reply that is no object, or breaks off
+// before it, has none). The first such member wins.
+std::optional<std::string> jsonMemberValue(std::string_view reply, std::string_view name);
 
 // The value after the first colon at or after position: a string (escapes translated, \uXXXX
 // kept as uXXXX) or the bare text up to a comma, closing brace or white space.

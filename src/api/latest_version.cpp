@@ -42,14 +42,16 @@ std::string resolvePackageUrl(const std::string& serverUrl, const std::string& f
     throw std::runtime_error("LatestVersion failed: " + reason);
 }
 
-// The package digest, if the reply names one: 64 hexadecimal digits in either case, kept in
-// lower case. An empty member counts as none, as for the other members.
+// The package digest, if the reply's object has a member of that name: 64 hexadecimal digits in
+// either case, kept in lower case. An empty member counts as none, as for the other members.
+// Only the member name counts: a value such as "SHA256" of another member, or a digest-like
+// value after it, is never taken for the digest.
 std::string packageDigest(const std::string& reply) {
-    const std::string member = jsonFindValue(reply, "Sha256");
-    if (member.empty()) {
+    const std::optional<std::string> member = jsonMemberValue(reply, "Sha256");
+    if (!member || member->empty()) {
         return {};
     }
-    const std::optional<std::string> digest = parseSha256Hex(member);
+    const std::optional<std::string> digest = parseSha256Hex(*member);
     if (!digest) {
         fail("Sha256 is not 64 hexadecimal digits");
     }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/win_handles.h"
+#include "download/block_pipeline.h"
 
 namespace tavro {
 
@@ -14,9 +15,52 @@ namespace {
 // copy slower, not faster.
 constexpr DWORD kBlockBytes = 1024 * 1024;
 
+AppendResult appendThroughOneBuffer(HANDLE source, HANDLE target) {
+    const std::unique_ptr<char[]> buffer(new char[kBlockBytes]);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(source, buffer.get(), kBlockBytes, &read, nullptr)) {
+            return AppendResult::CannotReadSource;
+        }
+        if (read == 0) {
+            return AppendResult::Done;
+        }
+        DWORD written = 0;
+        if (!WriteFile(target, buffer.get(), read, &written, nullptr) || written != read) {
+            return AppendResult::CannotWriteTarget;
+        }
+    }
+}
+
+// Reads and hashes on this thread while the other writes the block before.
+AppendResult appendSeeing(HANDLE source, HANDLE target, const SeeBlock& see) {
+    const ReadBlock read = [source](char* buffer, std::size_t capacity) -> long long {
+        DWORD count = 0;
+        if (!ReadFile(source, buffer, static_cast<DWORD>(capacity), &count, nullptr)) {
+            return -1;
+        }
+        return count;
+    };
+    const WriteBlock write = [target](const char* data, std::size_t size) {
+        DWORD written = 0;
+        return WriteFile(target, data, static_cast<DWORD>(size), &written, nullptr) &&
+               written == size;
+    };
+    switch (pipeBlocks(kBlockBytes, read, see, write)) {
+        case PipeResult::Done:
+            return AppendResult::Done;
+        case PipeResult::ReadFailed:
+            return AppendResult::CannotReadSource;
+        case PipeResult::WriteFailed:
+            break;
+    }
+    return AppendResult::CannotWriteTarget;
+}
+
 }  // namespace
 
-AppendResult appendFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+AppendResult appendFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                        const SeeBlock& see) {
     FileHandle source(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!source) {
@@ -27,19 +71,10 @@ AppendResult appendFile(const std::filesystem::path& from, const std::filesystem
     if (!target) {
         return AppendResult::CannotWriteTarget;
     }
-    const std::unique_ptr<char[]> buffer(new char[kBlockBytes]);
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(source.get(), buffer.get(), kBlockBytes, &read, nullptr)) {
-            return AppendResult::CannotReadSource;
-        }
-        if (read == 0) {
-            break;
-        }
-        DWORD written = 0;
-        if (!WriteFile(target.get(), buffer.get(), read, &written, nullptr) || written != read) {
-            return AppendResult::CannotWriteTarget;
-        }
+    const AppendResult result = see ? appendSeeing(source.get(), target.get(), see)
+                                    : appendThroughOneBuffer(source.get(), target.get());
+    if (result != AppendResult::Done) {
+        return result;
     }
     return CloseHandle(target.release()) ? AppendResult::Done : AppendResult::CannotWriteTarget;
 }

@@ -2,12 +2,16 @@
 
 #include <filesystem>
 
+#include "download/block_pipeline.h"
 #include "download/package_fetch.h"
 
 namespace tavro {
 
-// Appends the whole of file `from` to the end of the existing file `to`, through one 1 MiB buffer,
-// the source opened with the sequential-scan hint.
-AppendResult appendFile(const std::filesystem::path& from, const std::filesystem::path& to);
+// Appends the whole of file `from` to the end of the existing file `to` in 1 MiB blocks, the
+// source opened with the sequential-scan hint. Without see through one buffer; with it, each
+// block is shown to see as it is read, and reading and seeing overlap with the writing
+// (two buffers, pipeBlocks).
+AppendResult appendFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                        const SeeBlock& see = {});
 
 }  // namespace tavro

@@ -1,43 +1,17 @@
 #include "download/file_sha256.h"
 
-// clang-format off
 #include <windows.h>
-#include <bcrypt.h>
-// clang-format on
 
-#include <cstdio>
 #include <vector>
 
-#include "core/unique_resource.h"
 #include "core/win_handles.h"
-#include "download/package_digest.h"
+#include "download/sha256_stream.h"
 
 namespace tavro {
 
 namespace {
 
 constexpr DWORD kReadBlockBytes = 1024 * 1024;
-constexpr ULONG kSha256Bytes = 32;
-
-struct AlgorithmTraits {
-    using type = BCRYPT_ALG_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { BCryptCloseAlgorithmProvider(handle, 0); }
-};
-using AlgorithmHandle = UniqueResource<AlgorithmTraits>;
-
-struct HashTraits {
-    using type = BCRYPT_HASH_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { BCryptDestroyHash(handle); }
-};
-using HashHandle = UniqueResource<HashTraits>;
-
-std::string statusText(const char* call, NTSTATUS status) {
-    char code[16];
-    std::snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(status));
-    return std::string(call) + " failed: status " + code;
-}
 
 std::string callErrorText(const char* call, DWORD code) {
     return std::string(call) + " failed: error " + std::to_string(code);
@@ -46,17 +20,8 @@ std::string callErrorText(const char* call, DWORD code) {
 }  // namespace
 
 std::string sha256OfFile(const std::filesystem::path& file, std::string& error) {
-    AlgorithmHandle algorithm;
-    NTSTATUS status =
-        BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    if (!BCRYPT_SUCCESS(status)) {
-        error = statusText("BCryptOpenAlgorithmProvider", status);
-        return {};
-    }
-    HashHandle hash;
-    status = BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0);
-    if (!BCRYPT_SUCCESS(status)) {
-        error = statusText("BCryptCreateHash", status);
+    const std::unique_ptr<DigestStream> hash = startSha256(error);
+    if (!hash) {
         return {};
     }
     // The file itself, never what a link at its name points to.
@@ -77,19 +42,11 @@ std::string sha256OfFile(const std::filesystem::path& file, std::string& error) 
         if (read == 0) {
             break;
         }
-        status = BCryptHashData(hash.get(), block.data(), read, 0);
-        if (!BCRYPT_SUCCESS(status)) {
-            error = statusText("BCryptHashData", status);
-            return {};
+        if (!hash->add(block.data(), read)) {
+            return hash->finish(error);  // gives the failed call
         }
     }
-    unsigned char digest[kSha256Bytes];
-    status = BCryptFinishHash(hash.get(), digest, kSha256Bytes, 0);
-    if (!BCRYPT_SUCCESS(status)) {
-        error = statusText("BCryptFinishHash", status);
-        return {};
-    }
-    return lowerHex(digest, kSha256Bytes);
+    return hash->finish(error);
 }
 
 }  // namespace tavro

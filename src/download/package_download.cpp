@@ -9,6 +9,7 @@
 #include "core/installer_core.h"
 #include "core/text_convert.h"
 #include "download/file_sha256.h"
+#include "download/sha256_stream.h"
 #include "download/package_digest.h"
 #include "download/file_append.h"
 #include "download/package_fetch.h"
@@ -84,9 +85,10 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
     };
     source.transfer = [this, &release](std::uint64_t rangeStart, std::uint64_t rangeEnd,
                                        const std::filesystem::path& target,
-                                       ByteProgressCallback byteProgress, std::string& error) {
+                                       ByteProgressCallback byteProgress,
+                                       const WrittenBytesCallback& written, std::string& error) {
         return downloadToFile(release.packageUrl, rangeStart, rangeEnd, target, &paused, &cancelled,
-                              std::move(byteProgress), error);
+                              std::move(byteProgress), error, kTransferTimeouts, written);
     };
     source.stopTransfers = [this] { cancelled.exchange(true); };
     source.pathText = pathToAnsi;
@@ -101,6 +103,7 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
     };
     source.checkPath = refuseLinksOnTheWay;
     source.digestOf = sha256OfFile;
+    source.startDigest = startSha256;
     source.appendFile = appendFile;
     return fetchPackage(package, source, progress, log, digest);
 }

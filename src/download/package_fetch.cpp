@@ -48,11 +48,31 @@ std::optional<std::uintmax_t> sizeOf(const std::filesystem::path& path) {
     return size;
 }
 
+// The digest of the download as its bytes pass by; it stands down at once when no digest is
+// expected or none can be started (the finished file is hashed then).
+RunningDigest startRunningDigest(const PackageSource& source, const std::string& expectedDigest) {
+    if (expectedDigest.empty() || !source.startDigest) {
+        return RunningDigest(nullptr);
+    }
+    std::string ignored;  // the file is hashed instead, and that failure is the one reported
+    return RunningDigest(source.startDigest(ignored));
+}
+
+// What a transfer shows the bytes it writes to; nothing when the digest has stood down.
+WrittenBytesCallback feeding(RunningDigest& running) {
+    if (!running.inOrder()) {
+        return {};
+    }
+    return [&running](std::uint64_t offset, const char* data, std::size_t size) {
+        running.written(offset, data, size);
+    };
+}
+
 // One stream into temp; the result must hold exactly the expected size when it is known.
 void downloadWhole(const PackageSource& source, ProgressAdapter& adapter,
-                   const std::filesystem::path& temp) {
+                   const std::filesystem::path& temp, RunningDigest& running) {
     std::string error;
-    if (!source.transfer(0, 0, temp, adapter.callback(), error)) {
+    if (!source.transfer(0, 0, temp, adapter.callback(), feeding(running), error)) {
         fail(error);
     }
     const std::uint64_t expected = adapter.total();
@@ -105,9 +125,10 @@ struct PartRange {
 // rename (the same file an append to an empty temp would give), so only three parts are copied.
 class PartMerger {
   public:
+    // running has seen part 0 as it was written; it sees parts 1 to 3 as the merge reads them.
     PartMerger(const std::filesystem::path& package, const PackageSource& source,
-               const std::filesystem::path& temp, std::uint64_t size)
-        : package_(package), source_(source), temp_(temp), size_(size) {}
+               const std::filesystem::path& temp, std::uint64_t size, RunningDigest& running)
+        : package_(package), source_(source), temp_(temp), size_(size), running_(running) {}
 
     void add(int index) {
         const std::filesystem::path partFile = partFilePath(package_, index);
@@ -122,7 +143,11 @@ class PartMerger {
             }
             return;
         }
-        switch (source_.appendFile(partFile, temp_)) {
+        SeeBlock see;
+        if (running_.inOrder()) {
+            see = [this](const char* data, std::size_t size) { running_.appended(data, size); };
+        }
+        switch (source_.appendFile(partFile, temp_, see)) {
             case AppendResult::Done:
                 break;
             case AppendResult::CannotOpenSource:
@@ -148,6 +173,7 @@ class PartMerger {
     const PackageSource& source_;
     const std::filesystem::path& temp_;
     const std::uint64_t size_;
+    RunningDigest& running_;
 };
 
 // Four ranges into four part files, run at once; after all have ended, each part file must hold
@@ -155,7 +181,7 @@ class PartMerger {
 // package; else the first failure's text (a failing part does not stop the others).
 std::string downloadParts(const std::filesystem::path& package, const PackageSource& source,
                           ProgressAdapter& adapter, const std::filesystem::path& temp,
-                          std::uint64_t size) {
+                          std::uint64_t size, RunningDigest& running) {
     const std::uint64_t partSize = size / kParallelParts;
     std::array<PartRange, kParallelParts> ranges;
     std::atomic<bool> failed{false};
@@ -170,12 +196,14 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
             ranges[i].first = static_cast<std::uint64_t>(i) * partSize;
             ranges[i].last = i < kParallelParts - 1 ? (i + 1) * partSize - 1 : size - 1;
             const PartRange range = ranges[i];
-            parts.start([&, partFile, range] {
+            // Part 0 is the start of the package: hashed as it is written, on its own thread.
+            const WrittenBytesCallback written = i == 0 ? feeding(running) : WrittenBytesCallback{};
+            parts.start([&, partFile, range, written] {
                 std::string error;
                 bool ok = false;
                 try {
                     ok = source.transfer(range.first, range.last, partFile, adapter.callback(),
-                                         error);
+                                         written, error);
                 } catch (const std::exception& e) {
                     error = e.what();
                 } catch (...) {
@@ -204,8 +232,11 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
                    sizeMismatch(partFileSize.value_or(0), ranges[i].length());
         }
     }
+    if (!running.vouchesFor(ranges[0].length())) {
+        running = RunningDigest(nullptr);  // the merged file is hashed instead
+    }
     checkPath(source, temp);
-    PartMerger merger(package, source, temp, size);
+    PartMerger merger(package, source, temp, size, running);
     for (int i = 0; i < kParallelParts; ++i) {
         merger.add(i);
     }
@@ -225,11 +256,26 @@ std::filesystem::path tempFilePath(const std::filesystem::path& package) {
     return withSuffix(package, ".temp");
 }
 
+// The digest of the finished temp: the running one when it saw every byte in order, else one
+// pass over the file.
+std::string digestOfDownload(const PackageSource& source, const std::filesystem::path& temp,
+                             RunningDigest& running, std::string& error) {
+    const auto size = sizeOf(temp);
+    if (size && running.vouchesFor(*size)) {
+        std::string runningError;
+        std::string digest = running.finish(runningError);
+        if (!digest.empty()) {
+            return digest;
+        }
+    }
+    return source.digestOf(temp, error);
+}
+
 // The finished temp must have exactly the expected digest; one that does not is deleted.
 void verifyDigest(const PackageSource& source, const std::filesystem::path& temp,
-                  const std::string& expectedDigest) {
+                  const std::string& expectedDigest, RunningDigest& running) {
     std::string error;
-    const std::string digest = source.digestOf(temp, error);
+    const std::string digest = digestOfDownload(source, temp, running, error);
     if (digest.empty()) {
         fail("package digest could not be computed: " + error);
     }
@@ -279,10 +325,12 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
 
     ProgressAdapter adapter(progress, expected);
     adapter.start();
+    RunningDigest running = startRunningDigest(source, expectedDigest);
     if (parts == 1) {
-        downloadWhole(source, adapter, temp);
+        downloadWhole(source, adapter, temp, running);
     } else {
-        const std::string partError = downloadParts(package, source, adapter, temp, expected);
+        const std::string partError =
+            downloadParts(package, source, adapter, temp, expected, running);
         if (!partError.empty()) {
             if (log) {
                 log("Parallel download failed, retrying single download: " + partError);
@@ -294,12 +342,13 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
             checkPath(source, temp);
             std::filesystem::remove(temp);
             adapter.restart();
-            downloadWhole(source, adapter, temp);
+            running = startRunningDigest(source, expectedDigest);
+            downloadWhole(source, adapter, temp, running);
         }
     }
 
     if (!expectedDigest.empty()) {
-        verifyDigest(source, temp, expectedDigest);
+        verifyDigest(source, temp, expectedDigest, running);
     }
     checkPath(source, temp);
     checkPath(source, package);

@@ -6,7 +6,10 @@
 #include <string>
 
 #include "core/callbacks.h"
+#include "download/block_pipeline.h"
 #include "download/package_reuse.h"
+#include "download/running_digest.h"
+#include "net/download_to_file.h"
 #include "net/head_request.h"
 
 namespace tavro {
@@ -16,10 +19,11 @@ inline constexpr int kParallelParts = 4;
 inline constexpr std::uint64_t kParallelThreshold = 1048576;
 
 // One transfer of the package URL: bytes rangeStart..rangeEnd (rangeEnd 0: the whole resource)
-// into target, reporting to progress. True when the body reached the file; else error says why.
-using TransferFunction = std::function<bool(std::uint64_t rangeStart, std::uint64_t rangeEnd,
-                                            const std::filesystem::path& target,
-                                            ByteProgressCallback progress, std::string& error)>;
+// into target, reporting to progress and, when it is not empty, showing every byte that reached
+// the file to written. True when the body reached the file; else error says why.
+using TransferFunction = std::function<bool(
+    std::uint64_t rangeStart, std::uint64_t rangeEnd, const std::filesystem::path& target,
+    ByteProgressCallback progress, const WrittenBytesCallback& written, std::string& error)>;
 
 // How appending one file to another ended.
 enum class AppendResult { Done, CannotOpenSource, CannotReadSource, CannotWriteTarget };
@@ -33,14 +37,18 @@ struct PackageSource {
     // Moves a file onto another, replacing it; throws std::filesystem::filesystem_error.
     std::function<void(const std::filesystem::path& from, const std::filesystem::path& to)>
         moveReplacing;
-    // Appends the whole file `from` to the end of the existing file `to`.
-    std::function<AppendResult(const std::filesystem::path& from, const std::filesystem::path& to)>
+    // Appends the whole file `from` to the end of the existing file `to`, showing each block it
+    // reads to see when that is not empty.
+    std::function<AppendResult(const std::filesystem::path& from, const std::filesystem::path& to,
+                               const SeeBlock& see)>
         appendFile;
     // Run on the package, the temporary file and each part file before any of them is deleted,
     // written, read for the merge or renamed; throws to refuse the path. May be empty.
     std::function<void(const std::filesystem::path&)> checkPath;
     // The SHA-256 of a file; needed only when a digest is expected.
     DigestFunction digestOf;
+    // A streaming SHA-256 of the bytes as they are written; may be empty (the file is hashed).
+    DigestStarter startDigest;
 };
 
 // The part file of part index: package + ".temp.part" + index.
@@ -54,7 +62,10 @@ std::filesystem::path tempFilePath(const std::filesystem::path& package);
 // file that does not hold exactly the expected size is never renamed to package.
 // expectedDigest (lower-case SHA-256 hex, empty: none) must match both an earlier file to be
 // reused and the downloaded file before it is renamed; a download that does not match is
-// deleted and fails with "Download failed: package digest mismatch: expected X, got Y".
+// deleted and fails with "Download failed: package digest mismatch: expected X, got Y". The
+// download's digest costs no pass of its own where it can be helped: part 0 (or the one stream)
+// is hashed as its bytes are written, parts 1 to 3 from the blocks the merge reads; where those
+// cannot vouch for every byte of the file in order, the finished file is hashed.
 std::filesystem::path fetchPackage(const std::filesystem::path& package,
                                    const PackageSource& source, const DownloadCallback& progress,
                                    const LogCallback& log, const std::string& expectedDigest = {});

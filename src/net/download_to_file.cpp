@@ -35,8 +35,9 @@ std::string pathText(const std::filesystem::path& path) {
 // close are checked, and each write reports the bytes that reached the file.
 class BufferedFile {
   public:
-    explicit BufferedFile(std::function<void(std::uint64_t bytes)> written)
-        : written_(std::move(written)) {}
+    BufferedFile(std::function<void(std::uint64_t bytes)> counted,
+                 const WrittenBytesCallback& written)
+        : counted_(std::move(counted)), written_(written) {}
 
     bool open(const std::filesystem::path& path) {
         // A link at the target's name is replaced, never written through.
@@ -79,7 +80,11 @@ class BufferedFile {
             DWORD written = 0;
             const bool ok = WriteFile(file_.get(), data, part, &written, nullptr) != 0;
             if (written > 0) {
-                written_(written);
+                if (written_) {
+                    written_(offset_, data, written);
+                }
+                offset_ += written;
+                counted_(written);
             }
             if (!ok || written != part) {
                 return false;
@@ -99,7 +104,9 @@ class BufferedFile {
     }
 
   private:
-    const std::function<void(std::uint64_t)> written_;
+    const std::function<void(std::uint64_t)> counted_;
+    const WrittenBytesCallback& written_;
+    std::uint64_t offset_ = 0;
     FileHandle file_;
     std::vector<char> buffer_ = std::vector<char>(kWriteBufferBytes);
     std::size_t used_ = 0;
@@ -164,7 +171,7 @@ void waitWhilePaused(const std::atomic<bool>* paused, const std::atomic<bool>* c
 void receiveBody(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rangeEnd,
                  const std::filesystem::path& target, const std::atomic<bool>* paused,
                  const std::atomic<bool>* cancelled, const ByteProgressCallback& progress,
-                 std::string& error) {
+                 const WrittenBytesCallback& written, std::string& error) {
     std::uint64_t contentLength = 0;
     std::wstring text;
     if (queryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH, 128, text)) {
@@ -176,11 +183,13 @@ void receiveBody(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rang
     // What the body must hold: the range asked for, or what the server announced.
     const std::uint64_t expected = rangeEnd != 0 ? rangeEnd - rangeStart + 1 : contentLength;
 
-    BufferedFile file([&progress, contentLength](std::uint64_t bytes) {
-        if (progress) {
-            progress(bytes, contentLength);
-        }
-    });
+    BufferedFile file(
+        [&progress, contentLength](std::uint64_t bytes) {
+            if (progress) {
+                progress(bytes, contentLength);
+            }
+        },
+        written);
     const auto cannotWrite = [&error, &target] { error = "Cannot write " + pathText(target); };
     if (!file.open(target)) {
         cannotWrite();
@@ -239,7 +248,8 @@ void receiveBody(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rang
 bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd,
                     const std::filesystem::path& target, const std::atomic<bool>* paused,
                     const std::atomic<bool>* cancelled, ByteProgressCallback progress,
-                    std::string& error, const RequestTimeouts& timeouts) {
+                    std::string& error, const RequestTimeouts& timeouts,
+                    const WrittenBytesCallback& written) {
     {
         const RequestHandles handles = openRequest(url, L"GET", timeouts, error);
         if (!handles.request) {
@@ -251,7 +261,8 @@ bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint6
         }
         error = responseProblem(request, rangeStart, rangeEnd, handles.proxy);
         if (error.empty()) {
-            receiveBody(request, rangeStart, rangeEnd, target, paused, cancelled, progress, error);
+            receiveBody(request, rangeStart, rangeEnd, target, paused, cancelled, progress, written,
+                        error);
         }
     }  // request, connection, session close in that order
     if (cancelled->load()) {

@@ -3,12 +3,18 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "core/callbacks.h"
 #include "net/request_timeouts.h"
 
 namespace tavro {
+
+// Bytes that reached the target file at offset, in the order they were written; called on the
+// transferring thread after each successful write.
+using WrittenBytesCallback =
+    std::function<void(std::uint64_t offset, const char* data, std::size_t size)>;
 
 // Timeouts of the download GET: the values WinHTTP documents as its defaults on Windows, set
 // explicitly because Wine otherwise waits for ever for the response headers of a silent server.
@@ -20,10 +26,12 @@ inline constexpr RequestTimeouts kTransferTimeouts{0, 60000, 30000, 30000, 90000
 // (bytes, Content-Length) for the bytes of each write to the file: a byte counts once it is in
 // the file. Returns true only when the whole body reached the file: a status other than 2xx, a
 // range answered without 206 and the matching Content-Range, a body shorter than announced, and a
-// failed write or close are all failures, with the reason in error.
+// failed write or close are all failures, with the reason in error. written, when given, sees
+// every byte that reached the file (a digest taken as the bytes arrive).
 bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd,
                     const std::filesystem::path& target, const std::atomic<bool>* paused,
                     const std::atomic<bool>* cancelled, ByteProgressCallback progress,
-                    std::string& error, const RequestTimeouts& timeouts = kTransferTimeouts);
+                    std::string& error, const RequestTimeouts& timeouts = kTransferTimeouts,
+                    const WrittenBytesCallback& written = {});
 
 }  // namespace tavro

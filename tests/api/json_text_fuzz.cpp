@@ -1,9 +1,11 @@
 // libFuzzer target for the JSON text routines: any input must be handled without a memory or
 // undefined-behaviour fault, escaping must never leave a raw quote, backslash pair or control
-// byte unescaped, and escaped values must read back unchanged.
+// byte unescaped, and escaped values must read back unchanged. The member lookup must find
+// nothing where the name does not occur, and find an escaped value it is given as a member.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,16 @@ bool hasOtherControlBytes(std::string_view text) {
     return false;
 }
 
+std::string lowerCopy(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -37,6 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view key = input.substr(0, split);
     (void)tavro::jsonFindValue(input, key);
     (void)tavro::jsonFindValue(input, "FileName");
+    // A member is found only where its name occurs in the text, in any letter case (or spelled
+    // with escapes).
+    if (tavro::jsonMemberValue(input, "Sha256")) {
+        check(lowerCopy(input).find("sha256") != std::string::npos ||
+              input.find('\\') != std::string_view::npos);
+    }
+    (void)tavro::jsonMemberValue(input, key);
     for (std::size_t position = 0; position <= size; position += 1 + size / 8) {
         (void)tavro::jsonReadValue(input, position);
     }
@@ -57,6 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!hasOtherControlBytes(input)) {
         const std::string reply = "{\"Version\":\"" + escaped + "\"}";
         check(tavro::jsonFindValue(reply, "version") == input);
+        const std::string nested = "{\"a\":[{\"Version\":1}],\"version\":\"" + escaped + "\"}";
+        check(tavro::jsonMemberValue(nested, "Version") == input);
     }
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace tavro {
 namespace {
 
@@ -88,6 +90,39 @@ TEST(JsonReadValue, PositionAtOrPastTheEnd) {
     EXPECT_EQ(jsonReadValue("{\"a\":1}", 100), "");
     EXPECT_EQ(jsonReadValue("{\"a\":1}", 4), "1");
     EXPECT_EQ(jsonReadValue("x:\"y\"", 0), "y");
+}
+
+TEST(JsonMemberValue, OnlyATopLevelMemberNameCountsNeverAValueOrANestedMember) {
+    const std::string hex(64, 'a');
+    // A value spelled like the name, and a digest-like value after it, are no member.
+    EXPECT_EQ(jsonMemberValue(R"({"HashAlgorithm":"SHA256","FileName":"/p.zip"})", "Sha256"),
+              std::nullopt);
+    EXPECT_EQ(jsonMemberValue(R"({"HashAlgorithm":"SHA256","Checksum":")" + hex + "\"}", "Sha256"),
+              std::nullopt);
+    // Members of nested objects and arrays are skipped whole, strings with braces, brackets,
+    // commas and escaped quotes inside them included; the top-level member is found after them.
+    const std::string reply = R"( { "meta" : {"Sha256":"inner","list":[1,{"x":"]}\",{"}]},)"
+                              R"( "note":"a \"Sha256\": b", "n":-1.5e3 , "flag":true,)"
+                              R"( "sha256" : ")" +
+                              hex + R"(", "Sha256":"second"})";
+    EXPECT_EQ(jsonMemberValue(reply, "Sha256"), hex);
+    EXPECT_EQ(jsonMemberValue(reply, "N"), "-1.5e3");
+    EXPECT_EQ(jsonMemberValue(reply, "flag"), "true");
+    EXPECT_EQ(jsonMemberValue(R"({"Sha256":null})", "Sha256"), "null");
+    EXPECT_EQ(jsonMemberValue(R"({"Sha\u0032":"x","Sha\n":"y"})", "Shau0032"), "x");
+    EXPECT_EQ(jsonMemberValue(R"({"Sha256":""})", "Sha256"), "");
+}
+
+TEST(JsonMemberValue, NoObjectOrAReplyBrokenBeforeTheMemberHasNone) {
+    for (const char* reply :
+         {"", "[]", R"(["Sha256",1])", R"("Sha256":"x")", "{}", R"({"Sha256")",
+          R"({"a" "Sha256":1})", R"({"a":1 "Sha256":2})", R"({"a":,"Sha256":2})",
+          R"({"a":{"b":1,"Sha256":2)", R"({"a":"open, "Sha256":2)", R"({"a":1},"Sha256":2})"}) {
+        SCOPED_TRACE(reply);
+        EXPECT_EQ(jsonMemberValue(reply, "Sha256"), std::nullopt);
+    }
+    // What comes after the member does not matter: it is read where it stands.
+    EXPECT_EQ(jsonMemberValue(R"({"Sha256":"x" garbage)", "Sha256"), "x");
 }
 
 TEST(JsonText, EscapedValuesRoundTripThroughTheScanner) {

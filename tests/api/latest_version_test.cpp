@@ -137,6 +137,30 @@ TEST(LatestVersion, Sha256IsKeptInLowerCaseAndAMalformedOneFailsTheQuery) {
     }
 }
 
+TEST(LatestVersion, Sha256IsReadOnlyAsAMemberNameOfTheReply) {
+    TestHttpServer server;
+    const std::string hex = "4936ee24a2bbf91c1a9bd9510d6358e9439f290a347255987a0d7494007b6c26";
+    const std::string other(64, 'b');
+    // A value "SHA256" neither fails the query nor lends the next member's value as the digest.
+    ReleaseInfo release = queryWithReply(
+        server, R"({"HashAlgorithm":"SHA256","FileName":"/p.zip","Version":"2.4.1"})");
+    EXPECT_EQ(release.sha256, "");
+    EXPECT_EQ(release.packageUrl, server.url() + "/p.zip");
+    EXPECT_EQ(release.version, "2.4.1");
+    release = queryWithReply(
+        server, R"({"HashAlgorithm":"SHA256","Checksum":")" + other + R"(","FileName":"/p.zip"})");
+    EXPECT_EQ(release.sha256, "");
+    // A nested member of that name is not the reply's; the top-level one is.
+    release = queryWithReply(server, R"({"meta":{"Sha256":")" + other +
+                                         R"("},"FileName":"a.zip","Sha256":")" + hex + "\"}");
+    EXPECT_EQ(release.sha256, hex);
+    // The three members the reply must have are still found anywhere, in any case.
+    release = queryWithReply(server, R"({"data":{"fileName":"/in.zip","VERSION":"3"}})");
+    EXPECT_EQ(release.packageUrl, server.url() + "/in.zip");
+    EXPECT_EQ(release.version, "3");
+    EXPECT_EQ(release.sha256, "");
+}
+
 TEST(LatestVersion, ReplyOverOneMebibyteFailsWithoutBeingReadWhole) {
     TestHttpServer server;
     // A FileName of 64 MiB: the query stops reading at the cap.

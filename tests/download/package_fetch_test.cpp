@@ -28,17 +28,33 @@ using test::readFile;
 using test::writeFile;
 
 // Stands for SHA-256 here: lower-case hex that differs when the bytes do (FNV-1a, four times).
+class FakeDigestStream final : public DigestStream {
+  public:
+    bool add(const void* data, std::size_t size) override {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i) {
+            hash_ = (hash_ ^ bytes[i]) * 1099511628211ull;
+        }
+        return true;
+    }
+    std::string finish(std::string&) override {
+        unsigned char raw[8];
+        for (int i = 0; i < 8; ++i) {
+            raw[i] = static_cast<unsigned char>(hash_ >> (8 * i));
+        }
+        const std::string part = lowerHex(raw, sizeof(raw));
+        return part + part + part + part;
+    }
+
+  private:
+    std::uint64_t hash_ = 14695981039346656037ull;
+};
+
 std::string fakeDigest(const std::string& bytes) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : bytes) {
-        hash = (hash ^ c) * 1099511628211ull;
-    }
-    unsigned char raw[8];
-    for (int i = 0; i < 8; ++i) {
-        raw[i] = static_cast<unsigned char>(hash >> (8 * i));
-    }
-    const std::string part = lowerHex(raw, sizeof(raw));
-    return part + part + part + part;
+    FakeDigestStream stream;
+    stream.add(bytes.data(), bytes.size());
+    std::string ignored;
+    return stream.finish(ignored);
 }
 
 std::string fakeDigestOf(const fs::path& file, std::string& error) {
@@ -47,6 +63,14 @@ std::string fakeDigestOf(const fs::path& file, std::string& error) {
         return {};
     }
     return fakeDigest(readFile(file));
+}
+
+// fakeDigestOf, counting the passes over a whole file.
+DigestFunction countingDigestOf(int& passes) {
+    return [&passes](const fs::path& file, std::string& error) {
+        ++passes;
+        return fakeDigestOf(file, error);
+    };
 }
 
 // Stands for the server and downloadToFile: serves body in chunks from whatever thread calls.
@@ -60,7 +84,14 @@ struct FakeSource {
     std::set<std::uint64_t> holdUntilStopped;        // blocks until stopTransfers
     std::chrono::milliseconds partDelay{0};          // before a range transfer starts
     std::map<std::uint64_t, std::chrono::milliseconds> delayAt;  // added for that part
-    std::uint64_t wholeShortBy = 0;                // a whole transfer writes this much less
+    std::uint64_t wholeShortBy = 0;  // a whole transfer writes this much less
+    // How transfers show their bytes to the written callback, per range start: the first bytes
+    // written unseen (a part resumed from what an earlier run left); all bytes shown up to
+    // there, then the file started again and shown from offset 0; or nothing shown at all.
+    std::map<std::uint64_t, std::uint64_t> unseenHead;
+    std::map<std::uint64_t, std::uint64_t> restartAfter;
+    std::set<std::uint64_t> firstTwoChunksSwapped;  // shown second chunk first, each at its offset
+    bool showNothing = false;
     std::string wholeError;                        // a whole transfer fails with this text
     AppendResult appendEnds = AppendResult::Done;  // what the merge's appending gives
 
@@ -71,19 +102,21 @@ struct FakeSource {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;  // in call order
 
     bool transfer(std::uint64_t first, std::uint64_t last, const fs::path& target,
-                  const ByteProgressCallback& progress, std::string& error) {
+                  const ByteProgressCallback& progress, const WrittenBytesCallback& written,
+                  std::string& error) {
         {
             std::lock_guard lock(mutex);
             ranges.emplace_back(first, last);
         }
         ++running;
-        const bool ok = serve(first, last, target, progress, error);
+        const bool ok = serve(first, last, target, progress, written, error);
         --running;
         return ok;
     }
 
     bool serve(std::uint64_t first, std::uint64_t last, const fs::path& target,
-               const ByteProgressCallback& progress, std::string& error) {
+               const ByteProgressCallback& progress, const WrittenBytesCallback& written,
+               std::string& error) {
         const bool whole = last == 0;
         std::uint64_t length = whole ? body.size() : last - first + 1;
         if (whole && !wholeError.empty()) {
@@ -100,6 +133,9 @@ struct FakeSource {
                 partDelay + (delayAt.count(first) ? delayAt[first] : std::chrono::milliseconds(0)));
         }
         std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        if (written && restartAfter.count(first)) {
+            written(0, body.data() + first, restartAfter[first]);
+        }
         if (whole && progress) {
             progress(0, length);
         }
@@ -119,7 +155,17 @@ struct FakeSource {
                 return false;
             }
             const std::uint64_t n = std::min<std::uint64_t>(chunk, toWrite - done);
-            out.write(body.data() + first + done, static_cast<std::streamsize>(n));
+            const char* data = body.data() + first + done;
+            out.write(data, static_cast<std::streamsize>(n));
+            if (written && !showNothing && done >= unseenHead[first]) {
+                const bool swapped = firstTwoChunksSwapped.count(first) != 0;
+                if (!swapped || done > chunk) {
+                    written(done, data, n);
+                } else if (done == chunk) {
+                    written(done, data, n);
+                    written(0, body.data() + first, chunk);
+                }
+            }
             done += n;
             if (progress) {
                 progress(n, length);
@@ -139,18 +185,24 @@ struct FakeSource {
             return head;
         };
         source.transfer = [this](std::uint64_t first, std::uint64_t last, const fs::path& target,
-                                 ByteProgressCallback progress, std::string& error) {
-            return transfer(first, last, target, progress, error);
+                                 ByteProgressCallback progress, const WrittenBytesCallback& written,
+                                 std::string& error) {
+            return transfer(first, last, target, progress, written, error);
         };
         source.stopTransfers = [this] { stop = true; };
         source.pathText = [](const fs::path& path) { return path.string(); };
         source.moveReplacing = [](const fs::path& from, const fs::path& to) {
             fs::rename(from, to);
         };
-        source.appendFile = [this](const fs::path& from, const fs::path& to) {
-            std::ofstream(to, std::ios::binary | std::ios::app) << readFile(from);
+        source.appendFile = [this](const fs::path& from, const fs::path& to, const SeeBlock& see) {
+            const std::string bytes = readFile(from);
+            for (std::size_t at = 0; see && at < bytes.size(); at += 4096) {
+                see(bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at));
+            }
+            std::ofstream(to, std::ios::binary | std::ios::app) << bytes;
             return appendEnds;
         };
+        source.startDigest = [](std::string&) { return std::make_unique<FakeDigestStream>(); };
         return source;
     }
 
@@ -517,6 +569,96 @@ TEST_F(PackageFetch, DigestIsCheckedAfterEveryKindOfTransferAndAMismatchLeavesNo
     EXPECT_TRUE(fs::is_empty(folder_));
 }
 
+TEST_F(PackageFetch, DigestIsTakenAsTheBytesAreWrittenAndTheFileIsHashedWhereThatCannotVouch) {
+    const std::string body = pattern(2 * 1048576 + 3);
+    const std::uint64_t part1 = body.size() / 4;
+    struct Row {
+        const char* name;
+        std::function<void(FakeSource&, PackageSource&)> arrange;
+        int fileHashes;  // passes over a whole file
+    };
+    const auto refusing = [](std::string&) {
+        struct Refusing final : DigestStream {
+            bool add(const void*, std::size_t) override { return false; }
+            std::string finish(std::string&) override { return std::string(64, '0'); }
+        };
+        return std::unique_ptr<DigestStream>(std::make_unique<Refusing>());
+    };
+    const std::vector<Row> rows{
+        {"four parts", [](FakeSource&, PackageSource&) {}, 0},
+        {"one stream", [](FakeSource& f, PackageSource&) { f.head.acceptRanges = false; }, 0},
+        {"fallback after a failed part",
+         [part1](FakeSource& f, PackageSource&) { f.failAt[part1] = "WinHttpReadData failed"; }, 0},
+        {"part 0 resumed after bytes already there",
+         [](FakeSource& f, PackageSource&) { f.unseenHead[0] = 8192; }, 1},
+        {"part 0 shown out of order",
+         [](FakeSource& f, PackageSource&) { f.firstTwoChunksSwapped = {0}; }, 1},
+        {"one stream started again",
+         [](FakeSource& f, PackageSource&) {
+             f.head.acceptRanges = false;
+             f.restartAfter[0] = 5000;
+         },
+         1},
+        {"a later part shown out of order",
+         [part1](FakeSource& f, PackageSource&) { f.unseenHead[part1] = 8192; }, 0},
+        {"transfers that show nothing", [](FakeSource& f, PackageSource&) { f.showNothing = true; },
+         1},
+        {"no streaming digest", [](FakeSource&, PackageSource& s) { s.startDigest = nullptr; }, 1},
+        {"streaming digest cannot start",
+         [](FakeSource&, PackageSource& s) {
+             s.startDigest = [](std::string& error) {
+                 error = "BCryptCreateHash failed";
+                 return std::unique_ptr<DigestStream>();
+             };
+         },
+         1},
+        {"streaming digest refuses bytes",
+         [refusing](FakeSource&, PackageSource& s) { s.startDigest = refusing; }, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(package_);
+        FakeSource fake;
+        fake.body = body;
+        fake.head = rangedHead(body.size());
+        PackageSource source = fake.source();
+        int fileHashes = 0;
+        source.digestOf = countingDigestOf(fileHashes);
+        row.arrange(fake, source);
+        EXPECT_EQ(
+            fetchPackage(package_, source, observed_.progress(), observed_.log(), fakeDigest(body)),
+            package_);
+        EXPECT_EQ(fileHashes, row.fileHashes);
+        EXPECT_EQ(readFile(package_), body);
+        expectOnlyPackageLeft();
+
+        // The same bytes under another digest are refused, however the digest was taken.
+        fs::remove(package_);
+        FakeSource again;
+        again.body = body;
+        again.head = rangedHead(body.size());
+        source = again.source();
+        source.digestOf = fakeDigestOf;
+        row.arrange(again, source);
+        EXPECT_THROW(fetchPackage(package_, source, observed_.progress(), observed_.log(),
+                                  std::string(64, 'e')),
+                     std::runtime_error);
+        EXPECT_TRUE(fs::is_empty(folder_));
+    }
+
+    // An earlier package is vouched for by nothing but a pass over it.
+    writeFile(package_, body);
+    FakeSource fake;
+    fake.body = body;
+    fake.head = rangedHead(body.size());
+    PackageSource source = fake.source();
+    int fileHashes = 0;
+    source.digestOf = countingDigestOf(fileHashes);
+    fetchPackage(package_, source, observed_.progress(), observed_.log(), fakeDigest(body));
+    EXPECT_EQ(fileHashes, 1);
+    EXPECT_TRUE(fake.requested().empty());
+}
+
 TEST_F(PackageFetch, WithADigestAnEarlierFileIsReusedOnlyWhenItMatches) {
     const std::string body = pattern(5000);
     const std::string path = package_.string();
@@ -581,8 +723,7 @@ TEST_F(PackageFetch, WithADigestAnEarlierFileIsReusedOnlyWhenItMatches) {
                  std::runtime_error);  // nor can the new download's
     const std::vector<std::string> lines = observed.lines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0],
-              "Existing package digest could not be computed: ReadFile failed: error 5");
+    EXPECT_EQ(lines[0], "Existing package digest could not be computed: ReadFile failed: error 5");
     EXPECT_EQ(lines[1], removing);
 }
 

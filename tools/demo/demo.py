@@ -132,7 +132,6 @@ class Demo:
         self.processes.add("the demo prefix's Wine programs (wineserver -k)", self.stop_wine)
         if not fresh:
             self.set_window_management()
-            self.trust_certificates()
             return
         with self.stages.run("wine prefix", f"""
                 A fresh Wine prefix for the demo in {os.path.relpath(env.PREFIX, env.ROOT)}, with
@@ -147,7 +146,6 @@ class Demo:
             env.run_checked([os.path.join(env.ROOT, "tools", "install-standins.sh"), env.PREFIX,
                              env.BUILT_TOOLS], env=self.wine_env)
             self.set_window_management()
-        self.trust_certificates()
 
     def trust_certificates(self):
         if self.arguments.plain_http:
@@ -297,6 +295,7 @@ class Demo:
 
     def installer_demo(self, fresh_prefix=True):
         self.prepare_wine(fresh=fresh_prefix)
+        self.trust_certificates()
         self.start_release_servers()
         self.run_installer()
         self.report_install(not self.arguments.plain_http)
