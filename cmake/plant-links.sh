@@ -5,7 +5,8 @@
 # reparse point (attributes 0x410) and one to a file as a plain file.
 #   plant-links.sh KIND:PATH... -- COMMAND...
 # KIND is dir (a symbolic link to a folder holding keep.txt, Ostrilan.exe and sub/deep.txt),
-# file (a symbolic link to a file) or hard (a second hard link to a file); PATH is below drive_c,
+# file (a symbolic link to a file), hard (a second hard link to a file) or up (a symbolic link to
+# the folder that holds it, a loop for any walk that follows links); PATH is below drive_c,
 # '/' between folders (Quendrel/Tavro/Ostrilan). The Nth link's target is C:/LinkTargets/N. The
 # targets are listed with their checksums before COMMAND and again after it, and any difference
 # fails the run. Afterwards the links, the targets and C:/Quendrel are removed (rm removes a
@@ -44,6 +45,7 @@ while [ "$#" -gt 0 ] && [ "$1" != "--" ]; do
         printf 'deep\n' >"$target/sub/deep.txt"
         ;;
     file | hard) printf 'planted target %s\n' "$n" >"$target" ;;
+    up) target=$(dirname "$drive/$link") ;;
     *)
         echo "plant-links.sh: unknown kind $kind" >&2
         exit 2

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/own_program.h"
 #include "core/unique_resource.h"
 
 namespace tavro {
@@ -17,29 +18,6 @@ struct SidTraits {
     static void close(type sid) noexcept { FreeSid(sid); }
 };
 using SidHandle = UniqueResource<SidTraits>;
-
-constexpr DWORD kLongestPath = 32768;
-
-// The program's own path, whole: a path cut at a buffer's end would name another file, which
-// must never be started elevated. Empty when it cannot be read.
-std::wstring ownProgramPath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(path.size());
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), size);
-        if (length == 0) {
-            return {};
-        }
-        if (length < size) {
-            path.resize(length);
-            return path;
-        }
-        if (size >= kLongestPath) {
-            return {};
-        }
-        path.resize(size * 2);
-    }
-}
 
 }  // namespace
 
@@ -58,13 +36,13 @@ bool isProcessAdministrator() {
     return member == 1;
 }
 
-bool startElevatedCopy() {
+bool startElevatedCopy(const std::wstring& parameters) {
     const std::wstring program = ownProgramPath();
     if (program.empty()) {
         return false;
     }
-    const HINSTANCE result =
-        ShellExecuteW(nullptr, L"runas", program.c_str(), L"", nullptr, SW_SHOWNORMAL);
+    const HINSTANCE result = ShellExecuteW(nullptr, L"runas", program.c_str(), parameters.c_str(),
+                                           nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 

@@ -2,10 +2,14 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "app/elevation.h"
+#include "app/run_log.h"
 #include "app/run_mode.h"
+#include "core/program_log.h"
 #include "core/app_state.h"
+#include "core/installer_core.h"
 #include "ui/display_text.h"
 #include "ui/main_window.h"
 #include "ui/progress_bar.h"
@@ -22,6 +26,10 @@ constexpr char kElevationFailed[] =
 constexpr char kClassFailed[] = "Could not register application window class.";
 constexpr char kWindowFailed[] = "Could not create application window.";
 constexpr char kUnknownFailure[] = "Unknown startup error.";
+constexpr char kUninstallCaption[] = "Tavro Uninstall";
+constexpr char kUninstallQuestion[] =
+    "Remove Tavro and Ostrilan from this computer?\n\nRecordings, databases, settings and "
+    "every other file you created under C:/Quendrel/Tavro are kept.";
 
 // A window whose creation failed has been destroyed, and its destroy handler posted the quit
 // message; left in the queue it would close the error box at once.
@@ -45,34 +53,100 @@ void runMessageLoop() {
     }
 }
 
+// A startup failure: into the log, then its box, which ends with where the log is.
+void reportError(const StartupServices& services, const char* text, const char* caption) noexcept {
+    try {
+        logEvent(std::string("Error shown (") + caption + "): " + text);
+        services.showError(withLogNote(text).c_str(), caption);
+    } catch (...) {
+        services.showError(text, caption);  // no memory for the note: the text alone
+    }
+}
+
+const char* modeName(RunMode mode) {
+    switch (mode) {
+        case RunMode::updater:
+            return "updater";
+        case RunMode::uninstall:
+            return "uninstall";
+        case RunMode::installer:
+            break;
+    }
+    return "installer";
+}
+
+// The parameters an elevated copy needs to run the same mode: none for installer mode.
+std::wstring elevatedParameters(RunMode mode, bool quiet) {
+    if (mode != RunMode::uninstall) {
+        return {};
+    }
+    return quiet ? L"--uninstall --quiet" : L"--uninstall";
+}
+
+// An uninstall for scripts: no window, no question, no box; the outcome in the exit code and
+// the log.
+int runQuietUninstall() {
+    std::vector<std::string> kept;
+    std::string error;
+    if (!installerCore.runUninstall({}, programLog(), kept, error)) {
+        logEvent("Uninstall failed: " + error);
+        return 1;
+    }
+    return 0;
+}
+
 int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
-        const StartupServices& services) {
-    appState.updaterMode = isUpdaterCommandLine(commandLine);
+        const StartupServices& given) {
+    const RunMode mode = runModeOf(commandLine);
+    const bool quiet = mode == RunMode::uninstall && isQuietCommandLine(commandLine);
+    StartupServices services = given;
+    if (quiet) {
+        services.showError = [](const char*, const char*) {};  // the log has every error
+    }
+    appState.updaterMode = mode == RunMode::updater;
+    appState.uninstallMode = mode == RunMode::uninstall;
+    logRunStart(std::string(modeName(mode)) + (quiet ? " (quiet)" : ""));
     if (!appState.updaterMode && !services.isAdministrator()) {
-        if (!services.startElevatedCopy()) {
-            services.showError(kElevationFailed, kCaption);
+        if (!services.startElevatedCopy(elevatedParameters(mode, quiet))) {
+            reportError(services, kElevationFailed, kCaption);
             return 1;
         }
+        logEvent("Started an elevated copy of the installer.");
         return 0;
+    }
+    if (appState.uninstallMode) {
+        if (quiet) {
+            return runQuietUninstall();
+        }
+        const bool yes =
+            !services.confirm || services.confirm(kUninstallQuestion, kUninstallCaption);
+        if (!yes) {
+            logEvent("Uninstall cancelled.");
+            return 0;
+        }
     }
 
     registerProgressBarClass(instance);  // a bar that cannot be created is simply not shown
     if (!registerMainWindowClass(instance)) {
-        services.showError(kClassFailed, kCaption);
+        reportError(services, kClassFailed, kCaption);
         return 1;
     }
     const HWND window = createMainWindow(instance);
     if (window == nullptr) {
         discardQuitMessage();
         rethrowWindowFailure();
-        services.showError(kWindowFailed, kCaption);
+        reportError(services, kWindowFailed, kCaption);
         return 1;
     }
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     runMessageLoop();
     rethrowWindowFailure();
-    return 0;
+    return appState.exitCode;
+}
+
+bool askSystem(const char* text, const char* caption) {
+    return MessageBoxA(nullptr, text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void showSystemError(const char* text, const char* caption) {
@@ -86,19 +160,26 @@ void showSystemError(const char* text, const char* caption) {
 }  // namespace
 
 StartupServices systemStartupServices() {
-    return StartupServices{isProcessAdministrator, startElevatedCopy, showSystemError};
+    return StartupServices{isProcessAdministrator, startElevatedCopy, showSystemError, askSystem};
 }
 
 int runProgram(HINSTANCE instance, const char* commandLine, int showCommand,
                const StartupServices& services) noexcept {
+    int exitCode = 1;
     try {
-        return run(instance, std::string(commandLine), showCommand, services);
+        openRunLog();
+        exitCode = run(instance, std::string(commandLine), showCommand, services);
     } catch (const std::exception& e) {
-        services.showError(e.what(), kCrashCaption);
+        reportError(services, e.what(), kCrashCaption);
     } catch (...) {
-        services.showError(kUnknownFailure, kCrashCaption);
+        reportError(services, kUnknownFailure, kCrashCaption);
     }
-    return 1;
+    try {
+        logEvent("End: exit code " + std::to_string(exitCode));
+    } catch (...) {
+        // No memory for the last line: the exit code still stands.
+    }
+    return exitCode;
 }
 
 }  // namespace tavro

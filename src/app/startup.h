@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 namespace tavro {
 
@@ -10,10 +11,12 @@ namespace tavro {
 // always runs as administrator, and its "runas" never asks the user).
 struct StartupServices {
     std::function<bool()> isAdministrator;
-    // Starts an elevated copy of the program; false when it could not be started.
-    std::function<bool()> startElevatedCopy;
+    // Starts an elevated copy of the program with parameters; false when it could not be started.
+    std::function<bool(const std::wstring& parameters)> startElevatedCopy;
     // A message box with the error icon and no owner.
     std::function<void(const char* text, const char* caption)> showError;
+    // A Yes/No question; true for Yes. Left empty (tests), every question is answered Yes.
+    std::function<bool(const char* text, const char* caption)> confirm = {};
 };
 
 // The services of the real system.

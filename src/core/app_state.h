@@ -19,6 +19,9 @@ namespace tavro {
 class AppState {
   public:
     bool updaterMode = false;
+    bool uninstallMode = false;
+    // The process's exit code once the window has closed (an uninstall that failed sets 1).
+    int exitCode = 0;
     HWND mainWindow = nullptr;
     ReleaseInfo release;
     std::filesystem::path packageFile;

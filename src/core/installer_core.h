@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/callbacks.h"
 #include "core/records.h"
@@ -48,6 +49,12 @@ class InstallerCore {
     // The same with another step for the two five-step countdowns (1 s above; tests shorten it).
     bool runUpdate(InstallCallback progress, LogCallback log, std::string& error,
                    std::chrono::milliseconds countdownStep);
+
+    // Removes what the installs recorded (files whose content is unchanged), the folders left
+    // empty, the shortcuts, the registry values and the Apps & features entry, after closing the
+    // product. kept receives what stayed and why, one line each. false with error set on failure.
+    bool runUninstall(InstallCallback progress, LogCallback log, std::vector<std::string>& kept,
+                      std::string& error);
 };
 
 // The single engine instance, constant-initialised before the program starts.

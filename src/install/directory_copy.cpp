@@ -28,16 +28,45 @@ std::string platformMessage(DWORD code) {
     return std::string(buffer, length);
 }
 
+// Whether path is a link or junction, by its attributes: this standard library's link test
+// cannot tell a link from what it points to, and would walk into a link to a folder.
+bool isReparsePoint(const std::filesystem::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+struct TreeEntry {
+    std::filesystem::path path;
+    bool link = false;
+};
+
+// Every entry below folder, at any depth, in the order listed; links are listed but never
+// descended into (also one that points back up the tree).
+template <typename Visit>
+void walkTree(const std::filesystem::path& folder, Visit visit) {
+    for (auto it = std::filesystem::recursive_directory_iterator(folder);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        TreeEntry entry{it->path(), isReparsePoint(it->path())};
+        if (entry.link) {
+            it.disable_recursion_pending();
+        }
+        visit(entry, *it);
+    }
+}
+
 // Where entry belongs below the copy's root. Normally the weakly canonical forms of both paths
-// give it; a link inside the tree can resolve to a place outside the source, and then the
-// entry's own position in the tree is used, so nothing is ever written outside destination.
-std::filesystem::path relativePlace(const std::filesystem::path& entry,
-                                    const std::filesystem::path& source,
+// give it; a link resolves to what it points to, which may lie outside the source or above the
+// link, so for a link (and whenever the resolved place is not below the source) the entry's own
+// position in the tree is used, and nothing is ever written outside destination.
+std::filesystem::path relativePlace(const TreeEntry& entry, const std::filesystem::path& source,
                                     const std::filesystem::path& canonicalSource) {
+    if (entry.link) {
+        return entry.path.lexically_relative(source);
+    }
     std::filesystem::path relative =
-        std::filesystem::weakly_canonical(entry).lexically_relative(canonicalSource);
+        std::filesystem::weakly_canonical(entry.path).lexically_relative(canonicalSource);
     if (relative.empty() || relative.is_absolute() || *relative.begin() == L"..") {
-        relative = entry.lexically_relative(source);
+        relative = entry.path.lexically_relative(source);
     }
     return relative;
 }
@@ -48,12 +77,21 @@ void countFiles(const std::filesystem::path& folder, std::int32_t& count) {
     if (!std::filesystem::exists(folder)) {
         return;
     }
-    for (const std::filesystem::directory_entry& entry :
-         std::filesystem::recursive_directory_iterator(folder)) {
+    walkTree(folder, [&count](const TreeEntry&, const std::filesystem::directory_entry& entry) {
         if (std::filesystem::is_regular_file(entry.status())) {
             ++count;
         }
-    }
+    });
+}
+
+std::vector<std::filesystem::path> regularFilesUnder(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    walkTree(folder, [&](const TreeEntry& listed, const std::filesystem::directory_entry& entry) {
+        if (!listed.link && std::filesystem::is_regular_file(entry.status())) {
+            files.push_back(listed.path.lexically_relative(folder));
+        }
+    });
+    return files;
 }
 
 bool copyDirectoryTree(const std::filesystem::path& source,
@@ -81,17 +119,19 @@ bool copyDirectoryTree(const std::filesystem::path& source,
         std::filesystem::create_directories(destination);
 
         // The whole list first, then in path order: every folder before what it holds.
-        std::vector<std::filesystem::path> entries;
-        for (const std::filesystem::directory_entry& entry :
-             std::filesystem::recursive_directory_iterator(source)) {
-            entries.push_back(entry.path());
-        }
-        std::sort(entries.begin(), entries.end());
+        std::vector<TreeEntry> entries;
+        walkTree(source,
+                 [&entries](const TreeEntry& entry, const std::filesystem::directory_entry&) {
+                     entries.push_back(entry);
+                 });
+        std::sort(entries.begin(), entries.end(),
+                  [](const TreeEntry& a, const TreeEntry& b) { return a.path < b.path; });
 
         const std::filesystem::path canonicalSource = std::filesystem::weakly_canonical(source);
-        for (const std::filesystem::path& entry : entries) {
+        for (const TreeEntry& listed : entries) {
+            const std::filesystem::path& entry = listed.path;
             const std::filesystem::path target =
-                destination / relativePlace(entry, source, canonicalSource);
+                destination / relativePlace(listed, source, canonicalSource);
             check(entry);
             check(target);
             const std::filesystem::file_status status = std::filesystem::status(entry);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/callbacks.h"
 #include "install/link_guard.h"
@@ -12,6 +13,10 @@ namespace tavro {
 // Adds the number of regular files under folder, at any depth, to count. A missing folder adds
 // nothing. Filesystem errors (other than "not found") are raised.
 void countFiles(const std::filesystem::path& folder, std::int32_t& count);
+
+// The regular files under folder at any depth, relative to it, in the order listed; links are
+// never descended into, and a link itself is not listed. Filesystem errors are raised.
+std::vector<std::filesystem::path> regularFilesUnder(const std::filesystem::path& folder);
 
 // Copies every folder and regular file under source to the same relative place under
 // destination, replacing existing files and leaving everything else in destination alone.

@@ -7,6 +7,7 @@
 #include "install/archive_expansion.h"
 #include "install/data_folders.h"
 #include "install/directory_copy.h"
+#include "install/install_record.h"
 #include "install/install_paths.h"
 #include "install/link_guard.h"
 #include "install/registry_records.h"
@@ -69,6 +70,10 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
         std::int32_t copied = 0;
         if (!copyDirectoryTree(extractFolder, installRoot(), progressSink, logSink, total, copied,
                                error, refuseLinks)) {
+            return false;
+        }
+        // What the uninstall may remove: the files just installed, as they are now.
+        if (!recordInstalledFiles(extractFolder, installRoot(), error)) {
             return false;
         }
         removeScratchFolder(extractFolder);

@@ -133,15 +133,32 @@ bool isRealFolder(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// Opens an entry for its removal, itself and never what a link at its name points to. A folder
+// that another process holds without delete sharing (or has as its current folder) cannot be
+// opened for deletion; it is opened for listing only, so what it holds is still removed and only
+// the folder itself stays. deletable tells which of the two the handle allows.
+FileHandle openForRemoval(const std::wstring& path, bool listedAsFolder, bool& deletable) {
+    const DWORD listing = listedAsFolder ? FILE_LIST_DIRECTORY : 0;
+    FileHandle entry(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | listing,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 kOpenItself, nullptr));
+    deletable = static_cast<bool>(entry);
+    if (!entry && listedAsFolder) {
+        entry.reset(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | listing, kShareAll, nullptr,
+                                OPEN_EXISTING, kOpenItself, nullptr));
+    }
+    return entry;
+}
+
 // Deletes path and, for a real folder, everything in it first. The open handle keeps the entry
 // from being renamed or replaced meanwhile, the folder is listed and the delete goes through it,
-// so exactly the entry that was checked is emptied and deleted.
+// so exactly the entry that was checked is emptied and deleted. Only a handle that the platform
+// reports at another place is refused: every other failure leaves the entry where it is.
 void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& refusal) {
-    const DWORD access = DELETE | FILE_READ_ATTRIBUTES | (listedAsFolder ? FILE_LIST_DIRECTORY : 0);
-    FileHandle entry(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, kOpenItself, nullptr));
+    bool deletable = false;
+    const FileHandle entry = openForRemoval(path, listedAsFolder, deletable);
     if (!entry) {
-        return;  // gone, or cannot be deleted: it stays
+        return;  // gone, or cannot be opened: it stays
     }
     OpenedInfo info;
     if (!infoOf(entry.get(), info)) {
@@ -149,10 +166,12 @@ void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& ref
     }
     DWORD error = 0;
     const std::wstring reached = finalPathOf(entry.get(), error);
-    if (reached.empty() || !samePlace(path, reached)) {
+    if (reached.empty()) {
+        return;  // where it is cannot be read: a removal failure, not a link; it stays
+    }
+    if (!samePlace(path, reached)) {
         // The platform followed a link to open it: deleting would delete what it points to.
-        refusal = reached.empty() ? unresolvedText(shown(path), error)
-                                  : leadsElsewhereText(shown(path), shown(comparableForm(reached)));
+        refusal = leadsElsewhereText(shown(path), shown(comparableForm(reached)));
         return;
     }
     if (listedAsFolder && isRealFolder(info.attributes)) {
@@ -163,9 +182,11 @@ void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& ref
             }
         }
     }
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    SetFileInformationByHandle(entry.get(), FileDispositionInfo, &disposition,
-                               sizeof(disposition));  // what cannot be deleted stays
+    if (deletable) {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        SetFileInformationByHandle(entry.get(), FileDispositionInfo, &disposition,
+                                   sizeof(disposition));  // what cannot be deleted stays
+    }
 }
 
 }  // namespace

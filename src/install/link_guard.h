@@ -40,7 +40,8 @@ void createDirectoriesRefusingLinks(const std::filesystem::path& folder);
 // opened without following a link at its name, and deleted through that handle, so a link is
 // deleted itself and never descended into. An entry that the platform can only open by
 // following it (it reports the handle elsewhere) is neither deleted nor entered: the walk stops
-// and returns the reason. Other failures are ignored (what cannot be deleted stays). Empty when
+// and returns the reason. Other failures are ignored (what cannot be deleted stays); a folder
+// that cannot be opened for deletion (another process holds it) is still emptied. Empty when
 // nothing was refused; a missing folder is fine.
 std::string removeTreeWithoutFollowing(const std::filesystem::path& folder);
 

@@ -37,6 +37,7 @@ struct WindowFrame {
 };
 constexpr WindowFrame kInstallerFrame{"Tavro Installer", 704, 329};
 constexpr WindowFrame kUpdaterFrame{"Tavro Updater", 720, 395};
+constexpr WindowFrame kUninstallFrame{"Tavro Uninstall", 720, 395};
 
 FontHandle createUiFont(int height) {
     return FontHandle(CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
@@ -59,6 +60,9 @@ LRESULT onCreate(HWND window) {
     if (appState.updaterMode) {
         createControls(window, updaterLayout(), windowState.resources, windowState.controls);
         postSignal(window, MSG_UPDATE_START);
+    } else if (appState.uninstallMode) {
+        createControls(window, uninstallLayout(), windowState.resources, windowState.controls);
+        postSignal(window, MSG_UNINSTALL_START);
     } else {
         createControls(window, installerLayout(), windowState.resources, windowState.controls);
         setTextIfChanged(windowState.controls.statusLabel, "Checking...");
@@ -158,7 +162,9 @@ bool registerMainWindowClass(HINSTANCE instance) {
 }
 
 HWND createMainWindow(HINSTANCE instance) {
-    const WindowFrame& frame = appState.updaterMode ? kUpdaterFrame : kInstallerFrame;
+    const WindowFrame& frame = appState.updaterMode     ? kUpdaterFrame
+                               : appState.uninstallMode ? kUninstallFrame
+                                                        : kInstallerFrame;
     return CreateWindowExA(0, kMainWindowClass, frame.title, kMainWindowStyle, CW_USEDEFAULT,
                            CW_USEDEFAULT, frame.width, frame.height, nullptr, nullptr, instance,
                            nullptr);

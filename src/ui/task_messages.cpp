@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/app_state.h"
+#include "core/program_log.h"
 #include "ui/commands.h"
 #include "ui/controls.h"
 #include "ui/label_text.h"
@@ -118,7 +119,37 @@ void onUpdateFailed(HWND, WPARAM, LPARAM lParam) {
     const std::string text = error ? *error : std::string();
     setTextIfChanged(controls().updaterStatusLabel, "Update failed.");
     appendLogLine(controls().logEdit, "ERROR: " + text);
-    showMessage(text, "Tavro Updater failed");
+    showMessage(withLogNote(text), "Tavro Updater failed");
+}
+
+void onUninstallStart(HWND, WPARAM, LPARAM) {
+    setTextIfChanged(controls().updaterStatusLabel, "Uninstalling...");
+    setProgressBar(controls().updaterBar, 0);
+    setTextIfChanged(controls().updaterPercentLabel, "0%");
+    appendLogLine(controls().logEdit, "Tavro uninstall started.");
+    startUninstallWorker();
+}
+
+// The end of an uninstall either way: its box, then the window closes and the process ends.
+void onUninstallDone(HWND window, WPARAM, LPARAM lParam) {
+    const auto kept = takePayload<std::string>(lParam);
+    setProgressBar(controls().updaterBar, 100);
+    setTextIfChanged(controls().updaterPercentLabel, "100%");
+    setTextIfChanged(controls().updaterStatusLabel, "Uninstall complete.");
+    appendLogLine(controls().logEdit, "Uninstall complete.");
+    showMessage(kept ? *kept : std::string("Tavro was removed."), "Tavro Uninstall");
+    appState.exitCode = 0;
+    DestroyWindow(window);
+}
+
+void onUninstallFailed(HWND window, WPARAM, LPARAM lParam) {
+    const auto error = takePayload<std::string>(lParam);
+    const std::string text = error ? *error : std::string("Unknown error.");
+    setTextIfChanged(controls().updaterStatusLabel, "Uninstall failed.");
+    appendLogLine(controls().logEdit, "ERROR: " + text);
+    showMessage(withLogNote(text), "Tavro Uninstall failed");
+    appState.exitCode = 1;
+    DestroyWindow(window);
 }
 
 using Handler = void (*)(HWND window, WPARAM wParam, LPARAM lParam);
@@ -140,11 +171,15 @@ constexpr TaskMessage kTaskMessages[] = {
     {MSG_UPDATE_PROGRESS, onUpdateProgress},
     {MSG_UPDATE_DONE, onUpdateDone},
     {MSG_UPDATE_FAILED, onUpdateFailed},
+    {MSG_UNINSTALL_START, onUninstallStart},
+    {MSG_UNINSTALL_DONE, onUninstallDone},
+    {MSG_UNINSTALL_FAILED, onUninstallFailed},
 };
 
 const TaskMessage* find(UINT message) {
-    const auto entry = std::find_if(std::begin(kTaskMessages), std::end(kTaskMessages),
-                                    [message](const TaskMessage& m) { return m.message == message; });
+    const auto entry =
+        std::find_if(std::begin(kTaskMessages), std::end(kTaskMessages),
+                     [message](const TaskMessage& m) { return m.message == message; });
     return entry == std::end(kTaskMessages) ? nullptr : entry;
 }
 

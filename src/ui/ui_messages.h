@@ -19,6 +19,9 @@ inline constexpr UINT MSG_LOG_LINE = WM_APP + 20;          // 0, std::string (on
 inline constexpr UINT MSG_UPDATE_PROGRESS = WM_APP + 21;   // percent, 0
 inline constexpr UINT MSG_UPDATE_DONE = WM_APP + 22;       // 0, 0
 inline constexpr UINT MSG_UPDATE_FAILED = WM_APP + 23;     // 0, std::string (the error)
+inline constexpr UINT MSG_UNINSTALL_START = WM_APP + 24;   // 0, 0
+inline constexpr UINT MSG_UNINSTALL_DONE = WM_APP + 25;    // 0, std::string (what was kept)
+inline constexpr UINT MSG_UNINSTALL_FAILED = WM_APP + 26;  // 0, std::string (the error)
 
 // Payload of MSG_DOWNLOAD_PROGRESS.
 struct DownloadProgress {

@@ -54,6 +54,16 @@ constexpr ControlPlacement kUpdaterLayout[] = {
     {"STATIC",        "Update log",                                          18, 122, 120,  18, kNoId,       kLabel,     0, kSmall,  nullptr},
     {"EDIT",          "",                                                    18, 145, 668, 190, kNoId,       kLogEdit,   WS_EX_CLIENTEDGE, kSmall, &C::logEdit},
 };
+
+constexpr ControlPlacement kUninstallLayout[] = {
+    {"STATIC",        "Tavro Uninstall",                                     18,  16, 240,  28, kNoId,       kLabel,     0, kLarge,  nullptr},
+    {"STATIC",        TAVRO_PRODUCT_VERSION,                                560,  22, 130,  18, kNoId,       kLabel,     0, kSmall,  nullptr},
+    {"STATIC",        "Preparing...",                                        18,  53, 420,  20, kNoId,       kLabel,     0, kSmall,  &C::updaterStatusLabel},
+    {kProgressBarClass, "",                                                  18,  82, 610,  26, kNoId,       kBar,       0, kNoFont, &C::updaterBar},
+    {"STATIC",        "0%",                                                 640,  87,  55,  18, kNoId,       kLabel,     0, kSmall,  &C::updaterPercentLabel},
+    {"STATIC",        "Uninstall log",                                       18, 122, 120,  18, kNoId,       kLabel,     0, kSmall,  nullptr},
+    {"EDIT",          "",                                                    18, 145, 668, 190, kNoId,       kLogEdit,   WS_EX_CLIENTEDGE, kSmall, &C::logEdit},
+};
 // clang-format on
 
 HFONT fontFor(ControlFont font, const WindowResources& resources) {
@@ -95,6 +105,10 @@ std::span<const ControlPlacement> installerLayout() {
 
 std::span<const ControlPlacement> updaterLayout() {
     return kUpdaterLayout;
+}
+
+std::span<const ControlPlacement> uninstallLayout() {
+    return kUninstallLayout;
 }
 
 void createControls(HWND parent, std::span<const ControlPlacement> layout,

@@ -36,6 +36,8 @@ struct ControlPlacement {
 // The controls of each mode, in the order they are created.
 std::span<const ControlPlacement> installerLayout();
 std::span<const ControlPlacement> updaterLayout();
+// The uninstall window: the updater's controls, with its own title and log caption.
+std::span<const ControlPlacement> uninstallLayout();
 
 // Creates every control of a layout as a child of parent, sets its font and, for a progress
 // bar, its starting value 0; keeps the handles in controls. A control that cannot be created

@@ -3,13 +3,19 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "core/app_state.h"
 #include "core/installer_core.h"
+#include "core/log_line.h"
+#include "core/program_log.h"
+#include "core/text_convert.h"
 #include "download/package_hold.h"
+#include "install/uninstall_entry.h"
 #include "ui/controls.h"
 #include "ui/progress_adapters.h"
 #include "ui/ui_messages.h"
@@ -38,7 +44,8 @@ void startDetached(Body body) {
 // meanwhile) the failure message that enables them again.
 void reportTaskFailure(const char* text, const char* caption) noexcept {
     try {
-        showMessage(text, caption);
+        logEvent(std::string("Error shown (") + caption + "): " + text);
+        showMessage(withLogNote(text), caption);
     } catch (...) {
         // Out of memory for the box's text: the window must still learn that the task ended.
     }
@@ -58,20 +65,32 @@ void runTask(const char* failureCaption, Body&& body) noexcept {
 }
 
 void checkServer() {
-    const ServerResult result = installerCore.checkFastestServer(LogCallback{});
+    logEvent("Checking the API servers...");
+    const ServerResult result = installerCore.checkFastestServer(programLog());
     if (!result.success) {
         reportTaskFailure(result.error.c_str(), kServerCheckCaption);
         return;
     }
+    logEvent("Server chosen: " + result.url + " (answered in " + result.latency + ")");
     appState.setServerUrl(result.url);
     postSignal(appState.mainWindow, MSG_SERVER_OK);
 }
 
 void download(const std::string& email) {
-    appState.release = installerCore.getLatestVersion(appState.serverUrl(), email);
+    logEvent("Asking for the latest version for " + maskEmail(email) + "...");
+    ReleaseInfo release = installerCore.getLatestVersion(appState.serverUrl(), email);
+    logEvent("Latest version: " + release.version + ", build " + release.buildNumber +
+             ", package " + release.packageUrl +
+             (release.sha256.empty() ? ", no digest" : ", SHA-256 " + release.sha256));
     auto throttle = std::make_shared<DownloadThrottle>();
-    appState.packageFile = installerCore.downloadPackage(
-        appState.release, downloadProgressAdapter(std::move(throttle)), LogCallback{});
+    std::filesystem::path package = installerCore.downloadPackage(
+        release, downloadProgressAdapter(std::move(throttle)), programLog());
+    logEvent("Package ready: " + toUtf8(package.native()));
+    // The release and the package it produced are kept together, and only once the download
+    // succeeded: after a failed one the earlier package is installed with its own build number
+    // and checked against its own digest.
+    appState.release = std::move(release);
+    appState.packageFile = std::move(package);
     appState.packageReady.exchange(true);
     postSignal(appState.mainWindow, MSG_DOWNLOAD_DONE);
 }
@@ -97,21 +116,52 @@ struct InstallRunningReset {
 
 void install() {
     InstallRunningReset reset;
-    const bool withUsbDriver = SendMessageA(windowState.controls.usbCheckBox, BM_GETCHECK, 0, 0) ==
-                               BST_CHECKED;
+    const bool withUsbDriver =
+        SendMessageA(windowState.controls.usbCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
     std::string error;
+    logEvent("Installing " + toUtf8(appState.packageFile.native()) + ", build " +
+             appState.release.buildNumber + (withUsbDriver ? ", with the USB driver" : ""));
     const FileHandle package =
         holdPackageForInstall(appState.packageFile, appState.release.sha256, error);
+    if (package) {
+        logEvent(appState.release.sha256.empty() ? "Package held (no digest to check)."
+                                                 : "Package held; its digest matches.");
+    }
     const bool installed =
         package &&
         installerCore.installPackage(appState.packageFile, appState.release.buildNumber,
-                                     withUsbDriver, installProgressAdapter(), LogCallback{}, error);
+                                     withUsbDriver, installProgressAdapter(), programLog(), error);
     appState.installRunning.exchange(false);
     if (installed) {
+        logEvent("Registry values written: HKCU\\SOFTWARE\\Tavro AppDirectory, BuildNumber " +
+                 appState.release.buildNumber);
+        if (withUsbDriver) {
+            logEvent(error.empty() ? "USB driver tool ran to its end (its exit code is not judged)."
+                                   : "USB driver tool: " + error);
+        }
+        logEvent(error.empty() ? "Install completed." : "Install completed; " + error);
+        std::string entryError;
+        if (registerInstallation(appState.release.version, entryError)) {
+            logEvent("Apps & features entry written for version " + appState.release.version);
+        } else {
+            logEvent("Apps & features entry not written: " + entryError);
+        }
         postSignal(appState.mainWindow, MSG_INSTALL_DONE);
     } else {
         reportTaskFailure(error.c_str(), kInstallFailedCaption);
     }
+}
+
+// The window's log lines, written to the run's log as well.
+LogCallback alsoToProgramLog(LogCallback window) {
+    const LogCallback file = programLog();
+    if (!file) {
+        return window;
+    }
+    return [window = std::move(window), file](const std::string& line) {
+        file(line);
+        window(line);
+    };
 }
 
 void postUpdateFailure(const char* text) noexcept {
@@ -125,9 +175,12 @@ void postUpdateFailure(const char* text) noexcept {
 void updateWorker() noexcept {
     try {
         std::string error;
-        if (installerCore.runUpdate(updateProgressAdapter(), logLineAdapter(), error)) {
+        if (installerCore.runUpdate(updateProgressAdapter(), alsoToProgramLog(logLineAdapter()),
+                                    error)) {
+            logEvent("Update complete.");
             postSignal(appState.mainWindow, MSG_UPDATE_DONE);
         } else {
+            logEvent("Update failed: " + error);
             postPayload(appState.mainWindow, MSG_UPDATE_FAILED,
                         std::make_unique<std::string>(std::move(error)));
         }
@@ -135,6 +188,40 @@ void updateWorker() noexcept {
         postUpdateFailure(e.what());
     } catch (...) {
         postUpdateFailure(kUnknownError);
+    }
+}
+
+// The box at the end of an uninstall: what stayed, the first lines of it (the log has all).
+std::string keptText(const std::vector<std::string>& kept) {
+    constexpr std::size_t kShown = 12;
+    if (kept.empty()) {
+        return "Tavro was removed.";
+    }
+    std::string text = "Tavro was removed. These were kept:";
+    for (std::size_t i = 0; i < kept.size() && i < kShown; ++i) {
+        text += "\n" + kept[i];
+    }
+    if (kept.size() > kShown) {
+        text += "\n... and " + std::to_string(kept.size() - kShown) + " more";
+    }
+    return text;
+}
+
+void uninstallWorker() noexcept {
+    try {
+        std::vector<std::string> kept;
+        std::string error;
+        if (installerCore.runUninstall(updateProgressAdapter(), alsoToProgramLog(logLineAdapter()),
+                                       kept, error)) {
+            postPayload(appState.mainWindow, MSG_UNINSTALL_DONE,
+                        std::make_unique<std::string>(keptText(kept)));
+        } else {
+            logEvent("Uninstall failed: " + error);
+            postPayload(appState.mainWindow, MSG_UNINSTALL_FAILED,
+                        std::make_unique<std::string>(std::move(error)));
+        }
+    } catch (...) {
+        postPayload(appState.mainWindow, MSG_UNINSTALL_FAILED, std::unique_ptr<std::string>());
     }
 }
 
@@ -171,6 +258,10 @@ void startInstallWorker() {
 
 void startUpdateWorker() {
     startDetached(updateWorker);
+}
+
+void startUninstallWorker() {
+    startDetached(uninstallWorker);
 }
 
 }  // namespace tavro

@@ -18,5 +18,7 @@ void startInstallPulseWorker();
 void startInstallWorker();
 // Applies the prepared update; MSG_UPDATE_DONE or MSG_UPDATE_FAILED with the error.
 void startUpdateWorker();
+// Uninstalls; MSG_UNINSTALL_DONE with what was kept, or MSG_UNINSTALL_FAILED with the error.
+void startUninstallWorker();
 
 }  // namespace tavro

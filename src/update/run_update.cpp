@@ -7,6 +7,8 @@
 #include "core/text_convert.h"
 #include "install/directory_copy.h"
 #include "install/install_paths.h"
+#include "install/install_record.h"
+#include "install/uninstall_entry.h"
 #include "install/shortcuts.h"
 #include "update/product_processes.h"
 
@@ -21,6 +23,20 @@ void countdown(const LogCallback& log, std::chrono::milliseconds step) {
             log("Continuing in " + std::to_string(n) + "...");
         }
         std::this_thread::sleep_for(step);
+    }
+}
+
+// The install record and the size in Apps & features follow the update; a failure is logged and
+// does not fail an update whose files are already in place.
+template <typename Say>
+void refreshInstallRecord(const std::filesystem::path& source,
+                          const std::filesystem::path& destination, const Say& say) {
+    std::string error;
+    ParsedRecord record;
+    if (!recordInstalledFiles(source, destination, error) || !readInstallRecord(record, error) ||
+        !refreshUninstallEntry(productVersionOf(destination / L"Tavro.exe"),
+                               recordKibibytes(record.entries), error)) {
+        say("The install record was not refreshed: " + error);
     }
 }
 
@@ -76,6 +92,7 @@ bool InstallerCore::runUpdate(InstallCallback progress, LogCallback log, std::st
             progressSink(makeInstallState(total, total));
         }
         say("Update complete.");
+        refreshInstallRecord(source, destination, say);
 
         // A link that cannot be written does not fail the update.
         std::string shortcutError;

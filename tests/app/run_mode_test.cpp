@@ -20,5 +20,20 @@ TEST(RunMode, UpdaterWhereverTheLineHoldsEitherSwitchByteForByte) {
     EXPECT_FALSE(isUpdaterCommandLine(""));
 }
 
+TEST(RunMode, UninstallByEitherSwitchAndTheUpdaterSwitchStillWins) {
+    EXPECT_EQ(runModeOf(R"("C:\Program Files\Tavro\TavroInstaller.exe" --uninstall)"),
+              RunMode::uninstall);
+    EXPECT_EQ(runModeOf("TavroInstaller.exe /uninstall /quiet"), RunMode::uninstall);
+    EXPECT_EQ(runModeOf("TavroInstaller.exe --uninstall --updater"), RunMode::updater);
+    EXPECT_EQ(runModeOf("TavroInstaller.exe /updater"), RunMode::updater);
+    EXPECT_EQ(runModeOf("TavroInstaller.exe --UNINSTALL"), RunMode::installer);
+    EXPECT_EQ(runModeOf("TavroInstaller.exe -uninstall"), RunMode::installer);
+    EXPECT_EQ(runModeOf(""), RunMode::installer);
+
+    EXPECT_TRUE(isQuietCommandLine("TavroInstaller.exe --uninstall --quiet"));
+    EXPECT_TRUE(isQuietCommandLine("TavroInstaller.exe /uninstall /quiet"));
+    EXPECT_FALSE(isQuietCommandLine("TavroInstaller.exe --uninstall -quiet"));
+}
+
 }  // namespace
 }  // namespace tavro

@@ -5,13 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/startup.h"
+#include "core/product_version.h"
+#include "install/log_file.h"
 #include "core/app_state.h"
 #include "ui/main_window.h"
 
@@ -19,6 +25,16 @@ namespace tavro {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Every error box ends with where the log is.
+constexpr char kLogNote[] = "\n\nDetails: C:/Quendrel/Tavro/Logs/TavroInstaller.log";
+
+// Where this test process's lines begin in the run's log.
+const std::size_t logStartOffset = [] {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(logFilePath(), error);
+    return error ? std::size_t{0} : static_cast<std::size_t>(size);
+}();
 
 struct Shown {
     std::string text;
@@ -31,21 +47,37 @@ struct FakeSystem {
     bool elevatedStartWorks = true;
     int administratorChecks = 0;
     int elevatedStarts = 0;
+    std::vector<std::wstring> elevatedParameters;
     std::vector<Shown> errors;
+    bool answerYes = true;
+    std::vector<std::string> questions;
 
     StartupServices services() {
-        return StartupServices{
-            [this] {
-                ++administratorChecks;
-                return administrator;
-            },
-            [this] {
-                ++elevatedStarts;
-                return elevatedStartWorks;
-            },
-            [this](const char* text, const char* caption) { errors.push_back({text, caption}); }};
+        return StartupServices{[this] {
+                                   ++administratorChecks;
+                                   return administrator;
+                               },
+                               [this](const std::wstring& parameters) {
+                                   elevatedParameters.push_back(parameters);
+                                   ++elevatedStarts;
+                                   return elevatedStartWorks;
+                               },
+                               [this](const char* text, const char* caption) {
+                                   errors.push_back({text, caption});
+                               },
+                               [this](const char* text, const char*) {
+                                   questions.emplace_back(text);
+                                   return answerYes;
+                               }};
     }
 };
+
+// What this process wrote to the run's log (the file is shared with earlier runs).
+std::string readLog() {
+    std::ifstream file(logFilePath(), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    return text.substr(std::min(text.size(), logStartOffset));
+}
 
 int run(const char* commandLine, const StartupServices& services) {
     return runProgram(GetModuleHandleA(nullptr), commandLine, SW_SHOWNORMAL, services);
@@ -103,7 +135,20 @@ TEST(Startup, InstallerWithoutAdministratorRightsStartsAnElevatedCopyAndEnds) {
     EXPECT_EQ(system.errors[0].caption, "Tavro Installer");
     EXPECT_EQ(system.errors[0].text,
               "Administrator permission is required for installer mode because it writes to "
-              "C:/Quendrel/Tavro, creates shortcuts, and writes install metadata.");
+              "C:/Quendrel/Tavro, creates shortcuts, and writes install metadata.\n\n"
+              "Details: C:/Quendrel/Tavro/Logs/TavroInstaller.log");
+
+    // Both runs are in the log, each from its start to its exit code, the error as shown.
+    const std::string log = readLog();
+    EXPECT_NE(log.find("Start: Tavro Installer " TAVRO_PRODUCT_VERSION ", installer mode, "
+                       "elevated: "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Started an elevated copy of the installer.\r\n"), std::string::npos);
+    EXPECT_NE(log.find("Error shown (Tavro Installer): Administrator permission is required"),
+              std::string::npos);
+    EXPECT_NE(log.find("End: exit code 0\r\n"), std::string::npos);
+    EXPECT_TRUE(log.ends_with("End: exit code 1\r\n")) << log;
 }
 
 TEST(Startup, InstallerWindowRunsUntilClosedAtItsFixedSize) {
@@ -131,6 +176,33 @@ TEST(Startup, UpdaterNeedsNoAdministratorRightsAndRunsItsOwnWindow) {
     EXPECT_EQ(closer.style() & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0);
 }
 
+TEST(Startup, UninstallAsksFirstElevatesWithItsSwitchesAndRunsQuietlyFromAScript) {
+    FakeSystem system;
+    system.answerYes = false;
+    EXPECT_EQ(run("TavroInstaller.exe --uninstall", system.services()), 0);  // "No"
+    ASSERT_EQ(system.questions.size(), 1u);
+    EXPECT_NE(system.questions[0].find("Remove Tavro and Ostrilan"), std::string::npos);
+    EXPECT_EQ(FindWindowA(kMainWindowClass, nullptr), nullptr);
+
+    system.administrator = false;
+    EXPECT_EQ(run("TavroInstaller.exe /uninstall", system.services()), 0);
+    EXPECT_EQ(run("TavroInstaller.exe --uninstall --quiet", system.services()), 0);
+    EXPECT_EQ(system.elevatedParameters,
+              (std::vector<std::wstring>{L"--uninstall", L"--uninstall --quiet"}));
+
+    // Elevated and quiet: no question, no box, no window; the outcome is the exit code.
+    system.administrator = true;
+    EXPECT_EQ(run("TavroInstaller.exe --uninstall --quiet", system.services()), 0);
+    EXPECT_EQ(system.questions.size(), 1u);
+    EXPECT_TRUE(system.errors.empty());
+    const std::string log = readLog();
+    EXPECT_NE(log.find("Start: Tavro Installer " TAVRO_PRODUCT_VERSION ", uninstall (quiet) mode"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Uninstall cancelled."), std::string::npos);
+    EXPECT_NE(log.find("] Uninstall complete"), std::string::npos) << log;
+}
+
 TEST(Startup, ATakenWindowClassIsReportedAndEndsWithOne) {
     WNDCLASSA taken{};
     taken.lpfnWndProc = DefWindowProcA;
@@ -140,7 +212,8 @@ TEST(Startup, ATakenWindowClassIsReportedAndEndsWithOne) {
     FakeSystem system;
     EXPECT_EQ(run("TavroInstaller.exe", system.services()), 1);
     ASSERT_EQ(system.errors.size(), 1u);
-    EXPECT_EQ(system.errors[0].text, "Could not register application window class.");
+    EXPECT_EQ(system.errors[0].text,
+              std::string("Could not register application window class.") + kLogNote);
     EXPECT_EQ(system.errors[0].caption, "Tavro Installer");
 }
 
@@ -164,7 +237,8 @@ TEST(Startup, ARefusedWindowIsReportedAndEndsWithOne) {
     UnhookWindowsHookEx(hook);
     EXPECT_EQ(code, 1);
     ASSERT_EQ(system.errors.size(), 1u);
-    EXPECT_EQ(system.errors[0].text, "Could not create application window.");
+    EXPECT_EQ(system.errors[0].text,
+              std::string("Could not create application window.") + kLogNote);
     EXPECT_EQ(system.errors[0].caption, "Tavro Installer");
 }
 
@@ -177,9 +251,9 @@ TEST(Startup, AnExceptionDuringStartupIsShownAsACrashAndEndsWithOne) {
     EXPECT_EQ(run("TavroInstaller.exe", services), 1);
     ASSERT_EQ(system.errors.size(), 2u);
     EXPECT_EQ(system.errors[0].caption, "Tavro Installer crashed");
-    EXPECT_EQ(system.errors[0].text, "token query failed");
+    EXPECT_EQ(system.errors[0].text, std::string("token query failed") + kLogNote);
     EXPECT_EQ(system.errors[1].caption, "Tavro Installer crashed");
-    EXPECT_EQ(system.errors[1].text, "Unknown startup error.");
+    EXPECT_EQ(system.errors[1].text, std::string("Unknown startup error.") + kLogNote);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ display; TAVRO_E2E_* name the built program, the probe, the sample release and a
 """
 
 import filecmp
+import hashlib
 import json
 import os
 import pathlib
@@ -29,6 +30,8 @@ BASE_PORT = int(os.environ.get("TAVRO_E2E_BASE_PORT", "47310"))
 RELEASE_SERVER = SOURCE / "tools" / "release-server" / "release_server.py"
 INSTALLER = "Tavro Installer"
 UPDATER = "Tavro Updater"
+UNINSTALL = "Tavro Uninstall"
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tavro"
 EMAIL = "demo@example.com"
 
 
@@ -83,7 +86,7 @@ class InstallerEndToEnd(unittest.TestCase):
         self.addCleanup(self.stop_programs)
 
     def stop_programs(self):
-        for title in (INSTALLER, UPDATER):
+        for title in (INSTALLER, UPDATER, UNINSTALL):
             self.probe.close(title)
         for program in self.programs:
             try:
@@ -105,6 +108,44 @@ class InstallerEndToEnd(unittest.TestCase):
                                      log=self.output / f"{self.id()}.program.log")
         self.programs.append(program)
         return program
+
+    def log_text(self):
+        log = self.install_root / "Logs" / "TavroInstaller.log"
+        return log.read_text(encoding="utf-8", errors="replace") if log.exists() else ""
+
+    def registry(self, key):
+        """What reg.exe shows of a key ("" when it is missing); through a file, never a pipe."""
+        out = self.output / f"{self.id()}.reg.txt"
+        with open(out, "wb") as file:
+            subprocess.run(["wine", "reg", "query", key], env=self.session.env, timeout=60,
+                           stdin=subprocess.DEVNULL, stdout=file, stderr=subprocess.STDOUT)
+        text = out.read_text(encoding="utf-8", errors="replace")
+        return text if "Tavro" in text and "unable" not in text.lower() else ""
+
+    def desktop_links(self):
+        return list((self.prefix / "drive_c" / "users").glob("*/Desktop/Tavro.lnk"))
+
+    def product_windows(self):
+        found = subprocess.run(["xdotool", "search", "--name", "^Tavro [0-9]"],
+                               env=self.session.env, capture_output=True, text=True)
+        return found.stdout.split()
+
+    def move_boxes_below(self, window):
+        """Moves message boxes of the window's title off the window, for its photograph."""
+        found = subprocess.run(["xdotool", "search", "--name", f"^{window.title}$"],
+                               env=self.session.env, capture_output=True, text=True)
+        for box in found.stdout.split():
+            if box != window.window_id:
+                self.session.xdotool("windowmove", box, "0", "430")
+        time.sleep(1.0)  # the window repaints what the box covered
+
+    def write_record(self, names):
+        """An install record as the installer writes it, for files already under the root."""
+        lines = ["Tavro install record 1"]
+        for name in names:
+            data = (self.install_root / name).read_bytes()
+            lines.append(f"{hashlib.sha256(data).hexdigest()} {len(data)} {name}")
+        (self.install_root / "TavroInstall.record").write_text("\n".join(lines) + "\n")
 
     def installed_matches_release(self):
         expected = self.release / "release-files"
@@ -161,6 +202,21 @@ class InstallerEndToEnd(unittest.TestCase):
         self.assertEqual(window.bars(), [100, 100])
         window.screenshot(self.output / "installer.png")
         self.installed_matches_release()
+
+        # The log, the record and the entry in Apps & features.
+        log = self.log_text()
+        self.assertIn("installer mode, elevated: ", log)
+        self.assertIn("d***@example.com", log)
+        self.assertNotIn(EMAIL, log)
+        self.assertIn("Install completed.", log)
+        record = (self.install_root / "TavroInstall.record").read_text().splitlines()
+        self.assertEqual(record[0], "Tavro install record 1")
+        self.assertTrue(any(line.endswith(" Tavro.exe") for line in record), record)
+        entry = self.registry(UNINSTALL_KEY)
+        self.assertIn("Quendrel", entry)
+        self.assertIn("--uninstall --quiet", entry)
+        kept = self.prefix / "drive_c" / "Program Files" / "Tavro" / "TavroInstaller.exe"
+        self.assertTrue(filecmp.cmp(self.installer, kept, shallow=False))
 
         requests = server.requests()
         self.assertTrue(any("LatestVersion" in line for line in requests))
@@ -231,8 +287,73 @@ class InstallerEndToEnd(unittest.TestCase):
         time.sleep(1.5)
         self.assertTrue(window.exists())
         self.assertIn("Update failed.", window.texts())
+        error, note = text.split("\n\n", 1)  # the box ends with where the log file is
+        self.assertEqual(note, "Details: C:/Quendrel/Tavro/Logs/TavroInstaller.log")
         log = window.edit().text  # the updater's one edit is its log
-        self.assertTrue(log.rstrip("\r\n").endswith("ERROR: " + text), log)
+        self.assertTrue(log.rstrip("\r\n").endswith("ERROR: " + error), log)
+        self.assertIn("Update failed: " + error, self.log_text())
+
+
+    def test_uninstall_keeps_the_users_files_and_leaves_nothing_running(self):
+        # Installed and updated (the updater writes the record and the links and starts Tavro),
+        # then the product makes files of its own.
+        self.prepare_update()
+        self.start("--updater")
+        updater = InstallerWindow(self.session, self.probe, UPDATER)
+        wait_until(lambda: not updater.exists(), 60, "the updater closing itself")
+        wait_until(self.product_windows, 30, "the product running")
+        recording = self.install_root / "RecordedFiles" / "session-1.rec"
+        recording.write_bytes(b"the user's own recording")
+        self.assertTrue(self.desktop_links())
+
+        program = self.start("--uninstall")
+        wait_until(lambda: any(b[0] == UNINSTALL for b in self.probe.boxes()), 30,
+                   "the confirmation")
+        self.assertTrue(self.probe.press_yes(UNINSTALL))
+        wait_until(lambda: not self.probe.boxes(), 10, "the confirmation closing")
+        window = InstallerWindow(self.session, self.probe, UNINSTALL)
+        _, text = window.wait_for_box(UNINSTALL, 60)
+        self.move_boxes_below(window)
+        window.screenshot(self.output / "uninstall.png")
+        self.assertTrue(text.startswith("Tavro was removed. These were kept:"), text)
+        self.assertIn("session-1.rec", text)
+        self.assertIn("Uninstall complete.", window.edit().text)
+        self.probe.press_ok(UNINSTALL)
+        self.assertEqual(program.wait(timeout=30), 0)
+
+        self.assertEqual(recording.read_bytes(), b"the user's own recording")
+        for path in (self.release / "Update" / "Unpacked").rglob("*"):
+            if path.is_file():
+                installed = self.install_root / path.relative_to(self.release / "Update" / "Unpacked")
+                self.assertFalse(installed.exists(), f"{installed} was left")
+        self.assertFalse((self.install_root / "Ostrilan").exists())
+        self.assertEqual(self.desktop_links(), [])
+        self.assertEqual(self.registry(r"HKCU\SOFTWARE\Tavro"), "")
+        self.assertEqual(self.product_windows(), [])
+        self.assertIn("uninstall mode", self.log_text())
+
+    def test_quiet_uninstall_from_a_script_refuses_a_planted_link(self):
+        shutil.copytree(self.release / "release-files", self.install_root)
+        outside = self.prefix / "drive_c" / "PlantedTarget"
+        shutil.rmtree(outside, ignore_errors=True)
+        outside.mkdir()
+        self.addCleanup(shutil.rmtree, outside, True)
+        (outside / "Ostrilan.exe").write_bytes(
+            (self.install_root / "Ostrilan" / "Ostrilan.exe").read_bytes())
+        shutil.rmtree(self.install_root / "Ostrilan")
+        os.symlink(outside, self.install_root / "Ostrilan")  # Wine cannot make links itself
+        self.write_record(["Tavro.exe", "Ostrilan/Ostrilan.exe"])
+
+        program = self.start("--uninstall", "--quiet")
+        self.assertEqual(program.wait(timeout=120), 0)
+        self.assertEqual(self.probe.boxes(), [])
+        self.assertFalse((self.install_root / "Tavro.exe").exists())
+        self.assertTrue((outside / "Ostrilan.exe").exists(), "the link was followed")
+        log = self.log_text()
+        self.assertIn("uninstall (quiet) mode", log)
+        self.assertIn("Refused: C:/Quendrel/Tavro\\Ostrilan is a link or junction", log)
+        self.assertIn("End: exit code 0", log)
+        (self.install_root / "Ostrilan").unlink()
 
 
 if __name__ == "__main__":

@@ -285,6 +285,25 @@ TEST_F(InstallPackage, TargetHeldOpenByAnotherProcessStopsTheCopy) {
     EXPECT_FALSE(std::filesystem::exists(test::desktopLink(L"Tavro")));
 }
 
+// Files of a failed earlier install are removed from the extraction folder even while another
+// process holds the folder itself; only the folder stays, and that is no failure.
+TEST_F(InstallPackage, ExtractionFolderHeldByAnotherProcessIsEmptiedAllTheSame) {
+    const std::filesystem::path package = savePackage(releaseFiles(), {});
+    test::writeFile(kExtractFolder / L"a.txt", "left by a failed install");
+    test::writeFile(kExtractFolder / L"sub" / L"b.txt", "left as well");
+    const KernelHandle holder = test::startProgram(
+        test::standinProgram(L"Tavro.exe"), L"--hold-folder \"" + kExtractFolder.native() + L"\"");
+    ASSERT_TRUE(records->waitForStarts(L"Tavro.exe", 1, 30s));
+
+    std::string error;
+    EXPECT_TRUE(installerCore.installPackage(package, "812", false, nullptr, nullptr, error))
+        << error;
+    EXPECT_FALSE(std::filesystem::exists(installRoot() / L"a.txt"));
+    EXPECT_FALSE(std::filesystem::exists(installRoot() / L"sub"));
+    EXPECT_TRUE(std::filesystem::is_empty(kExtractFolder));  // held, so it stays, empty
+    EXPECT_EQ(readFile(installRoot() / L"docs" / L"read me.txt"), "Read me.\r\n");
+}
+
 TEST_F(InstallPackage, ShortcutThatCannotBeSavedFailsAfterFilesAndRegistry) {
     const auto files = releaseFiles();
     const std::filesystem::path package = savePackage(files, kEmptyFolders);

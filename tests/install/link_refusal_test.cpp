@@ -8,7 +8,9 @@
 
 #include "core/installer_core.h"
 #include "download/package_fetch.h"
+#include "install/directory_copy.h"
 #include "install/install_paths.h"
+#include "install/log_file.h"
 #include "install/install_test_support.h"
 #include "install/zip_writer.h"
 #include "support/test_http_server.h"
@@ -100,6 +102,62 @@ TEST_F(LinkRefusal, HardLinkedFileInTheInstallRootIsNotOverwritten) {
     EXPECT_EQ(installError(), std::string(kRefusal) +
                                   "C:/Quendrel/Tavro\\Tavro.exe is one of 2 hard links to "
                                   "one file");
+}
+
+// The update folder as updater mode copies it (no checks) and as installer mode would (every
+// path checked): the counted files, the result and the copied tree.
+struct UpdateCopy {
+    std::int32_t counted = 0;
+    bool copied = false;
+    std::int32_t copiedFiles = 0;
+    std::string error;
+};
+
+UpdateCopy copyUpdate(bool checked) {
+    const fs::path source = installRoot() / L"Update" / L"Unpacked";
+    test::writeFile(source / L"Tavro.exe", "the new product");
+    UpdateCopy result;
+    countFiles(source, result.counted);
+    result.copied =
+        copyDirectoryTree(source, installRoot(), {}, {}, result.counted, result.copiedFiles,
+                          result.error, checked ? PathCheck(refuseLinks) : PathCheck());
+    return result;
+}
+
+// plant-links.sh dir:Quendrel/Tavro/Update/Unpacked/Linked
+TEST_F(LinkRefusal, FolderLinkInTheUpdateIsCopiedAsAnEmptyFolderOrRefused) {
+    const UpdateCopy unchecked = copyUpdate(false);
+    EXPECT_EQ(unchecked.counted, 1);
+    EXPECT_TRUE(unchecked.copied) << unchecked.error;
+    EXPECT_EQ(unchecked.copiedFiles, 1);
+    EXPECT_TRUE(fs::is_directory(installRoot() / L"Linked"));
+    EXPECT_TRUE(fs::is_empty(installRoot() / L"Linked"));
+    EXPECT_EQ(test::readFile(installRoot() / L"Tavro.exe"), "the new product");
+
+    const UpdateCopy checked = copyUpdate(true);
+    EXPECT_FALSE(checked.copied);
+    EXPECT_EQ(checked.error, std::string(kRefusal) +
+                                 "C:/Quendrel/Tavro\\Update\\Unpacked\\Linked is a link or "
+                                 "junction (reparse point)");
+}
+
+// plant-links.sh up:Quendrel/Tavro/Update/Unpacked/sub/Loop (a link to its own folder's parent)
+TEST_F(LinkRefusal, LinkBackUpTheUpdateTreeIsNotWalked) {
+    const UpdateCopy unchecked = copyUpdate(false);
+    EXPECT_EQ(unchecked.counted, 1);
+    EXPECT_TRUE(unchecked.copied) << unchecked.error;
+    EXPECT_TRUE(fs::is_directory(installRoot() / L"sub" / L"Loop"));
+    EXPECT_TRUE(fs::is_empty(installRoot() / L"sub" / L"Loop"));
+    EXPECT_FALSE(copyUpdate(true).copied);
+}
+
+// plant-links.sh dir:Quendrel/Tavro/Logs
+TEST_F(LinkRefusal, LogFolderThatIsALinkIsNotWrittenThrough) {
+    LogFile log(logFilePath());
+    log.write("never written through the link");
+    EXPECT_EQ(log.failure(), std::string(kRefusal) +
+                                 "C:/Quendrel/Tavro\\Logs is a link or junction (reparse point)");
+    EXPECT_FALSE(fs::exists(kFirstTarget / L"TavroInstaller.log"));
 }
 
 // plant-links.sh dir:Quendrel/Tavro/tmp

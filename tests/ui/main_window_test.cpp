@@ -11,6 +11,10 @@
 #include "core/app_state.h"
 #include "core/installer_core.h"
 #include "core/product_version.h"
+#include "download/file_sha256.h"
+#include "download/package_hold.h"
+#include "install/install_paths.h"
+#include "support/test_files.h"
 #include "support/test_http_server.h"
 #include "ui/main_window.h"
 #include "ui/progress_bar.h"
@@ -274,6 +278,47 @@ TEST(MainWindow, InstallerButtonsFollowTheRunFromServerCheckToInstall) {
     EXPECT_EQ(buttonStates(), "1011");
 }
 
+// A download that fails after an earlier one succeeded leaves the earlier package installable:
+// the release kept with it is still the one that produced it, digest and build number included.
+TEST(MainWindow, AFailedDownloadKeepsTheEarlierPackageWithTheReleaseThatProducedIt) {
+    ApiServer api;
+    ScratchFolder scratch;
+    const std::string content(3000, 'z');
+    writeFile(scratch.path() / L"first.zip", content);
+    std::string error;
+    const std::string digest = sha256OfFile(scratch.path() / L"first.zip", error);
+    ASSERT_FALSE(digest.empty()) << error;
+    const auto latest = [&](const std::string& file, const std::string& version,
+                            const std::string& sha256) {
+        api->on(
+            "/api/Software/LatestVersion",
+            Reply::text(200, "{\"FileName\":\"" + api->url(file) + "\",\"Version\":\"" + version +
+                                 "\",\"BuildNumber\":\"7\",\"Sha256\":\"" + sha256 + "\"}"));
+    };
+    api->on("/first.zip", Reply::text(200, content));
+    api->on("/second.zip", Reply::text(404, "gone"));
+    latest("/first.zip", "1.0.0", digest);
+    std::filesystem::remove(downloadFolder() / L"Tavro-V1.0.0-7.zip");
+
+    MessageBoxCloser boxes;
+    TestWindow window(false);
+    ASSERT_TRUE(pumpUntil([] { return textOf(controls().statusLabel) == "Server OK"; }, 10s));
+    typeText(controls().emailEdit, "user@example.com");
+    press(controls().downloadButton);
+    ASSERT_TRUE(pumpUntil([] { return textOf(controls().statusLabel) == "Finished!"; }, 20s));
+
+    latest("/second.zip", "2.0.0", std::string(64, 'a'));
+    press(controls().downloadButton);
+    ASSERT_TRUE(boxes.waitFor("Download failed", 20s));
+    ASSERT_TRUE(pumpUntil([] { return enabled(controls().installButton); }, 5s));
+    EXPECT_EQ(appState.release.version, "1.0.0");
+    EXPECT_EQ(appState.release.sha256, digest);
+    EXPECT_EQ(appState.packageFile, downloadFolder() / L"Tavro-V1.0.0-7.zip");
+    const FileHandle held =
+        holdPackageForInstall(appState.packageFile, appState.release.sha256, error);
+    EXPECT_TRUE(held) << error;
+}
+
 // With no real report the pulse creeps up and stops at 92; a real report below what is shown
 // leaves the bar where it is; the pulse ends with the install.
 TEST(MainWindow, InstallPulseCreepsToNinetyTwoAndTheBarNeverMovesBack) {
@@ -365,6 +410,28 @@ TEST(MainWindow, FailedUpdateStaysOpenWithTheErrorLastInTheLog) {
 
 // Messages for the other mode's controls change nothing visible, and payloads are freed by the
 // window thread; a payload whose post fails is freed by the poster.
+// The uninstall window: the updater's controls under its own title and caption, the log of the
+// run, the box with what was kept, then the window closes itself with the exit code.
+TEST(MainWindow, UninstallWindowShowsItsLogThenItsBoxAndCloses) {
+    std::filesystem::remove_all(installRoot());  // nothing installed, nothing left over
+    MessageBoxCloser boxes;
+    appState.uninstallMode = true;
+    TestWindow window(false);
+    const HWND w = window.handle();
+    ASSERT_NE(w, nullptr);
+    char title[64] = {};
+    GetWindowTextA(w, title, sizeof(title));
+    EXPECT_STREQ(title, "Tavro Uninstall");
+    for (const ControlPlacement& placement : uninstallLayout()) {
+        expectPlacedAsLaidOut(w, placement);
+    }
+    ASSERT_TRUE(boxes.waitFor("Tavro Uninstall", 30s));
+    EXPECT_EQ(boxes.seen().back().text, "Tavro was removed.");
+    ASSERT_TRUE(pumpUntil([w] { return !IsWindow(w); }, 5s));
+    EXPECT_EQ(appState.exitCode, 0);
+    appState.uninstallMode = false;
+}
+
 TEST(MainWindow, PayloadsAreFreedOnceWhetherTheyArriveOrTheirPostFails) {
     struct Counted {
         explicit Counted(int& count) : count_(count) {}

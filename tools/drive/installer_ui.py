@@ -168,6 +168,9 @@ class Probe:
     def press_ok(self, caption):
         return self.ask(f"ok {caption}") == ["done"]
 
+    def press_yes(self, caption):
+        return self.ask(f"yes {caption}") == ["done"]
+
     def close(self, title):
         """Asks the top-level window titled title to close, as its close box would."""
         return self.ask(f"close {title}") == ["done"]

@@ -12,6 +12,7 @@
 // titled "<program> <version>" that says which version runs from where; closing it ends the
 // program.
 // Options: --hold FILE   keep FILE open without sharing (before the start is recorded)
+//          --hold-folder FOLDER   keep FOLDER open without delete sharing (the same)
 //          --spawn EXE   start EXE as a child process (before the start is recorded)
 
 #include <windows.h>
@@ -50,8 +51,8 @@ DWORD WINAPI windowThread(void* parameter) {
     wchar_t path[MAX_PATH * 4];
     const DWORD pathLength = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
     const std::wstring title = program + L" " + version;
-    const std::wstring text = program + L" version " + version + L" is running from\r\n" +
-                              std::wstring(path, pathLength);
+    const std::wstring text =
+        program + L" version " + version + L" is running from\r\n" + std::wstring(path, pathLength);
 
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = versionWindowProcedure;
@@ -60,15 +61,15 @@ DWORD WINAPI windowThread(void* parameter) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = L"TavroStandinVersion";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, title.c_str(),
-                                  WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_VISIBLE,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, 460, 120, nullptr, nullptr,
-                                  windowClass.hInstance, nullptr);
+    HWND window =
+        CreateWindowExW(0, windowClass.lpszClassName, title.c_str(),
+                        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, CW_USEDEFAULT,
+                        CW_USEDEFAULT, 460, 120, nullptr, nullptr, windowClass.hInstance, nullptr);
     if (window == nullptr) {
         return 0;  // no display: keep running without a window
     }
-    HWND label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 12, 12, 430,
-                                 60, window, nullptr, windowClass.hInstance, nullptr);
+    HWND label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 12, 12, 430, 60,
+                                 window, nullptr, windowClass.hInstance, nullptr);
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
                  TRUE);
     MSG message;
@@ -116,6 +117,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                 return 2;
             }
             held.push_back(file);
+        } else if (args[i] == L"--hold-folder") {
+            HANDLE folder = CreateFileW(args[i + 1].c_str(), FILE_LIST_DIRECTORY,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (folder == INVALID_HANDLE_VALUE) {
+                return 2;
+            }
+            held.push_back(folder);
         } else if (args[i] == L"--spawn") {
             std::wstring commandLine = L"\"" + args[i + 1] + L"\"";
             STARTUPINFOW startup{};

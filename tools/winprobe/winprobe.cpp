@@ -8,6 +8,7 @@
 //                    window (the client area's origin relative to the outer top left)
 //   boxes            "B<TAB>caption<TAB>text" per message box on the desktop
 //   ok CAPTION       presses OK on the message box with that caption
+//   yes CAPTION      presses Yes on the message box with that caption
 //   close TITLE      asks the top-level window titled TITLE to close (WM_CLOSE)
 //   quit
 // Every answer ends with a line "." ("none" before it when the window is missing). Texts escape
@@ -132,10 +133,10 @@ void boxes() {
 }
 
 // A posted BM_CLICK closes the box as a click would; a WM_COMMAND to the box itself does not.
-void pressOk(const std::string& caption) {
+void pressButton(const std::string& caption, int button) {
     for (HWND box : messageBoxes()) {
         if (textOf(box) == caption) {
-            PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+            PostMessageA(GetDlgItem(box, button), BM_CLICK, 0, 0);
             std::puts("done");
             return;
         }
@@ -178,7 +179,9 @@ int main() {
         } else if (verb == "close") {
             close(argument);
         } else if (verb == "ok") {
-            pressOk(argument);
+            pressButton(argument, IDOK);
+        } else if (verb == "yes") {
+            pressButton(argument, IDYES);
         } else {
             std::printf("error unknown command: %s\n", verb.c_str());
         }

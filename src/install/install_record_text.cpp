@@ -1,0 +1,152 @@
+#include "install/install_record_text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+
+namespace tavro {
+
+namespace {
+
+constexpr std::string_view kHeader = "Tavro install record 1";
+
+bool isHexDigest(std::string_view text) {
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+// The key two paths of one file share.
+std::string pathKey(std::string_view path) {
+    std::string key(path);
+    for (char& c : key) {
+        c = c == '\\' ? '/' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return key;
+}
+
+bool parseEntry(std::string_view line, RecordEntry& entry) {
+    const std::size_t firstBlank = line.find(' ');
+    if (firstBlank == std::string_view::npos) {
+        return false;
+    }
+    const std::size_t secondBlank = line.find(' ', firstBlank + 1);
+    if (secondBlank == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view digest = line.substr(0, firstBlank);
+    const std::string_view size = line.substr(firstBlank + 1, secondBlank - firstBlank - 1);
+    const std::string_view path = line.substr(secondBlank + 1);
+    std::uint64_t value = 0;
+    const auto [end, result] = std::from_chars(size.data(), size.data() + size.size(), value);
+    if (!isHexDigest(digest) || size.empty() || result != std::errc() ||
+        end != size.data() + size.size() || path.empty()) {
+        return false;
+    }
+    entry = RecordEntry{std::string(path), value, std::string(digest)};
+    return true;
+}
+
+}  // namespace
+
+std::string formatInstallRecord(const std::vector<RecordEntry>& entries) {
+    std::string text(kHeader);
+    text += '\n';
+    for (const RecordEntry& entry : entries) {
+        text += entry.sha256 + ' ' + std::to_string(entry.size) + ' ' + entry.path + '\n';
+    }
+    return text;
+}
+
+ParsedRecord parseInstallRecord(std::string_view text) {
+    ParsedRecord parsed;
+    bool headerSeen = false;
+    bool headerGood = false;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (!headerSeen) {
+            headerSeen = true;
+            headerGood = line == kHeader;
+            if (headerGood) {
+                continue;
+            }
+        }
+        if (line.empty()) {
+            continue;
+        }
+        RecordEntry entry;
+        if (headerGood && parseEntry(line, entry)) {
+            parsed.entries.push_back(std::move(entry));
+        } else {
+            parsed.badLines.emplace_back(line);
+        }
+    }
+    return parsed;
+}
+
+std::string recordPathProblem(std::string_view path) {
+    if (path.empty()) {
+        return "an empty name";
+    }
+    if (path.front() == '/' || path.front() == '\\') {
+        return "an absolute path";
+    }
+    for (const char c : path) {
+        if (static_cast<unsigned char>(c) < 0x20) {
+            return "a control character in the name";
+        }
+        if (c == ':') {
+            return "a drive or stream in the name";
+        }
+    }
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = path.find_first_of("/\\", start);
+        const std::string_view element = path.substr(start, end - start);
+        if (element.empty()) {
+            return "an empty element";
+        }
+        if (element == "." || element == "..") {
+            return "a \"" + std::string(element) + "\" element";
+        }
+        if (element.back() == '.' || element.back() == ' ') {
+            return "an element ending in a dot or blank";
+        }
+        if (end == std::string_view::npos) {
+            return {};
+        }
+        start = end + 1;
+    }
+}
+
+std::vector<RecordEntry> mergeRecords(const std::vector<RecordEntry>& older,
+                                      const std::vector<RecordEntry>& newer) {
+    std::map<std::string, RecordEntry> byPath;
+    for (const auto* list : {&older, &newer}) {
+        for (const RecordEntry& entry : *list) {
+            byPath[pathKey(entry.path)] = entry;
+        }
+    }
+    std::vector<RecordEntry> merged;
+    merged.reserve(byPath.size());
+    for (auto& [key, entry] : byPath) {
+        merged.push_back(std::move(entry));
+    }
+    return merged;
+}
+
+std::uint32_t recordKibibytes(const std::vector<RecordEntry>& entries) {
+    std::uint64_t bytes = 0;
+    for (const RecordEntry& entry : entries) {
+        bytes += entry.size;
+    }
+    const std::uint64_t kib = (bytes + 1023) / 1024;
+    return kib > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kib);
+}
+
+}  // namespace tavro
