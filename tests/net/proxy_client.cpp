@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     const auto log = [](const std::string& line) { printLine("log: " + line); };
     try {
         const tavro::ServerResult server =
-            tavro::installerCore.checkFastestServer(log, servers, std::chrono::seconds(20));
+            tavro::installerCore.checkFastestServer(log, servers, std::chrono::seconds(13));
         if (!server.success) {
             printLine("failed: " + server.error);
             return 1;

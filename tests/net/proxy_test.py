@@ -332,8 +332,8 @@ class ProxyRuns(unittest.TestCase):
         self.assertTrue(all(line.endswith(f"(through the proxy {dead})") for line in failures),
                         failures)
         # Within the server check's own limit (every probe times out at 12 s, the check gives up
-        # at the client's 20 s), Wine's start included.
-        self.assertLess(seconds, 30)
+        # at the client's 13 s), Wine's start included.
+        self.assertLess(seconds, 20)
         self.assertEqual(self.server_log.read_text(), "")
 
     def test_proxy_asking_for_credentials_is_a_clear_error(self):
