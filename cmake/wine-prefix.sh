@@ -24,6 +24,10 @@ setup)
     # one waits 2 s in the X11 driver for a manager that never answers. Written while no server
     # runs, so the file is read as it is.
     printf '\n[Software\\\\Wine\\\\X11 Driver] 1\n"Managed"="N"\n' >> "$WINEPREFIX/user.reg"
+    # The user's proxy settings say "direct, no detection": a fresh prefix reports automatic
+    # detection otherwise, and every request of every test would look for a proxy first. The
+    # proxy tests (tests/net/proxy_test.py) change these settings and put them back.
+    printf '\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings\\\\Connections] 1\n"DefaultConnectionSettings"=hex:46,00,00,00,01,00,00,00,01,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00\n' >> "$WINEPREFIX/user.reg"
     # Keep one server alive for the whole run: a cold start costs ~0.7 s per test.
     wineserver -p </dev/null >/dev/null 2>&1
     standins=${3:-}

@@ -63,8 +63,9 @@ bool bareGet(const tavro::UrlParts& url, std::uint64_t first, std::uint64_t last
     HINTERNET session = WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     HINTERNET connection = WinHttpConnect(session, url.host.c_str(), url.port, 0);
-    HINTERNET request = WinHttpOpenRequest(connection, L"GET", url.path.c_str(), nullptr,
-                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
+    HINTERNET request =
+        WinHttpOpenRequest(connection, L"GET", url.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                           WINHTTP_DEFAULT_ACCEPT_TYPES, url.secure ? WINHTTP_FLAG_SECURE : 0);
     if (last != 0) {
         const std::wstring range =
             L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last);
@@ -74,6 +75,14 @@ bool bareGet(const tavro::UrlParts& url, std::uint64_t first, std::uint64_t last
     bool ok = WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
                                  0, 0, 0) &&
               WinHttpReceiveResponse(request, nullptr);
+    DWORD status = 0;
+    DWORD statusSize = sizeof(status);
+    ok = ok &&
+         WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
+                             WINHTTP_NO_HEADER_INDEX) &&
+         status == (last != 0 ? 206u : 200u);
+    std::uint64_t received = 0;
     HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     std::vector<char> buffer(kBareReadBytes);
@@ -83,10 +92,14 @@ bool bareGet(const tavro::UrlParts& url, std::uint64_t first, std::uint64_t last
             break;
         }
         firstByte.mark();
+        received += read;
         DWORD written = 0;
         ok = WriteFile(file, buffer.data(), read, &written, nullptr) && written == read;
     }
     CloseHandle(file);
+    if (last != 0 && received != last - first + 1) {
+        ok = false;  // a range that did not arrive whole is no result
+    }
     WinHttpCloseHandle(request);
     WinHttpCloseHandle(connection);
     WinHttpCloseHandle(session);

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Starts or stops the benchmark's own nginx: loopback only, its own config, port and temp folder.
-#   nginx.sh start DIR PORT DOCROOT   (prints nothing; DIR/nginx.pid holds the master's PID)
+#   nginx.sh start DIR PORT DOCROOT [CERT KEY]   (prints nothing; DIR/nginx.pid holds the master's
+#                                                 PID; with CERT and KEY it speaks TLS 1.2+ only)
 #   nginx.sh stop DIR
 # Locations: /files/ as is; /capped/ with a per-connection cap of 25 MiB/s; /single/ and
 # /capped-single/ the same without byte-range support (no Accept-Ranges), which makes the
@@ -12,6 +13,11 @@ case "$action" in
 start)
     port=$3
     docroot=$4
+    listen="127.0.0.1:$port" tls=""
+    if [ $# -ge 6 ]; then
+        listen="$listen ssl"
+        tls="ssl_certificate $5; ssl_certificate_key $6; ssl_protocols TLSv1.2 TLSv1.3;"
+    fi
     mkdir -p "$dir/temp"
     cat >"$dir/nginx.conf" <<CONF
 worker_processes 2;
@@ -30,7 +36,8 @@ http {
     scgi_temp_path $dir/temp/scgi;
     default_type application/octet-stream;
     server {
-        listen 127.0.0.1:$port;
+        listen $listen;
+        $tls
         location /files/ { alias $docroot/; }
         location /capped/ { alias $docroot/; limit_rate 25m; }
         location /single/ { alias $docroot/; max_ranges 0; }
@@ -39,9 +46,9 @@ http {
 }
 CONF
     nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log"
-    # Wait until it answers (any status will do).
+    # Wait until it accepts connections.
     i=0
-    until [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/" || true)" != 000 ]; do
+    until python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1)' "$port" 2>/dev/null; do
         i=$((i + 1))
         [ $i -lt 100 ] || { echo "nginx did not start" >&2; exit 1; }
         sleep 0.05

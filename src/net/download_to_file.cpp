@@ -9,6 +9,7 @@
 #include "core/text_convert.h"
 #include "core/win_handles.h"
 #include "net/header_values.h"
+#include "net/user_proxy.h"
 #include "net/winhttp_session.h"
 
 namespace tavro {
@@ -114,8 +115,12 @@ class BufferedFile {
 
 // Checks that the response is what was asked for: a 2xx status, and for a range request 206 with
 // a Content-Range naming exactly that range. Empty when it is, else the reason.
-std::string responseProblem(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rangeEnd) {
+std::string responseProblem(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rangeEnd,
+                            const std::string& proxy) {
     const std::int32_t status = queryStatusCode(request);
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+        return proxyAuthenticationText(proxy);
+    }
     if (status < 200 || status > 299) {
         return "HTTP status " + std::to_string(status);
     }
@@ -138,7 +143,7 @@ std::string responseProblem(HINTERNET request, std::uint64_t rangeStart, std::ui
 
 // Sends the request and receives the response headers; false with the reason in error.
 bool sendRequest(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rangeEnd,
-                 std::string& error) {
+                 const std::string& proxy, std::string& error) {
     if (rangeEnd != 0) {
         const std::wstring line =
             L"Range: bytes=" + std::to_wstring(rangeStart) + L"-" + std::to_wstring(rangeEnd);
@@ -149,7 +154,7 @@ bool sendRequest(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rang
                             0, 0) ||
         !WinHttpReceiveResponse(request, nullptr)) {
         const DWORD code = GetLastError();
-        error = "Download request failed: " + std::to_string(code);
+        error = throughProxy("Download request failed: " + std::to_string(code), proxy);
         return false;
     }
     return true;
@@ -251,10 +256,10 @@ bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint6
             return false;
         }
         HINTERNET request = handles.request.get();
-        if (!sendRequest(request, rangeStart, rangeEnd, error)) {
+        if (!sendRequest(request, rangeStart, rangeEnd, handles.proxy, error)) {
             return false;
         }
-        error = responseProblem(request, rangeStart, rangeEnd);
+        error = responseProblem(request, rangeStart, rangeEnd, handles.proxy);
         if (error.empty()) {
             receiveBody(request, rangeStart, rangeEnd, target, paused, cancelled, progress, written,
                         error);

@@ -1,6 +1,7 @@
 #include "net/head_request.h"
 
 #include "net/header_values.h"
+#include "net/user_proxy.h"
 #include "net/winhttp_session.h"
 
 namespace tavro {
@@ -16,12 +17,15 @@ HeadResult headRequest(const std::string& url, std::uint32_t timeoutSeconds) {
         !WinHttpSendRequest(handles.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(handles.request.get(), nullptr)) {
-        result.error = "HEAD request failed";
+        result.error = throughProxy("HEAD request failed", handles.proxy);
         return result;
     }
 
     const std::int32_t status = queryStatusCode(handles.request.get());
     result.ok = status >= 200 && status <= 399;
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+        result.error = proxyAuthenticationText(handles.proxy);
+    }
     std::wstring text;
     if (queryHeaderText(handles.request.get(), WINHTTP_QUERY_CONTENT_LENGTH, 128, text)) {
         result.contentLength = parseContentLength(text);

@@ -1,6 +1,7 @@
 #include "net/http_client.h"
 
 #include "core/text_convert.h"
+#include "net/user_proxy.h"
 #include "net/winhttp_session.h"
 
 namespace tavro {
@@ -53,11 +54,15 @@ HttpResponse httpRequest(const std::string& method, const std::string& url, cons
                             bodyLength, 0) ||
         !WinHttpReceiveResponse(request, nullptr)) {
         const DWORD code = GetLastError();
-        response.error = "WinHttpSendRequest failed: " + decimalText(code);
+        response.error =
+            throughProxy("WinHttpSendRequest failed: " + decimalText(code), handles.proxy);
         return response;
     }
 
     response.statusCode = queryStatusCode(request);
+    if (response.statusCode == HTTP_STATUS_PROXY_AUTH_REQ) {
+        response.error = proxyAuthenticationText(handles.proxy);
+    }
     readBody(request, response.body, bodyLimit, response.error);
     return response;  // request, connection, session close in that order
 }

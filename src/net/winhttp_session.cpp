@@ -2,6 +2,7 @@
 
 #include "core/text_convert.h"
 #include "net/crack_url.h"
+#include "net/user_proxy.h"
 
 #ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
 #define WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 0x00002000
@@ -44,8 +45,7 @@ RequestHandles openRequest(const std::string& url, const wchar_t* verb,
     if (!crackUrl(url, parts, error)) {
         return handles;
     }
-    handles.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    handles.session = openSessionFor(url, handles.proxy);
     if (!handles.session) {
         error = "WinHttpOpen failed";
         return handles;
@@ -72,6 +72,7 @@ RequestHandles openRequest(const std::string& url, const wchar_t* verb,
         error = "WinHttpOpenRequest failed";
         return handles;
     }
+    closeConnectionAfter(handles.request.get(), handles.proxy);
     DWORD headersMs = timeouts.responseHeadersMs;
     WinHttpSetOption(handles.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersMs,
                      sizeof(headersMs));

@@ -27,14 +27,15 @@ struct RequestHandles {
     WinHttpHandle session;
     WinHttpHandle connection;
     WinHttpHandle request;
+    std::string proxy;  // the proxy of the user's settings this request goes through; empty: none
 };
 
-// Splits url, opens a synchronous session (default proxy settings, the installer's user agent,
-// these timeouts, TLS 1.2 or newer, no redirect from https to http), connects, and opens a verb
-// request, secure exactly for https. On failure the result holds no request, only what was
-// opened before, and error is "WinHttpCrackUrl failed", "WinHttpOpen failed",
-// "WinHttpSetOption failed: " + code (the TLS or redirect setting refused; no session is kept),
-// "WinHttpConnect failed" or "WinHttpOpenRequest failed".
+// Splits url, opens a synchronous session (the installer's user agent, the proxy the user's
+// settings select for url, these timeouts, TLS 1.2 or newer, no redirect from https to http),
+// connects, and opens a verb request, secure exactly for https. On failure
+// the result holds no request, only what was opened before, and error is "WinHttpCrackUrl failed",
+// "WinHttpOpen failed", "WinHttpSetOption failed: " + code (the TLS or redirect setting refused; no
+// session is kept), "WinHttpConnect failed" or "WinHttpOpenRequest failed".
 RequestHandles openRequest(const std::string& url, const wchar_t* verb,
                            const RequestTimeouts& timeouts, std::string& error);
 

@@ -135,6 +135,16 @@ class Release:
         )
 
 
+def origin_form(target):
+    """The path of a request target. A server must take the absolute form too
+    ("https://localhost:PORT/path"): a client behind a proxy may send it even through a tunnel
+    (Wine's WinHTTP does)."""
+    if "://" in target.split("?", 1)[0]:
+        rest = target.split("://", 1)[1]
+        return rest[rest.find("/"):] if "/" in rest else "/"
+    return target
+
+
 class RequestLog:
     """One line per request, from any thread, to a text stream."""
 
@@ -368,7 +378,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def route(self):
         self.started = time.monotonic()
-        path = self.path.split("?", 1)[0]
+        path = origin_form(self.path).split("?", 1)[0]
         is_package_server = self.server.name == "package"
         if not is_package_server and path == IS_UP_PATH:
             self.is_up()

@@ -148,6 +148,16 @@ class ProtocolTest(ReleaseServerTest):
         big = b"x" * (rs.MAX_REQUEST_BODY + 1)
         self.assertEqual(self.api(0, "POST", "/api/Software/LatestVersion", big)[0], 413)
 
+    def test_absolute_request_targets_name_the_same_resources(self):
+        # What a client behind a proxy may send, through a tunnel as well.
+        port = self.servers.api_ports[0]
+        self.assertEqual(self.api(0, "GET", f"http://127.0.0.1:{port}/api/Tavro/IsUp")[::2],
+                         (200, b"true"))
+        status, _, body = self.request(
+            self.servers.package_port, "GET",
+            f"https://localhost:{self.servers.package_port}/packages/Tavro-4.1.0.zip")
+        self.assertEqual((status, body), (200, self.content))
+
 
 class RangeTest(ReleaseServerTest):
     def test_head_and_whole_file(self):
