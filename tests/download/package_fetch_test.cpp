@@ -94,6 +94,7 @@ struct FakeSource {
     bool showNothing = false;
     std::string wholeError;                        // a whole transfer fails with this text
     AppendResult appendEnds = AppendResult::Done;  // what the merge's appending gives
+    fs::path undeletableOnceMerged;  // this part file becomes a folder that cannot go once merged
 
     std::atomic<bool> stop{false};
     std::atomic<int> probes{0};
@@ -200,6 +201,10 @@ struct FakeSource {
                 see(bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at));
             }
             std::ofstream(to, std::ios::binary | std::ios::app) << bytes;
+            if (from == undeletableOnceMerged) {
+                fs::remove(from);
+                fs::create_directories(from / "keep");
+            }
             return appendEnds;
         };
         source.startDigest = [](std::string&) { return std::make_unique<FakeDigestStream>(); };
@@ -438,7 +443,7 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
     EXPECT_FALSE(fs::exists(package_));
 }
 
-TEST_F(PackageFetch, StalePartThatCannotBeDeletedStopsAndJoinsTheStartedParts) {
+TEST_F(PackageFetch, PartFileThatCannotBeDeletedStopsTheDownloadBeforeOrAfterItsMerge) {
     FakeSource fake;
     fake.body = pattern(2 * 1048576);
     fake.head = rangedHead(fake.body.size());
@@ -449,6 +454,17 @@ TEST_F(PackageFetch, StalePartThatCannotBeDeletedStopsAndJoinsTheStartedParts) {
     EXPECT_TRUE(fake.stop.load());
     EXPECT_EQ(fake.running.load(), 0);  // both joined before the error left
     EXPECT_EQ(fake.requested().size(), 2u);
+    EXPECT_FALSE(fs::exists(package_));
+
+    // Part 1 is in the merged file but cannot be deleted: that failure ends the download too.
+    fs::remove_all(partFilePath(package_, 2));
+    FakeSource merged;
+    merged.body = pattern(2 * 1048576);
+    merged.head = rangedHead(merged.body.size());
+    merged.undeletableOnceMerged = partFilePath(package_, 1);
+    EXPECT_THROW(fetch(merged), fs::filesystem_error);
+    EXPECT_EQ(merged.requested().size(), 4u);
+    EXPECT_TRUE(fs::exists(partFilePath(package_, 1) / "keep"));
     EXPECT_FALSE(fs::exists(package_));
 }
 
