@@ -1,11 +1,11 @@
 #include "download/block_pipeline.h"
 
 #include <array>
-#include <condition_variable>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <thread>
+
+#include "core/wait_gate.h"
 
 namespace tavro {
 
@@ -22,25 +22,25 @@ class BlockExchange {
 
     // Reader: a free block to fill, or nullptr when the writer has stopped.
     char* takeFree() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return writerStopped_ || free() != nullptr; });
+        WaitGate::Lock lock(gate_);
+        gate_.waitUntil(lock, [this] { return writerStopped_ || free() != nullptr; });
         return writerStopped_ ? nullptr : free()->data.get();
     }
 
     // Reader: the block just filled (size 0: the end) goes to the writer.
     void hand(const char* data, std::size_t size) {
-        std::lock_guard lock(mutex_);
+        WaitGate::Lock lock(gate_);
         Block& block = byData(data);
         block.size = size;
         block.full = true;
         block.sequence = nextSequence_++;
-        changed_.notify_all();
+        gate_.wakeAll();
     }
 
     // Writer: the oldest full block, waiting for one; its size is 0 at the end.
     const char* takeFull(std::size_t& size) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return oldestFull() != nullptr; });
+        WaitGate::Lock lock(gate_);
+        gate_.waitUntil(lock, [this] { return oldestFull() != nullptr; });
         Block* block = oldestFull();
         size = block->size;
         return block->data.get();
@@ -48,16 +48,16 @@ class BlockExchange {
 
     // Writer: the block is written and free again.
     void giveBack(const char* data) {
-        std::lock_guard lock(mutex_);
+        WaitGate::Lock lock(gate_);
         byData(data).full = false;
-        changed_.notify_all();
+        gate_.wakeAll();
     }
 
     // Writer: it writes nothing more (the end, or a failure).
     void writerStops() {
-        std::lock_guard lock(mutex_);
+        WaitGate::Lock lock(gate_);
         writerStopped_ = true;
-        changed_.notify_all();
+        gate_.wakeAll();
     }
 
   private:
@@ -89,8 +89,7 @@ class BlockExchange {
         return blocks_[0].data.get() == data ? blocks_[0] : blocks_[1];
     }
 
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    WaitGate gate_;
     std::array<Block, 2> blocks_;
     unsigned long long nextSequence_ = 0;
     bool writerStopped_ = false;

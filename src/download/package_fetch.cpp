@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "core/progress_math.h"
@@ -122,45 +121,6 @@ struct PartRange {
     std::uint64_t length() const { return last - first + 1; }
 };
 
-// The deletion of a part file that is in the merged file, on a thread of its own so the merge
-// reads (and hashes) the next part meanwhile. At most one is under way: the next start waits for
-// it, and a failed deletion is rethrown there or by wait().
-class PartRemoval {
-  public:
-    PartRemoval() = default;
-    PartRemoval(const PartRemoval&) = delete;
-    PartRemoval& operator=(const PartRemoval&) = delete;
-    ~PartRemoval() {
-        if (thread_.joinable()) {
-            thread_.join();  // the merge failed meanwhile, and that is the failure reported
-        }
-    }
-
-    void start(const std::filesystem::path& partFile) {
-        wait();
-        thread_ = std::thread([this, partFile] {
-            try {
-                std::filesystem::remove(partFile);
-            } catch (...) {
-                error_ = std::current_exception();  // read by wait() after the join
-            }
-        });
-    }
-
-    void wait() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        if (error_) {
-            std::rethrow_exception(std::exchange(error_, nullptr));
-        }
-    }
-
-  private:
-    std::thread thread_;
-    std::exception_ptr error_;
-};
-
 // Builds temp from the part files in order, deleting each once it is in. Part 0 becomes temp by a
 // rename (the same file an append to an empty temp would give), so only three parts are copied.
 class PartMerger {
@@ -197,12 +157,11 @@ class PartMerger {
             case AppendResult::CannotWriteTarget:
                 fail("Cannot write " + source_.pathText(temp_));
         }
-        removal_.start(partFile);
+        std::filesystem::remove(partFile);
     }
 
-    // Checks that temp holds exactly the package size, once the last part file is gone.
+    // Checks that temp holds exactly the package size.
     void finish() {
-        removal_.wait();
         const auto merged = sizeOf(temp_);
         if (!merged || *merged != size_) {
             fail(sizeMismatch(merged.value_or(0), size_));
@@ -215,7 +174,6 @@ class PartMerger {
     const std::filesystem::path& temp_;
     const std::uint64_t size_;
     RunningDigest& running_;
-    PartRemoval removal_;
 };
 
 // Four ranges into four part files, run at once; after all have ended, each part file must hold
