@@ -77,6 +77,11 @@ done
 
 median() { sort -n "$work/out/$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 ratio() { echo "$1 $2" | awk '{printf "%.2f", $1 / $2}'; }
+# The median over the rounds of each round's $1 / $2 (paired: both come from the same process).
+paired() {
+    paste "$work/out/$1" "$work/out/$2" | awk '{print $1 / $2}' >"$work/out/$1-per-$2"
+    printf '%.2f' "$(median "$1-per-$2")"
+}
 hash=$(median hash)
 speed=$(echo "$size $hash" | awk '{printf "%.0f", $1 / $2 / 1e6}')
 three=$(echo "$hash" | awk '{printf "%.4f", $1 * 0.75}')
@@ -103,4 +108,4 @@ for name in capped-plain capped-digest unlimited-plain unlimited-digest capped-p
     printf '  %-22s %s\n' "$name" "$(tr '\n' ' ' <"$work/out/$name")"
 done
 printf '\ntargets: capped with/without <= 1.15; where the hash is the limit, last byte to the package in place with the digest <= 1.1 x the hash of the last three parts; peak working set <= 64 MiB\n'
-echo "capped_with/without=$(ratio "$(median capped-digest)" "$(median capped-plain)") unlimited_with/without=$(ratio "$(median unlimited-digest)" "$(median unlimited-plain)") capped_tail/threeparts=$(ratio "$(median capped-digest-tail)" "$three") unlimited_tail/threeparts=$(ratio "$(median unlimited-digest-tail)" "$three") capped_tail/rehash=$(ratio "$(median capped-digest-tail)" "$(median capped-rehash)") unlimited_tail/rehash=$(ratio "$(median unlimited-digest-tail)" "$(median unlimited-rehash)") copyhash/hash=$(ratio "$(median append-hash)" "$hash") peakMiB=$(sort -n "$work/out/peak" | tail -1) load=$(cut -d' ' -f1-3 /proc/loadavg | tr ' ' /)"
+echo "capped_with/without=$(ratio "$(median capped-digest)" "$(median capped-plain)") unlimited_with/without=$(ratio "$(median unlimited-digest)" "$(median unlimited-plain)") capped_tail/threeparts=$(ratio "$(median capped-digest-tail)" "$three") unlimited_tail/threeparts=$(ratio "$(median unlimited-digest-tail)" "$three") capped_tail/rehash=$(paired capped-digest-tail capped-rehash) unlimited_tail/rehash=$(paired unlimited-digest-tail unlimited-rehash) copyhash/hash=$(ratio "$(median append-hash)" "$hash") peakMiB=$(sort -n "$work/out/peak" | tail -1) load=$(cut -d' ' -f1-3 /proc/loadavg | tr ' ' /)"
