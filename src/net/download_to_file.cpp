@@ -40,10 +40,11 @@ class BufferedFile {
         : counted_(std::move(counted)), written_(written) {}
 
     bool open(const std::filesystem::path& path) {
-        // A new file where the name is free: an existing one is truncated to zero, and on ext4
-        // (where Wine keeps its files) that makes the last close push the whole file to the disk,
-        // so the close of a 64 MiB part took up to 80 ms and its deletion after the merge had to
-        // wait for the writes; a new file's pages stay in memory and are simply dropped then.
+        // CREATE_NEW where the name is free. Wine carries out CREATE_ALWAYS by truncating the file
+        // to zero, even a new one, and on ext4 (where Wine keeps its files) a truncation to zero
+        // makes the last close write the whole file out: a 64 MiB part took up to 80 ms to close,
+        // and its deletion after the merge waited for those writes. A new file's pages stay in
+        // memory until they are dropped.
         file_.reset(createFile(path, CREATE_NEW));
         if (!file_ && GetLastError() == ERROR_FILE_EXISTS) {
             file_.reset(createFile(path, CREATE_ALWAYS));  // also replaces a link at the name
