@@ -73,6 +73,14 @@ DigestFunction countingDigestOf(int& passes) {
     };
 }
 
+HeadResult rangedHead(std::uint64_t size) {
+    HeadResult head;
+    head.ok = true;
+    head.contentLength = size;
+    head.acceptRanges = true;
+    return head;
+}
+
 // Stands for the server and downloadToFile: serves body in chunks from whatever thread calls.
 struct FakeSource {
     std::string body;
@@ -211,19 +219,17 @@ struct FakeSource {
         return source;
     }
 
+    // Serves bytes to a probe that reports their size and byte ranges.
+    void servesWithRanges(std::string bytes) {
+        body = std::move(bytes);
+        head = rangedHead(body.size());
+    }
+
     std::vector<std::pair<std::uint64_t, std::uint64_t>> requested() {
         std::lock_guard lock(mutex);
         return ranges;
     }
 };
-
-HeadResult rangedHead(std::uint64_t size) {
-    HeadResult head;
-    head.ok = true;
-    head.contentLength = size;
-    head.acceptRanges = true;
-    return head;
-}
 
 using Observed = test::Observed<DownloadState>;
 
@@ -274,8 +280,7 @@ class PackageFetch : public ::testing::Test {
 
 TEST_F(PackageFetch, FourPartsWithExactRangesMergeIntoTheSameBytes) {
     FakeSource fake;
-    fake.body = pattern(1048577);
-    fake.head = rangedHead(fake.body.size());
+    fake.servesWithRanges(pattern(1048577));
     EXPECT_EQ(fetch(fake), package_);
     EXPECT_EQ(readFile(package_), fake.body);
     expectOnlyPackageLeft();
@@ -315,8 +320,7 @@ TEST_F(PackageFetch, OneStreamAtTheThresholdWithoutRangesOrAfterAFailedProbe) {
 
     fs::remove(package_);
     FakeSource noRanges;
-    noRanges.body = pattern(3 * 1048576);
-    noRanges.head = rangedHead(noRanges.body.size());
+    noRanges.servesWithRanges(pattern(3 * 1048576));
     noRanges.head.acceptRanges = false;
     fetch(noRanges);
     EXPECT_EQ(readFile(package_), noRanges.body);
@@ -342,8 +346,7 @@ TEST_F(PackageFetch, OneStreamAtTheThresholdWithoutRangesOrAfterAFailedProbe) {
 
 TEST_F(PackageFetch, FailingPartFallsBackToOneStreamKeepingTheStartTime) {
     FakeSource fake;
-    fake.body = pattern(4 * 1048576);
-    fake.head = rangedHead(fake.body.size());
+    fake.servesWithRanges(pattern(4 * 1048576));
     fake.failAt[1048576] = "WinHttpReadData failed";
     fake.partDelay = std::chrono::milliseconds(300);
     fetch(fake);
@@ -365,8 +368,7 @@ TEST_F(PackageFetch, FailingPartFallsBackToOneStreamKeepingTheStartTime) {
 
 TEST_F(PackageFetch, LastPartFailingAfterTheOthersEndedStillFallsBack) {
     FakeSource fake;
-    fake.body = pattern(4 * 1048576);
-    fake.head = rangedHead(fake.body.size());
+    fake.servesWithRanges(pattern(4 * 1048576));
     // Parts 0 to 2 have ended well while part 3 still runs, then fails: nothing is merged.
     fake.delayAt[3 * 1048576] = std::chrono::milliseconds(300);
     fake.failAt[3 * 1048576] = "WinHttpReadData failed";
@@ -382,8 +384,7 @@ TEST_F(PackageFetch, LastPartFailingAfterTheOthersEndedStillFallsBack) {
 
 TEST_F(PackageFetch, PartThatEndsShortIsNeverMerged) {
     FakeSource fake;
-    fake.body = pattern(2 * 1048576);
-    fake.head = rangedHead(fake.body.size());
+    fake.servesWithRanges(pattern(2 * 1048576));
     fake.shortAt[524288] = 1000;  // reports success with 1000 of 524288 bytes
     fetch(fake);
     EXPECT_EQ(readFile(package_), fake.body);
@@ -395,8 +396,7 @@ TEST_F(PackageFetch, PartThatEndsShortIsNeverMerged) {
 
 TEST_F(PackageFetch, TwoFailingPartsReportOneErrorText) {
     FakeSource fake;
-    fake.body = pattern(2 * 1048576);
-    fake.head = rangedHead(fake.body.size());
+    fake.servesWithRanges(pattern(2 * 1048576));
     fake.failAt[0] = "first failure";
     fake.failAt[1048576] = "second failure";
     fetch(fake);
@@ -418,16 +418,14 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
 
     // The fallback is held to the size just the same.
     FakeSource shortFallback;
-    shortFallback.body = pattern(2 * 1048576);
-    shortFallback.head = rangedHead(shortFallback.body.size());
+    shortFallback.servesWithRanges(pattern(2 * 1048576));
     shortFallback.failAt[0] = "WinHttpReadData failed";
     shortFallback.wholeShortBy = 1;
     EXPECT_THROW(fetch(shortFallback), std::runtime_error);
     EXPECT_FALSE(fs::exists(package_));
 
     FakeSource failingFallback;
-    failingFallback.body = pattern(2 * 1048576);
-    failingFallback.head = rangedHead(failingFallback.body.size());
+    failingFallback.servesWithRanges(pattern(2 * 1048576));
     failingFallback.failAt[0] = "WinHttpReadData failed";
     failingFallback.wholeError = "HTTP status 500";
     EXPECT_EQ(fetchError(failingFallback), "Download failed: HTTP status 500");
@@ -435,8 +433,7 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
 
     // A merge that cannot write says so as the transfer does.
     FakeSource fullDisk;
-    fullDisk.body = pattern(2 * 1048576);
-    fullDisk.head = rangedHead(fullDisk.body.size());
+    fullDisk.servesWithRanges(pattern(2 * 1048576));
     fullDisk.appendEnds = AppendResult::CannotWriteTarget;
     EXPECT_EQ(fetchError(fullDisk),
               "Download failed: Cannot write " + tempFilePath(package_).string());
@@ -445,8 +442,7 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
 
 TEST_F(PackageFetch, PartFileThatCannotBeDeletedStopsTheDownloadBeforeOrAfterItsMerge) {
     FakeSource fake;
-    fake.body = pattern(2 * 1048576);
-    fake.head = rangedHead(fake.body.size());
+    fake.servesWithRanges(pattern(2 * 1048576));
     // Parts 0 and 1 run until told to stop; part 2's stale file is a folder that cannot go.
     fake.holdUntilStopped = {0, 524288};
     fs::create_directories(partFilePath(package_, 2) / "keep");
@@ -459,8 +455,7 @@ TEST_F(PackageFetch, PartFileThatCannotBeDeletedStopsTheDownloadBeforeOrAfterIts
     // Part 1 is in the merged file but cannot be deleted: that failure ends the download too.
     fs::remove_all(partFilePath(package_, 2));
     FakeSource merged;
-    merged.body = pattern(2 * 1048576);
-    merged.head = rangedHead(merged.body.size());
+    merged.servesWithRanges(pattern(2 * 1048576));
     merged.undeletableOnceMerged = partFilePath(package_, 1);
     EXPECT_THROW(fetch(merged), fs::filesystem_error);
     EXPECT_EQ(merged.requested().size(), 4u);
@@ -470,8 +465,7 @@ TEST_F(PackageFetch, PartFileThatCannotBeDeletedStopsTheDownloadBeforeOrAfterIts
 
 TEST_F(PackageFetch, LeftoversAreDeletedAndNeverReused) {
     FakeSource fake;
-    fake.body = pattern(2 * 1048576);
-    fake.head = rangedHead(fake.body.size());
+    fake.servesWithRanges(pattern(2 * 1048576));
     writeFile(tempFilePath(package_), fake.body);  // a whole-looking leftover is not trusted
     for (int i = 0; i < kParallelParts; ++i) {
         writeFile(partFilePath(package_, i), "stale part");
@@ -745,8 +739,7 @@ TEST_F(PackageFetch, WithADigestAnEarlierFileIsReusedOnlyWhenItMatches) {
 
 TEST_F(PackageFetch, ARefusedPathIsNeitherDeletedNorWrittenAndStartedPartsAreStopped) {
     FakeSource fake;
-    fake.body = pattern(2 * 1048576);
-    fake.head = rangedHead(fake.body.size());
+    fake.servesWithRanges(pattern(2 * 1048576));
     fake.holdUntilStopped = {0, 524288};
     writeFile(partFilePath(package_, 2), "stale part");
     PackageSource source = fake.source();
