@@ -20,10 +20,6 @@ std::string callErrorText(const char* call, DWORD code) {
 }  // namespace
 
 std::string sha256OfFile(const std::filesystem::path& file, std::string& error) {
-    const std::unique_ptr<DigestStream> hash = startSha256(error);
-    if (!hash) {
-        return {};
-    }
     // The file itself, never what a link at its name points to.
     FileHandle input(
         CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -32,16 +28,26 @@ std::string sha256OfFile(const std::filesystem::path& file, std::string& error) 
         error = callErrorText("CreateFileW", GetLastError());
         return {};
     }
+    std::uint64_t size = 0;
+    return sha256OfOpenFile(input.get(), size, error);
+}
+
+std::string sha256OfOpenFile(void* file, std::uint64_t& size, std::string& error) {
+    const std::unique_ptr<DigestStream> hash = startSha256(error);
+    if (!hash) {
+        return {};
+    }
     std::vector<unsigned char> block(kReadBlockBytes);
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(input.get(), block.data(), kReadBlockBytes, &read, nullptr)) {
+        if (!ReadFile(file, block.data(), kReadBlockBytes, &read, nullptr)) {
             error = callErrorText("ReadFile", GetLastError());
             return {};
         }
         if (read == 0) {
             break;
         }
+        size += read;
         if (!hash->add(block.data(), read)) {
             return hash->finish(error);  // gives the failed call
         }

@@ -16,7 +16,8 @@ bool expandArchive(const std::filesystem::path& archive, const std::filesystem::
                    std::string& error) {
     std::filesystem::create_directories(destination);
     const std::string command =
-        "powershell.exe -NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -WindowStyle "
+        systemProgram(L"WindowsPowerShell\\v1.0\\powershell.exe") +
+        " -NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -WindowStyle "
         "Hidden -Command \"$ProgressPreference='SilentlyContinue'; Expand-Archive -LiteralPath " +
         powerShellQuote(archive) + " -DestinationPath " + powerShellQuote(destination) +
         " -Force\"";

@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "core/progress_math.h"
 #include "core/text_convert.h"
+#include "core/win_handles.h"
+#include "download/sha256_stream.h"
+#include "install/held_folder.h"
 
 namespace tavro {
 
@@ -54,21 +59,140 @@ void walkTree(const std::filesystem::path& folder, Visit visit) {
     }
 }
 
-// Where entry belongs below the copy's root. Normally the weakly canonical forms of both paths
-// give it; a link resolves to what it points to, which may lie outside the source or above the
-// link, so for a link (and whenever the resolved place is not below the source) the entry's own
-// position in the tree is used, and nothing is ever written outside destination.
-std::filesystem::path relativePlace(const TreeEntry& entry, const std::filesystem::path& source,
-                                    const std::filesystem::path& canonicalSource) {
-    if (entry.link) {
-        return entry.path.lexically_relative(source);
+constexpr DWORD kCopyBlockBytes = 1024 * 1024;
+
+// What one tree copy carries from folder to folder.
+struct CopyRun {
+    const InstallCallback& progress;
+    const PathCheck& check;
+    std::int32_t total = 0;
+    std::int32_t& copied;
+    std::vector<RecordEntry>* written = nullptr;
+    std::vector<unsigned char> block = std::vector<unsigned char>(kCopyBlockBytes);
+};
+
+// Raised for a file that cannot be copied, with the "Copy failed: ..." text.
+struct CopyFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string copyFailedText(const std::wstring& from, const std::wstring& to, DWORD code) {
+    return "Copy failed: " + pathToAnsi(from) + " -> " + pathToAnsi(to) + " : " +
+           platformMessage(code);
+}
+
+bool isFolderLink(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::string recordPath(const std::wstring& relative) {
+    std::string name = toUtf8(relative);
+    for (char& c : name) {
+        c = c == '\\' ? '/' : c;
     }
-    std::filesystem::path relative =
-        std::filesystem::weakly_canonical(entry.path).lexically_relative(canonicalSource);
-    if (relative.empty() || relative.is_absolute() || *relative.begin() == L"..") {
-        relative = entry.path.lexically_relative(source);
+    return name;
+}
+
+// Copies the content of an open source file into an open target from the start, hashing it
+// when a record is wanted, and ends the target there. Returns the SHA-256 (empty when none was
+// wanted); throws CopyFailure with the platform's reason.
+std::string copyContent(HANDLE from, HANDLE to, CopyRun& run, const std::wstring& fromPath,
+                        const std::wstring& toPath, std::uint64_t& size) {
+    std::string hashError;
+    std::unique_ptr<DigestStream> hash;
+    if (run.written) {
+        hash = startSha256(hashError);
+        if (!hash) {
+            throw std::runtime_error(hashError);
+        }
     }
-    return relative;
+    size = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(from, run.block.data(), kCopyBlockBytes, &read, nullptr)) {
+            throw CopyFailure(copyFailedText(fromPath, toPath, GetLastError()));
+        }
+        if (read == 0) {
+            break;
+        }
+        DWORD wrote = 0;
+        if (!WriteFile(to, run.block.data(), read, &wrote, nullptr) || wrote != read) {
+            throw CopyFailure(copyFailedText(fromPath, toPath, GetLastError()));
+        }
+        if (hash && !hash->add(run.block.data(), read)) {
+            hash->finish(hashError);  // names the failed call
+            throw std::runtime_error(hashError);
+        }
+        size += read;
+    }
+    if (!SetEndOfFile(to)) {
+        throw CopyFailure(copyFailedText(fromPath, toPath, GetLastError()));
+    }
+    FILETIME written{};
+    if (GetFileTime(from, nullptr, nullptr, &written)) {
+        SetFileTime(to, nullptr, nullptr, &written);  // as a copy keeps it; cosmetic
+    }
+    if (!hash) {
+        return {};
+    }
+    std::string digest = hash->finish(hashError);
+    if (digest.empty()) {
+        throw std::runtime_error(hashError);
+    }
+    return digest;
+}
+
+void copyFile(const HeldFolder& from, const HeldFolder& to, const std::wstring& name,
+              const std::wstring& relative, CopyRun& run) {
+    const std::wstring fromPath = from.childPath(name);
+    const std::wstring toPath = to.childPath(name);
+    run.check(fromPath);
+    run.check(toPath);
+    const FileHandle source = from.openFile(name, GENERIC_READ);
+    if (!source) {
+        return;  // gone since it was listed
+    }
+    FileHandle target;
+    try {
+        bool existed = false;
+        target = to.createOrOpenFile(name, GENERIC_READ | GENERIC_WRITE, existed);
+    } catch (const std::filesystem::filesystem_error& e) {
+        throw CopyFailure(copyFailedText(fromPath, toPath,
+                                         static_cast<DWORD>(e.code().value())));
+    }
+    std::uint64_t size = 0;
+    const std::string digest = copyContent(source.get(), target.get(), run, fromPath, toPath, size);
+    ++run.copied;
+    if (run.written) {
+        run.written->push_back({recordPath(relative), size, digest});
+    }
+    if (run.progress) {
+        run.progress(makeInstallState(run.copied, run.total));
+    }
+}
+
+void copyFolder(const HeldFolder& from, const HeldFolder& to, const std::wstring& relative,
+                CopyRun& run) {
+    std::vector<HeldFolder::Entry> entries = from.entries();
+    std::sort(entries.begin(), entries.end(),
+              [](const HeldFolder::Entry& a, const HeldFolder::Entry& b) { return a.name < b.name; });
+    for (const HeldFolder::Entry& entry : entries) {
+        const std::wstring inner = relative.empty() ? entry.name : relative + L"\\" + entry.name;
+        if (isFolderLink(entry.attributes)) {
+            // Never entered; a checked copy refuses it, an unchecked one keeps its place empty.
+            run.check(from.childPath(entry.name));
+            run.check(to.childPath(entry.name));
+            to.folder(entry.name, true);
+            continue;
+        }
+        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            run.check(from.childPath(entry.name));
+            run.check(to.childPath(entry.name));
+            copyFolder(from.folder(entry.name, false), to.folder(entry.name, true), inner, run);
+            continue;
+        }
+        copyFile(from, to, entry.name, inner, run);
+    }
 }
 
 }  // namespace
@@ -106,54 +230,31 @@ bool copyDirectoryTree(const std::filesystem::path& source,
                        const std::filesystem::path& destination, InstallCallback progress,
                        LogCallback log, std::int32_t total, std::int32_t& copied,
                        std::string& error, const PathCheck& checkPath) {
+    return copyDirectoryTree(source, destination, std::move(progress), std::move(log), total,
+                             copied, error, checkPath, nullptr);
+}
+
+bool copyDirectoryTree(const std::filesystem::path& source,
+                       const std::filesystem::path& destination, InstallCallback progress,
+                       LogCallback log, std::int32_t total, std::int32_t& copied,
+                       std::string& error, const PathCheck& checkPath,
+                       std::vector<RecordEntry>* written) {
     // Owned here, so both are released before this returns.
     const InstallCallback progressSink = std::move(progress);
     const LogCallback unusedLog = std::move(log);
-    const auto check = [&checkPath](const std::filesystem::path& path) {
+    // The path checks name a link the clearest way ("... is a link or junction"); the held
+    // handles are what makes the copy safe when one appears after them.
+    const PathCheck check = [&checkPath](const std::filesystem::path& path) {
         if (checkPath) {
             checkPath(path);
         }
     };
     try {
         check(destination);
-        std::filesystem::create_directories(destination);
-
-        // The whole list first, then in path order: every folder before what it holds.
-        std::vector<TreeEntry> entries;
-        walkTree(source,
-                 [&entries](const TreeEntry& entry, const std::filesystem::directory_entry&) {
-                     entries.push_back(entry);
-                 });
-        std::sort(entries.begin(), entries.end(),
-                  [](const TreeEntry& a, const TreeEntry& b) { return a.path < b.path; });
-
-        const std::filesystem::path canonicalSource = std::filesystem::weakly_canonical(source);
-        for (const TreeEntry& listed : entries) {
-            const std::filesystem::path& entry = listed.path;
-            const std::filesystem::path target =
-                destination / relativePlace(listed, source, canonicalSource);
-            check(entry);
-            check(target);
-            const std::filesystem::file_status status = std::filesystem::status(entry);
-            if (std::filesystem::is_directory(status)) {
-                std::filesystem::create_directories(target);
-                continue;
-            }
-            if (!std::filesystem::is_regular_file(status)) {
-                continue;
-            }
-            std::filesystem::create_directories(target.parent_path());
-            if (!CopyFileW(entry.c_str(), target.c_str(), FALSE)) {
-                const DWORD code = GetLastError();
-                error = "Copy failed: " + pathToAnsi(entry) + " -> " + pathToAnsi(target) + " : " +
-                        platformMessage(code);
-                return false;
-            }
-            ++copied;
-            if (progressSink) {
-                progressSink(makeInstallState(copied, total));
-            }
-        }
+        const HeldFolder to = HeldFolder::open(destination, true);
+        const HeldFolder from = HeldFolder::open(source, false);
+        CopyRun run{progressSink, check, total, copied, written};
+        copyFolder(from, to, std::wstring(), run);
         return true;
     } catch (const std::exception& e) {
         error = e.what();

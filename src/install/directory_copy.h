@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/callbacks.h"
+#include "install/install_record_text.h"
 #include "install/link_guard.h"
 
 namespace tavro {
@@ -19,7 +20,12 @@ void countFiles(const std::filesystem::path& folder, std::int32_t& count);
 std::vector<std::filesystem::path> regularFilesUnder(const std::filesystem::path& folder);
 
 // Copies every folder and regular file under source to the same relative place under
-// destination, replacing existing files and leaving everything else in destination alone.
+// destination, replacing existing files and leaving everything else in destination alone. Both
+// trees are walked through held folder handles (install/held_folder.h): every folder is opened
+// relative to the one above it and checked, and every file is read and written through a handle
+// that was checked, so a folder swapped for a link during the copy cannot send a file elsewhere
+// (the step fails with the refusal). A link met in the source is not followed; a file link, or a
+// place in destination that is a link or a file with a second hard link, is refused.
 // After each file copied, copied is raised by one and an InstallState (copied, total) is
 // published. Stops at the first file that cannot be copied with
 // "Copy failed: <entry> -> <target> : <platform message>"; any other failure (also an
@@ -36,5 +42,13 @@ bool copyDirectoryTree(const std::filesystem::path& source,
                        const std::filesystem::path& destination, InstallCallback progress,
                        LogCallback log, std::int32_t total, std::int32_t& copied,
                        std::string& error, const PathCheck& checkPath);
+
+// The same, also giving each file written as a record entry (its path relative to destination,
+// its size and the SHA-256 of the bytes written, hashed as they pass by) when written is set.
+bool copyDirectoryTree(const std::filesystem::path& source,
+                       const std::filesystem::path& destination, InstallCallback progress,
+                       LogCallback log, std::int32_t total, std::int32_t& copied,
+                       std::string& error, const PathCheck& checkPath,
+                       std::vector<RecordEntry>* written);
 
 }  // namespace tavro

@@ -10,25 +10,12 @@
 #include "install/install_record.h"
 #include "install/install_paths.h"
 #include "install/link_guard.h"
+#include "install/protected_folder.h"
 #include "install/registry_records.h"
 #include "install/shortcuts.h"
 #include "install/usb_driver.h"
 
 namespace tavro {
-
-namespace {
-
-// Empties the scratch folder by removing it; a link in it that cannot be deleted as itself
-// ends the install, since the expansion would write through it. Other failures are ignored.
-void removeScratchFolder(const std::filesystem::path& folder) {
-    refuseLinks(folder);
-    const std::string refusal = removeTreeWithoutFollowing(folder);
-    if (!refusal.empty()) {
-        throw LinkRefused(refusal);
-    }
-}
-
-}  // namespace
 
 bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
                                    const std::string& buildNumber, bool installUsbDriver,
@@ -43,10 +30,10 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
             return false;
         }
 
-        // A leftover of an earlier install must not reach the install root.
-        const std::filesystem::path extractFolder = downloadFolder() / L"InstallUnpacked";
-        removeScratchFolder(extractFolder);
-        createDirectoriesRefusingLinks(extractFolder);
+        // The package is expanded where only administrators can write: the expansion is done
+        // by an outside program, by path, and the USB driver tool is started from there.
+        const ProtectedFolder scratch;
+        const std::filesystem::path extractFolder = scratch.path();
 
         if (logSink) {
             logSink("Extracting package to temporary source folder...");
@@ -68,15 +55,15 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
             logSink("Copying " + std::to_string(total) + " files...");
         }
         std::int32_t copied = 0;
+        std::vector<RecordEntry> installed;
         if (!copyDirectoryTree(extractFolder, installRoot(), progressSink, logSink, total, copied,
-                               error, refuseLinks)) {
+                               error, refuseLinks, &installed)) {
             return false;
         }
-        // What the uninstall may remove: the files just installed, as they are now.
-        if (!recordInstalledFiles(extractFolder, installRoot(), error)) {
+        // What the uninstall may remove: the files just installed, as they were written.
+        if (!recordInstalledFiles(installed, logSink, error)) {
             return false;
         }
-        removeScratchFolder(extractFolder);
 
         if (!writeRegistryRecords(buildNumber, installRoot(), error)) {
             return false;
@@ -90,7 +77,7 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
         if (installUsbDriver) {
             // A tool that cannot be started leaves its text in error; the install still
             // succeeds.
-            launchUsbDriverInstaller(error);
+            launchUsbDriverInstaller(extractFolder / L"USB Driver", error);
         }
         if (progressSink) {
             progressSink(makeInstallState(total, total));

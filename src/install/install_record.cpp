@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <exception>
+#include <stdexcept>
 
 #include "core/text_convert.h"
 #include "core/win_handles.h"
 #include "download/file_sha256.h"
 #include "install/install_paths.h"
 #include "install/directory_copy.h"
+#include "install/held_folder.h"
 #include "install/link_guard.h"
 
 namespace tavro {
@@ -24,48 +26,60 @@ std::string recordName(const std::filesystem::path& relative) {
     return name;
 }
 
-bool readWhole(const std::filesystem::path& file, std::string& text, std::string& error) {
-    const FileHandle handle(CreateFileW(file.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+constexpr wchar_t kRecordName[] = L"TavroInstall.record";
+constexpr wchar_t kTemporaryName[] = L"TavroInstall.record.temp";
+constexpr wchar_t kDamagedName[] = L"TavroInstall.record.damaged";
+
+// The record's text, read through the held install root; empty when there is none.
+std::string readRecordText(const HeldFolder& root) {
+    const FileHandle handle = root.openFile(kRecordName, GENERIC_READ);
+    std::string text;
     if (!handle) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
-            text.clear();
-            return true;
-        }
-        error = "Cannot read the install record " + pathToAnsi(file) + ": error " +
-                std::to_string(code);
-        return false;
+        return text;
     }
     char buffer[65536];
-    DWORD got = 0;
-    text.clear();
-    while (ReadFile(handle.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(handle.get(), buffer, sizeof(buffer), &got, nullptr)) {
+            throw std::runtime_error("Cannot read the install record " +
+                                     pathToAnsi(installRecordPath()) + ": error " +
+                                     std::to_string(GetLastError()));
+        }
+        if (got == 0) {
+            return text;
+        }
         text.append(buffer, got);
     }
-    return true;
 }
 
-void writeWhole(const std::filesystem::path& file, const std::string& text) {
-    const std::filesystem::path temporary = file.native() + L".temp";
-    refuseLinks(temporary);
-    refuseLinks(file);
-    {
-        const FileHandle handle(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (!handle ||
-            !WriteFile(handle.get(), text.data(), static_cast<DWORD>(text.size()), &written,
-                       nullptr) ||
-            written != text.size()) {
-            throw std::runtime_error("Cannot write the install record " + pathToAnsi(temporary) +
-                                     ": error " + std::to_string(GetLastError()));
-        }
+// Writes text as the new record: a new file, flushed, then renamed over the old one.
+void replaceRecord(const HeldFolder& root, const std::string& text) {
+    root.remove(kTemporaryName);  // a leftover of a write that did not finish
+    const FileHandle handle = root.createFile(kTemporaryName, GENERIC_WRITE);
+    DWORD written = 0;
+    if (!WriteFile(handle.get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                   nullptr) ||
+        written != text.size()) {
+        throw std::runtime_error("Cannot write the install record " +
+                                 pathToAnsi(root.childPath(kTemporaryName)) + ": error " +
+                                 std::to_string(GetLastError()));
     }
-    if (!MoveFileExW(temporary.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        throw std::runtime_error("Cannot write the install record " + pathToAnsi(file) +
-                                 ": error " + std::to_string(GetLastError()));
+    flushToDisk(handle.get(), "the install record");
+    root.rename(handle.get(), kRecordName, true);
+    FlushFileBuffers(root.get());  // the new name on the disk too, where the platform allows it
+}
+
+// Moves a damaged record out of the way, so that it is neither merged as empty nor lost.
+void keepDamagedRecord(const HeldFolder& root, const ParsedRecord& parsed, const LogCallback& log) {
+    const FileHandle handle = root.openFile(kRecordName, GENERIC_READ);
+    if (!handle) {
+        return;
+    }
+    root.rename(handle.get(), kDamagedName, true);
+    if (log) {
+        log("The install record had " + std::to_string(parsed.badLines.size()) +
+            " lines that are not entries; kept as " + pathToAnsi(root.childPath(kDamagedName)) +
+            ", its " + std::to_string(parsed.entries.size()) + " entries carried over.");
     }
 }
 
@@ -76,34 +90,63 @@ std::filesystem::path installRecordPath() {
 }
 
 bool readInstallRecord(ParsedRecord& record, std::string& error) {
-    std::string text;
-    if (!readWhole(installRecordPath(), text, error)) {
+    try {
+        const HeldFolder root = HeldFolder::open(installRoot(), false);
+        record = parseInstallRecord(readRecordText(root));
+        return true;
+    } catch (const std::filesystem::filesystem_error& e) {
+        const int code = e.code().value();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            record = {};  // no install root: no record
+            return true;
+        }
+        error = "Cannot read the install record " + pathToAnsi(installRecordPath()) + ": " +
+                e.what();
+        return false;
+    } catch (const std::exception& e) {
+        error = e.what();
         return false;
     }
-    record = parseInstallRecord(text);
-    return true;
+}
+
+bool recordInstalledFiles(const std::vector<RecordEntry>& installed, LogCallback log,
+                          std::string& error) {
+    try {
+        const HeldFolder root = HeldFolder::open(installRoot(), false);
+        const ParsedRecord earlier = parseInstallRecord(readRecordText(root));
+        if (!earlier.badLines.empty()) {
+            keepDamagedRecord(root, earlier, log);
+        }
+        replaceRecord(root, formatInstallRecord(mergeRecords(earlier.entries, installed)));
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
 }
 
 bool recordInstalledFiles(const std::filesystem::path& source, const std::filesystem::path& root,
                           std::string& error) {
     try {
-        std::vector<RecordEntry> installed;
+        // Each file as it is now, read through held handles to its folder.
+        const HeldFolder installed = HeldFolder::open(root, false);
+        std::vector<RecordEntry> entries;
         for (const std::filesystem::path& relative : regularFilesUnder(source)) {
-            const std::filesystem::path file = root / relative;
-            RecordEntry entry{recordName(relative), std::filesystem::file_size(file), {}};
-            entry.sha256 = sha256OfFile(file, error);
+            const HeldFolder folder = relative.has_parent_path()
+                                          ? installed.folder(relative.parent_path(), false)
+                                          : HeldFolder::open(root, false);
+            const FileHandle file = folder.openFile(relative.filename().native(), GENERIC_READ);
+            if (!file) {
+                throw std::runtime_error("Installed file missing: " + pathToAnsi(root / relative));
+            }
+            RecordEntry entry{recordName(relative), 0, {}};
+            entry.sha256 = sha256OfOpenFile(file.get(), entry.size, error);
             if (entry.sha256.empty()) {
                 return false;
             }
-            installed.push_back(std::move(entry));
+            entries.push_back(std::move(entry));
         }
-        ParsedRecord earlier;
-        if (!readInstallRecord(earlier, error)) {
-            return false;
-        }
-        writeWhole(installRecordPath(),
-                   formatInstallRecord(mergeRecords(earlier.entries, installed)));
-        return true;
+        return recordInstalledFiles(entries, nullptr, error);
     } catch (const std::exception& e) {
         error = e.what();
         return false;

@@ -2,15 +2,12 @@
 
 #include <windows.h>
 
-#include <filesystem>
-
 #include "core/win_handles.h"
-#include "install/install_paths.h"
 
 namespace tavro {
 
-bool launchUsbDriverInstaller(std::string& error) {
-    const std::filesystem::path tool = installRoot() / L"USB Driver" / L"zadig-2.3.exe";
+bool launchUsbDriverInstaller(const std::filesystem::path& toolFolder, std::string& error) {
+    const std::filesystem::path tool = toolFolder / L"zadig-2.3.exe";
     if (!std::filesystem::exists(tool)) {
         return true;
     }
@@ -19,8 +16,8 @@ bool launchUsbDriverInstaller(std::string& error) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessW(tool.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        toolFolder.c_str(), &startup, &info)) {
         error = "Could not start USB driver installer";
         return false;
     }

@@ -13,17 +13,30 @@
 
 namespace tavro {
 
+namespace {
+
+// Ends every process of that image name in this session (another user's Tavro and its unsaved
+// work are not this program's to end), with the processes it started.
+void endInThisSession(const char* image) {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    runHiddenCommand(systemProgram(L"taskkill.exe") + " /f /t /fi \"SESSION eq " +
+                     std::to_string(session) + "\" /im " + image + " >nul 2>nul");
+}
+
+}  // namespace
+
 bool closeRunningApps(LogCallback log, std::string& error) {
     const LogCallback logSink = std::move(log);
     try {
         if (logSink) {
             logSink("Requesting Tavro.exe to close...");
         }
-        runHiddenCommand("taskkill /f /t /im Tavro.exe >nul 2>nul");
+        endInThisSession("Tavro.exe");
         if (logSink) {
             logSink("Requesting Ostrilan.exe to close...");
         }
-        runHiddenCommand("taskkill /f /t /im Ostrilan.exe >nul 2>nul");
+        endInThisSession("Ostrilan.exe");
         error.clear();
         return true;
     } catch (const std::exception& e) {

@@ -9,6 +9,7 @@
 #include "core/text_convert.h"
 #include "download/file_sha256.h"
 #include "install/install_paths.h"
+#include "install/held_folder.h"
 #include "install/install_record.h"
 #include "install/known_folders.h"
 #include "install/link_guard.h"
@@ -29,9 +30,24 @@ fs::path recordedPath(const std::string& name) {
     return installRoot() / relative;
 }
 
+// Whether the file at relative below root is (still) there.
+bool stillThere(const HeldFolder& root, const fs::path& relative) {
+    try {
+        const HeldFolder folder = relative.has_parent_path()
+                                      ? root.existingFolder(relative.parent_path())
+                                      : HeldFolder::open(installRoot(), false);
+        return folder && folder.openFile(relative.filename().native(), FILE_READ_ATTRIBUTES);
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
 // Removes one recorded file if it is the file that was installed; otherwise says why it stays.
-// The record is trusted for nothing but the name, and that only inside the install root.
-void removeRecordedFile(const RecordEntry& entry, std::vector<std::string>& kept) {
+// The record is trusted for nothing but the name, and that only inside the install root. The
+// file is found through held folder handles, hashed through the handle that then deletes it:
+// what was checked is what goes, even if a folder on the way is swapped for a link meanwhile.
+void removeRecordedFile(const HeldFolder& root, const RecordEntry& entry,
+                        std::vector<std::string>& kept) {
     if (const std::string problem = recordPathProblem(entry.path); !problem.empty()) {
         kept.push_back("Refused (" + problem + "): " + entry.path);
         return;
@@ -41,48 +57,77 @@ void removeRecordedFile(const RecordEntry& entry, std::vector<std::string>& kept
         kept.push_back("Refused: " + problem);
         return;
     }
-    const DWORD attributes = GetFileAttributesW(file.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return;  // already gone
-    }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        kept.push_back("Kept (now a folder): " + entry.path);
+    const fs::path relative = file.lexically_relative(installRoot());
+    try {
+        const HeldFolder folder = relative.has_parent_path()
+                                      ? root.existingFolder(relative.parent_path())
+                                      : HeldFolder::open(installRoot(), false);
+        if (!folder) {
+            return;  // already gone
+        }
+        const FileHandle opened = folder.openFile(relative.filename().native(), GENERIC_READ);
+        if (!opened) {
+            return;  // already gone
+        }
+        std::uint64_t size = 0;
+        std::string hashError;
+        const std::string digest = sha256OfOpenFile(opened.get(), size, hashError);
+        if (size != entry.size || digest != entry.sha256) {
+            kept.push_back("Kept (changed since it was installed): " + entry.path);
+            return;
+        }
+        HeldFolder::removeOpened(opened.get(), folder.childPath(relative.filename().native()));
+    } catch (const LinkRefused& refused) {
+        kept.push_back(std::string("Refused: ") + refused.what());
+        return;
+    } catch (const fs::filesystem_error& failed) {
+        const DWORD attributes = GetFileAttributesW(file.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            kept.push_back("Kept (now a folder): " + entry.path);
+        } else {
+            kept.push_back("Kept (cannot be removed, error " +
+                           std::to_string(failed.code().value()) + "): " + entry.path);
+        }
         return;
     }
-    std::error_code sizeError;
-    const std::uintmax_t size = fs::file_size(file, sizeError);
-    std::string hashError;
-    if (sizeError || size != entry.size || sha256OfFile(file, hashError) != entry.sha256) {
-        kept.push_back("Kept (changed since it was installed): " + entry.path);
-        return;
-    }
-    if (!DeleteFileW(file.c_str())) {
-        kept.push_back("Kept (cannot be removed, error " + std::to_string(GetLastError()) +
-                       "): " + entry.path);
+    if (stillThere(root, relative)) {
+        kept.push_back("Kept (cannot be removed): " + entry.path);
     }
 }
 
-// Every folder below the root that is now empty, deepest first, and then the root; folders that
-// are links are never touched.
-void removeEmptyFolders(const fs::path& root) {
-    std::vector<fs::path> folders;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        const DWORD attributes = GetFileAttributesW(it->path().c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            it.disable_recursion_pending();
-        } else if (attributes != INVALID_FILE_ATTRIBUTES &&
-                   (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            folders.push_back(it->path());
+// Every folder below folder that is now empty, deepest first, then folder itself through its
+// parent; found and removed through held handles, so a link is never entered nor removed.
+void removeEmptyFolders(const HeldFolder& parent, const HeldFolder& folder, std::wstring_view name) {
+    for (const HeldFolder::Entry& entry : folder.entries()) {
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            try {
+                removeEmptyFolders(folder, folder.folder(entry.name, false), entry.name);
+            } catch (const std::exception&) {
+                // a link that showed up, or a folder that cannot be opened: it stays
+            }
         }
     }
-    std::sort(folders.begin(), folders.end(), std::greater<>());
-    folders.push_back(root);
-    for (const fs::path& folder : folders) {
-        if (linkProblem(folder).empty()) {
-            RemoveDirectoryW(folder.c_str());  // only an empty folder goes
-        }
+    try {
+        parent.remove(name);  // only an empty folder goes
+    } catch (const std::exception&) {
+        // not empty, or in use: it stays
+    }
+}
+
+// The install root held open; empty when there is none.
+HeldFolder heldInstallRoot() {
+    const fs::path root = installRoot();
+    return HeldFolder::open(root.parent_path(), false).existingFolder(root.filename());
+}
+
+void removeEmptyFolders() {
+    try {
+        const fs::path root = installRoot();
+        const HeldFolder parent = HeldFolder::open(root.parent_path(), false);
+        removeEmptyFolders(parent, parent.folder(root.filename(), false), root.filename().native());
+    } catch (const std::exception&) {
+        // no install root, or one that is a link: nothing to remove
     }
 }
 
@@ -180,16 +225,19 @@ bool InstallerCore::runUninstall(InstallCallback progress, LogCallback log,
         const auto total = static_cast<std::int32_t>(record.entries.size());
         say("Removing " + std::to_string(total) + " installed files...");
         std::int32_t done = 0;
+        const HeldFolder root = heldInstallRoot();
         for (const RecordEntry& entry : record.entries) {
-            removeRecordedFile(entry, kept);
+            if (root) {
+                removeRecordedFile(root, entry, kept);
+            }
             if (progressSink) {
                 progressSink(makeInstallState(++done, total));
             }
         }
-        if (linkProblem(installRecordPath()).empty()) {
-            DeleteFileW(installRecordPath().c_str());
+        if (root && linkProblem(installRecordPath()).empty()) {
+            root.remove(installRecordPath().filename().native());
         }
-        removeEmptyFolders(installRoot());
+        removeEmptyFolders();
         listLeftFiles(installRoot(), kept);
         removeShortcuts(say);
         removeRegistryValues(say);

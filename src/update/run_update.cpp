@@ -8,6 +8,7 @@
 #include "install/directory_copy.h"
 #include "install/install_paths.h"
 #include "install/install_record.h"
+#include "install/link_guard.h"
 #include "install/uninstall_entry.h"
 #include "install/shortcuts.h"
 #include "update/product_processes.h"
@@ -29,11 +30,12 @@ void countdown(const LogCallback& log, std::chrono::milliseconds step) {
 // The install record and the size in Apps & features follow the update; a failure is logged and
 // does not fail an update whose files are already in place.
 template <typename Say>
-void refreshInstallRecord(const std::filesystem::path& source,
-                          const std::filesystem::path& destination, const Say& say) {
+void refreshInstallRecord(const std::vector<RecordEntry>& installed,
+                          const std::filesystem::path& destination, const LogCallback& log,
+                          const Say& say) {
     std::string error;
     ParsedRecord record;
-    if (!recordInstalledFiles(source, destination, error) || !readInstallRecord(record, error) ||
+    if (!recordInstalledFiles(installed, log, error) || !readInstallRecord(record, error) ||
         !refreshUninstallEntry(productVersionOf(destination / L"Tavro.exe"),
                                recordKibibytes(record.entries), error)) {
         say("The install record was not refreshed: " + error);
@@ -85,14 +87,18 @@ bool InstallerCore::runUpdate(InstallCallback progress, LogCallback log, std::st
         }
         say("Copying " + std::to_string(total) + " files...");
         std::int32_t copied = 0;
-        if (!copyDirectoryTree(source, destination, progressSink, logSink, total, copied, error)) {
+        // The same link rules as the install's copy: started elevated, the updater must not be
+        // led by a link another user planted in the tree.
+        std::vector<RecordEntry> installed;
+        if (!copyDirectoryTree(source, destination, progressSink, logSink, total, copied, error,
+                               refuseLinks, &installed)) {
             return false;
         }
         if (progressSink) {
             progressSink(makeInstallState(total, total));
         }
         say("Update complete.");
-        refreshInstallRecord(source, destination, say);
+        refreshInstallRecord(installed, destination, logSink, say);
 
         // A link that cannot be written does not fail the update.
         std::string shortcutError;

@@ -82,10 +82,11 @@ TEST(ExpandArchive, SendsTheExactCommandLineAndPathsWithQuotesSurvive) {
     EXPECT_EQ(readFile(destination / L"root.txt"), "root");
     EXPECT_TRUE(std::filesystem::is_directory(destination / L"top" / L"empty"));
 
-    // The command interpreter hands PowerShell this line, byte for byte.
+    // The command interpreter hands PowerShell, started by its full path, this line, byte for
+    // byte.
     const std::string baseText = toUtf8(base.native());
     const std::string expected =
-        "powershell.exe -NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -WindowStyle "
+        "\"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe\" -NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -WindowStyle "
         "Hidden -Command \"$ProgressPreference='SilentlyContinue'; Expand-Archive -LiteralPath '" +
         baseText +
         "\\Tavro\u2019\u2019s \u2018\u2018pkg\u2019\u2019 \u201A\u201Av.zip' -DestinationPath '" +

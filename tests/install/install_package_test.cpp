@@ -46,6 +46,21 @@ std::vector<PackageFile> releaseFiles() {
 const std::vector<std::string> kEmptyFolders = {"empty/", "data/empty inner/",
                                                 "with blank/nested empty/"};
 
+// The protected folders the installs made below the program data folder and left behind.
+std::vector<std::filesystem::path> protectedFoldersLeft() {
+    std::vector<std::filesystem::path> left;
+    for (const auto& entry : std::filesystem::directory_iterator(L"C:/ProgramData")) {
+        if (entry.path().filename().native().rfind(L"TavroInstall.", 0) == 0) {
+            left.push_back(entry.path());
+        }
+    }
+    return left;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
 std::filesystem::path pathOf(const std::filesystem::path& root, const std::string& name) {
     std::wstring relative = toWide(name);
     for (wchar_t& c : relative) {
@@ -168,12 +183,20 @@ TEST_F(InstallPackage, InstallsARealPackageEndToEndAndFinishesAfterTheDriverTool
                                         "Copying " + std::to_string(total) + " files...",
                                         "Creating shortcuts..."}));
 
-    // The tool was started by its quoted path, in the installer's own current folder.
+    // The tool was started by its quoted path in the install's protected copy of the package
+    // (never from the install root, which every user may write), in its own folder; that copy
+    // is gone after the install.
     const auto starts = records->starts(L"zadig-2.3.exe");
     ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].commandLine, "\"C:/Quendrel/Tavro\\USB Driver\\zadig-2.3.exe\"");
+    const std::string& line = starts[0].commandLine;
+    EXPECT_TRUE(startsWith(line, "\"C:\\ProgramData\\TavroInstall.")) << line;
+    const std::string tool = "\\USB Driver\\zadig-2.3.exe\"";
+    ASSERT_GT(line.size(), tool.size());
+    EXPECT_EQ(line.substr(line.size() - tool.size()), tool);
+    const std::filesystem::path started = toWide(line.substr(1, line.size() - 2));
     EXPECT_EQ(comparablePath(toWide(starts[0].currentFolder)),
-              comparablePath(std::filesystem::current_path().native()));
+              comparablePath(started.parent_path().native()));
+    EXPECT_TRUE(protectedFoldersLeft().empty());
 }
 
 TEST_F(InstallPackage, SecondInstallOverwritesLeavesExtraFilesAndDropsOldLeftovers) {
@@ -199,7 +222,7 @@ TEST_F(InstallPackage, SecondInstallOverwritesLeavesExtraFilesAndDropsOldLeftove
     }
     EXPECT_EQ(readFile(installRoot() / L"extra" / L"keep.txt"), "keep");
     EXPECT_FALSE(std::filesystem::exists(installRoot() / L"stray.txt"));
-    EXPECT_FALSE(std::filesystem::exists(kExtractFolder));
+    EXPECT_EQ(readFile(installRoot() / L"Tavro.exe"), test::standinBytes(L"Tavro.exe"));
     EXPECT_EQ(test::readTavroValue(L"BuildNumber")->text, L"2.5-\u03b2\u2713 \u00dcn\u00ef");
     EXPECT_EQ(test::readTavroValue(L"BuildNumber")->bytes, (10u + 1u) * 2u);
 
@@ -213,16 +236,16 @@ TEST_F(InstallPackage, SecondInstallOverwritesLeavesExtraFilesAndDropsOldLeftove
     EXPECT_TRUE(test::readShellLink(test::startMenuLink(L"Tavro")).has_value());
 }
 
-TEST_F(InstallPackage, PackageWithFoldersOnlyFailsAndKeepsTheExtractionFolder) {
+TEST_F(InstallPackage, PackageWithFoldersOnlyFailsAndLeavesNoExtractionFolder) {
     const std::filesystem::path package = savePackage({}, {"a/", "a/b/", "c/d/"});
     Observed observed;
     std::string error;
     EXPECT_FALSE(installerCore.installPackage(package, "1", true, observed.progress(),
                                               observed.log(), error));
-    EXPECT_EQ(
-        error,
-        "Downloaded package has no files after extract: C:/Quendrel/Tavro\\tmp\\InstallUnpacked");
-    EXPECT_TRUE(std::filesystem::is_directory(kExtractFolder / L"a" / L"b"));
+    EXPECT_TRUE(
+        startsWith(error, "Downloaded package has no files after extract: C:\\ProgramData\\TavroInstall."))
+        << error;
+    EXPECT_TRUE(protectedFoldersLeft().empty());
     EXPECT_FALSE(std::filesystem::exists(installRoot() / L"a"));
     EXPECT_FALSE(test::readTavroValue(L"AppDirectory").has_value());
     EXPECT_FALSE(std::filesystem::exists(test::desktopLink(L"Tavro")));
@@ -262,10 +285,10 @@ TEST_F(InstallPackage, TargetHeldOpenByAnotherProcessStopsTheCopy) {
     std::string error;
     EXPECT_FALSE(
         installerCore.installPackage(package, "812", false, observed.progress(), nullptr, error));
-    EXPECT_EQ(error,
-              "Copy failed: C:/Quendrel/Tavro\\tmp\\InstallUnpacked\\Tavro.ico -> "
-              "C:/Quendrel/Tavro\\Tavro.ico : " +
-                  test::systemMessage(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(startsWith(error, "Copy failed: C:\\ProgramData\\TavroInstall.")) << error;
+    const std::string failedTarget = "\\Tavro.ico -> C:/Quendrel/Tavro\\Tavro.ico : " +
+                                     test::systemMessage(ERROR_SHARING_VIOLATION);
+    EXPECT_NE(error.find(failedTarget), std::string::npos) << error;
 
     // Files are copied in path order: those before the held one are in place, none after it.
     std::size_t before = 0;
@@ -280,14 +303,15 @@ TEST_F(InstallPackage, TargetHeldOpenByAnotherProcessStopsTheCopy) {
     }
     EXPECT_EQ(before, 4u);
     EXPECT_EQ(observed.records().size(), before + 1);
-    EXPECT_TRUE(std::filesystem::exists(kExtractFolder / L"Tavro.ico"));
+    EXPECT_TRUE(protectedFoldersLeft().empty());
     EXPECT_FALSE(test::readTavroValue(L"AppDirectory").has_value());
     EXPECT_FALSE(std::filesystem::exists(test::desktopLink(L"Tavro")));
 }
 
-// Files of a failed earlier install are removed from the extraction folder even while another
-// process holds the folder itself; only the folder stays, and that is no failure.
-TEST_F(InstallPackage, ExtractionFolderHeldByAnotherProcessIsEmptiedAllTheSame) {
+// What an earlier installer left in its old extraction folder below the install root, where
+// every user may write, never reaches the install: the package is expanded into a folder of its
+// own that only administrators can write, made fresh and removed after.
+TEST_F(InstallPackage, OldExtractionFolderBelowTheInstallRootIsNeitherUsedNorNeeded) {
     const std::filesystem::path package = savePackage(releaseFiles(), {});
     test::writeFile(kExtractFolder / L"a.txt", "left by a failed install");
     test::writeFile(kExtractFolder / L"sub" / L"b.txt", "left as well");
@@ -300,8 +324,8 @@ TEST_F(InstallPackage, ExtractionFolderHeldByAnotherProcessIsEmptiedAllTheSame) 
         << error;
     EXPECT_FALSE(std::filesystem::exists(installRoot() / L"a.txt"));
     EXPECT_FALSE(std::filesystem::exists(installRoot() / L"sub"));
-    EXPECT_TRUE(std::filesystem::is_empty(kExtractFolder));  // held, so it stays, empty
     EXPECT_EQ(readFile(installRoot() / L"docs" / L"read me.txt"), "Read me.\r\n");
+    EXPECT_TRUE(protectedFoldersLeft().empty());
 }
 
 TEST_F(InstallPackage, ShortcutThatCannotBeSavedFailsAfterFilesAndRegistry) {

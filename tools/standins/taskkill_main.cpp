@@ -1,6 +1,7 @@
 // Stand-in for taskkill.exe in the test prefix (Wine's own rejects /t and then ends nothing).
-// Accepts "/f", "/t" and "/im NAME" (also with '-', any case, any order): ends every process
-// whose image name is NAME, with /t all of its descendants too. Only forced ending is offered.
+// Accepts "/f", "/t", "/im NAME" and "/fi "SESSION eq N"" (also with '-', any case, any order):
+// ends every process whose image name is NAME (in session N only, with the filter), with /t all
+// of its descendants too. Only forced ending is offered.
 // Exit code 0 when something was ended, 128 when no process matched, 1 on bad arguments or
 // when matching processes could not be ended.
 
@@ -8,6 +9,7 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <cwchar>
 #include <map>
 #include <set>
 #include <string>
@@ -55,6 +57,8 @@ int main() {
     bool force = false;
     bool tree = false;
     std::wstring image;
+    bool oneSession = false;
+    DWORD session = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         if (isOption(args[i], L"f")) {
             force = true;
@@ -62,6 +66,11 @@ int main() {
             tree = true;
         } else if (isOption(args[i], L"im") && i + 1 < args.size()) {
             image = args[++i];
+        } else if (isOption(args[i], L"fi") && i + 1 < args.size() &&
+                   CharUpperW(args[i + 1].data()) &&
+                   args[i + 1].rfind(L"SESSION EQ ", 0) == 0) {
+            oneSession = true;
+            session = static_cast<DWORD>(std::wcstoul(args[++i].c_str() + 11, nullptr, 10));
         } else {
             standin::writeError("ERROR: Invalid argument/option - '" + standin::utf8(args[i]) +
                                 "'.");
@@ -90,6 +99,10 @@ int main() {
     const DWORD self = GetCurrentProcessId();
     std::vector<DWORD> roots;
     for (const auto& [pid, info] : processes) {
+        DWORD its = 0;
+        if (oneSession && (!ProcessIdToSessionId(pid, &its) || its != session)) {
+            continue;
+        }
         if (pid != self && lstrcmpiW(info.image.c_str(), image.c_str()) == 0) {
             roots.push_back(pid);
         }

@@ -1,0 +1,419 @@
+#include "install/held_folder.h"
+
+#include <winternl.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include "core/text_convert.h"
+#include "install/guarded_path.h"
+#include "install/link_guard.h"
+
+namespace tavro {
+
+namespace {
+
+// NtCreateFile's dispositions and options (the same numbers on every Windows).
+constexpr ULONG kOpenExisting = 1;       // FILE_OPEN
+constexpr ULONG kCreateNew = 2;          // FILE_CREATE
+constexpr ULONG kOpenOrCreate = 3;       // FILE_OPEN_IF
+constexpr ULONG kFolderOnly = 0x1;       // FILE_DIRECTORY_FILE
+constexpr ULONG kSynchronous = 0x20;     // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG kFileOnly = 0x40;        // FILE_NON_DIRECTORY_FILE
+constexpr ULONG kBackupIntent = 0x4000;  // FILE_OPEN_FOR_BACKUP_INTENT
+constexpr ULONG kLinkItself = 0x00200000;  // FILE_OPEN_REPARSE_POINT
+constexpr int kRenameInformation = 10;     // FileRenameInformation
+
+constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
+constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003A);
+
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                          ULONG, PVOID, ULONG);
+using NtSetInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
+using RtlNtStatusToDosErrorCall = ULONG(NTAPI*)(NTSTATUS);
+
+// The native calls that take a folder handle as the root of a name; ntdll is in every process,
+// so they are looked up there rather than linked.
+struct NativeCalls {
+    NtCreateFileCall createFile = nullptr;
+    NtSetInformationFileCall setInformation = nullptr;
+    RtlNtStatusToDosErrorCall toWin32 = nullptr;
+};
+
+template <typename Call>
+Call lookUp(HMODULE module, const char* name) {
+    return reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+const NativeCalls& nativeCalls() {
+    static const NativeCalls calls = [] {
+        NativeCalls found;
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        if (ntdll != nullptr) {
+            found.createFile = lookUp<NtCreateFileCall>(ntdll, "NtCreateFile");
+            found.setInformation = lookUp<NtSetInformationFileCall>(ntdll, "NtSetInformationFile");
+            found.toWin32 = lookUp<RtlNtStatusToDosErrorCall>(ntdll, "RtlNtStatusToDosError");
+        }
+        return found;
+    }();
+    if (!calls.createFile || !calls.setInformation || !calls.toWin32) {
+        throw std::runtime_error("The system's native file calls cannot be found");
+    }
+    return calls;
+}
+
+std::string shown(const std::wstring& path) {
+    try {
+        return toAnsi(path);
+    } catch (const std::system_error&) {
+        return toUtf8(path);
+    }
+}
+
+[[noreturn]] void failWith(const std::string& what, const std::wstring& path, DWORD code) {
+    throw std::filesystem::filesystem_error(
+        what, std::filesystem::path(path),
+        std::error_code(static_cast<int>(code), std::system_category()));
+}
+
+// One NtCreateFile of name relative to the folder root, never following a link at the name
+// itself where the platform can tell. The status is returned; handle is set on success.
+NTSTATUS openRelative(HANDLE root, std::wstring_view name, ACCESS_MASK access, ULONG disposition,
+                      ULONG options, FileHandle& handle) {
+    if (name.empty() || name.size() > 32767) {
+        return kNameNotFound;
+    }
+    UNICODE_STRING text;
+    text.Buffer = const_cast<wchar_t*>(name.data());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, root, nullptr);
+    IO_STATUS_BLOCK io{};
+    HANDLE opened = nullptr;
+    const NTSTATUS status = nativeCalls().createFile(
+        &opened, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+        kShareAll, disposition, options | kSynchronous | kLinkItself, nullptr, 0);
+    if (status >= 0) {
+        handle.reset(opened);
+    }
+    return status;
+}
+
+DWORD win32Code(NTSTATUS status) {
+    return nativeCalls().toWin32(status);
+}
+
+// Where the platform says an open handle is; empty when it cannot tell.
+std::wstring reportedPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return comparableForm(path);
+        }
+        path.resize(length);
+    }
+}
+
+bool samePlace(const std::wstring& a, const std::wstring& b) {
+    const std::wstring x = comparableForm(a);
+    const std::wstring y = comparableForm(b);
+    return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
+                                static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Why an open handle is not the plain entry expected at path; empty when it is. A handle opened
+// through a link shows either the link's own reparse bit (Windows) or a reported place other
+// than path (the platform followed it); a file with a second hard link can be changed from
+// another place and is refused too.
+std::string problemOf(HANDLE handle, const std::wstring& path, bool file) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard))) {
+        return unresolvedText(shown(path), GetLastError());
+    }
+    if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return reparsePointText(shown(path));
+    }
+    const std::wstring reached = reportedPath(handle);
+    if (reached.empty()) {
+        return unresolvedText(shown(path), GetLastError());
+    }
+    if (!samePlace(path, reached)) {
+        return leadsElsewhereText(shown(path), shown(reached));
+    }
+    const bool folder = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (file && folder) {
+        return shown(path) + " is a folder";
+    }
+    if (file && standard.NumberOfLinks > 1) {
+        return hardLinkText(shown(path), standard.NumberOfLinks);
+    }
+    return {};
+}
+
+void refuseProblem(HANDLE handle, const std::wstring& path, bool file) {
+    const std::string problem = problemOf(handle, path, file);
+    if (!problem.empty()) {
+        throw LinkRefused(problem);
+    }
+}
+
+constexpr ACCESS_MASK kFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_ADD_FILE |
+    FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD;
+constexpr ACCESS_MASK kFolderReadAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+
+// The drive's root folder ("C:\"), where a walk starts; no one but the system can make a link of
+// it.
+FileHandle openDriveRoot(const std::wstring& root) {
+    FileHandle handle(CreateFileW(root.c_str(), kFolderReadAccess | FILE_ADD_SUBDIRECTORY, kShareAll,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) {
+        handle.reset(CreateFileW(root.c_str(), kFolderReadAccess, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    }
+    if (!handle) {
+        failWith("open", root, GetLastError());
+    }
+    return handle;
+}
+
+}  // namespace
+
+HeldFolder::HeldFolder(FileHandle handle, std::wstring path)
+    : handle_(std::move(handle)), path_(std::move(path)) {}
+
+std::wstring HeldFolder::childPath(std::wstring_view name) const {
+    std::wstring path = path_;
+    if (!path.empty() && path.back() != L'\\') {
+        path += L'\\';
+    }
+    path += name;
+    return path;
+}
+
+HeldFolder HeldFolder::open(const std::filesystem::path& path, bool create) {
+    const std::filesystem::path root = path.root_name();
+    if (root.empty() || !path.has_root_directory()) {
+        failWith("open", path.native(), ERROR_BAD_PATHNAME);
+    }
+    // Each element as the path writes it ("C:/Quendrel", "C:/Quendrel/Tavro\\tmp"), so that
+    // messages name paths as the caller gave them.
+    const std::vector<std::wstring> chain = guardedChain(root.native(), path.native());
+    HeldFolder held(openDriveRoot(root.native() + L"\\"), root.native());
+    for (std::size_t i = 1; i < chain.size(); ++i) {
+        const std::wstring& written = chain[i];
+        const std::size_t start = chain[i - 1].size();
+        std::wstring_view name(written);
+        name.remove_prefix(start);
+        while (!name.empty() && (name.front() == L'/' || name.front() == L'\\')) {
+            name.remove_prefix(1);
+        }
+        held = held.child(name, create, false, written);
+    }
+    return held;
+}
+
+HeldFolder HeldFolder::child(std::wstring_view name, bool create, bool mayBeAbsent,
+                              std::wstring written) const {
+    const std::wstring path = written.empty() ? childPath(name) : std::move(written);
+    if (name == L"." || name == L".." || name.find_first_of(L"\\/:") != std::wstring_view::npos) {
+        failWith("open", path, ERROR_BAD_PATHNAME);
+    }
+    FileHandle handle;
+    // Opened for what the later steps do inside it; where that is not granted (a folder of
+    // another owner), for reading, which is all the walk needs on its way down.
+    NTSTATUS status = openRelative(handle_.get(), name, kFolderAccess,
+                                   create ? kOpenOrCreate : kOpenExisting,
+                                   kFolderOnly | kBackupIntent, handle);
+    if (status == static_cast<NTSTATUS>(0xC0000022)) {  // access denied
+        status = openRelative(handle_.get(), name, kFolderReadAccess, kOpenExisting,
+                              kFolderOnly | kBackupIntent, handle);
+    }
+    if (status < 0) {
+        if (mayBeAbsent && (status == kNameNotFound || status == kPathNotFound)) {
+            return {};
+        }
+        // A link planted where a folder should be can also fail the folder-only open.
+        failWith("open", path, win32Code(status));
+    }
+    refuseProblem(handle.get(), path, false);
+    return HeldFolder(std::move(handle), path);
+}
+
+HeldFolder HeldFolder::folder(const std::filesystem::path& relative, bool create) const {
+    HeldFolder current;
+    const HeldFolder* at = this;
+    for (const std::filesystem::path& element : relative) {
+        if (element.empty() || element == L"." ) {
+            continue;
+        }
+        current = at->child(element.native(), create, false);
+        at = &current;
+    }
+    if (at == this) {
+        failWith("open", path_, ERROR_BAD_PATHNAME);
+    }
+    return current;
+}
+
+HeldFolder HeldFolder::existingFolder(const std::filesystem::path& relative) const {
+    HeldFolder current;
+    const HeldFolder* at = this;
+    for (const std::filesystem::path& element : relative) {
+        if (element.empty() || element == L".") {
+            continue;
+        }
+        current = at->child(element.native(), false, true);
+        if (!current) {
+            return {};
+        }
+        at = &current;
+    }
+    return current;
+}
+
+FileHandle HeldFolder::createFile(std::wstring_view name, ACCESS_MASK access) const {
+    const std::wstring path = childPath(name);
+    FileHandle handle;
+    const NTSTATUS status =
+        openRelative(handle_.get(), name, access | DELETE, kCreateNew, kFileOnly, handle);
+    if (status < 0) {
+        failWith("create", path, win32Code(status));
+    }
+    // A new file cannot be a link; what can still show is a folder that was swapped for a link
+    // while the file was made (the platform then cannot say where the file is).
+    refuseProblem(handle.get(), path, true);
+    return handle;
+}
+
+FileHandle HeldFolder::openFile(std::wstring_view name, ACCESS_MASK access) const {
+    const std::wstring path = childPath(name);
+    FileHandle handle;
+    const NTSTATUS status =
+        openRelative(handle_.get(), name, access | DELETE, kOpenExisting, kFileOnly, handle);
+    if (status == kNameNotFound || status == kPathNotFound) {
+        return {};
+    }
+    if (status < 0) {
+        failWith("open", path, win32Code(status));
+    }
+    refuseProblem(handle.get(), path, true);
+    return handle;
+}
+
+FileHandle HeldFolder::createOrOpenFile(std::wstring_view name, ACCESS_MASK access,
+                                        bool& existed) const {
+    // Never "open or create" in one call: on a link whose target is missing that would create
+    // the target, wherever it is.
+    const std::wstring path = childPath(name);
+    FileHandle handle;
+    NTSTATUS status =
+        openRelative(handle_.get(), name, access | DELETE, kCreateNew, kFileOnly, handle);
+    existed = status == kNameCollision;
+    if (existed) {
+        status = openRelative(handle_.get(), name, access | DELETE, kOpenExisting, kFileOnly, handle);
+    }
+    if (status < 0) {
+        failWith(existed ? "open" : "create", path, win32Code(status));
+    }
+    refuseProblem(handle.get(), path, true);
+    return handle;
+}
+
+void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) const {
+    struct RenameRecord {
+        BOOLEAN replaceIfExists;
+        HANDLE rootDirectory;
+        ULONG fileNameLength;
+        WCHAR fileName[1];
+    };
+    const std::size_t bytes = sizeof(RenameRecord) + newName.size() * sizeof(wchar_t);
+    std::vector<std::uint64_t> storage((bytes + 7) / 8);
+    auto* record = reinterpret_cast<RenameRecord*>(storage.data());
+    record->replaceIfExists = replace ? TRUE : FALSE;
+    record->rootDirectory = handle_.get();
+    record->fileNameLength = static_cast<ULONG>(newName.size() * sizeof(wchar_t));
+    std::memcpy(record->fileName, newName.data(), newName.size() * sizeof(wchar_t));
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status = nativeCalls().setInformation(file, &io, record,
+                                                         static_cast<ULONG>(bytes),
+                                                         kRenameInformation);
+    if (status < 0) {
+        failWith("rename", childPath(newName), win32Code(status));
+    }
+}
+
+bool HeldFolder::remove(std::wstring_view name) const {
+    const std::wstring path = childPath(name);
+    FileHandle handle;
+    const NTSTATUS status = openRelative(handle_.get(), name, DELETE | FILE_READ_ATTRIBUTES,
+                                         kOpenExisting, kBackupIntent, handle);
+    if (status == kNameNotFound || status == kPathNotFound) {
+        return false;
+    }
+    if (status < 0) {
+        failWith("remove", path, win32Code(status));
+    }
+    refuseProblem(handle.get(), path, false);
+    removeOpened(handle.get(), path);
+    return true;
+}
+
+void HeldFolder::removeOpened(HANDLE file, const std::wstring& path) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition))) {
+        failWith("remove", path, GetLastError());
+    }
+}
+
+std::vector<HeldFolder::Entry> HeldFolder::entries() const {
+    std::vector<Entry> entries;
+    std::vector<std::uint64_t> buffer(8192);  // 64 KiB, aligned for the records
+    const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(handle_.get(), kind, buffer.data(), bytes)) {
+        kind = FileIdBothDirectoryInfo;
+        const auto* record = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
+            std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") {
+                entries.push_back({std::move(name), info->FileAttributes,
+                                   static_cast<std::uint64_t>(info->EndOfFile.QuadPart)});
+            }
+            if (info->NextEntryOffset == 0) {
+                break;
+            }
+            record += info->NextEntryOffset;
+        }
+    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_NO_MORE_FILES && code != ERROR_FILE_NOT_FOUND) {
+        failWith("list", path_, code);
+    }
+    return entries;
+}
+
+void flushToDisk(HANDLE file, const std::string& what) {
+    if (!FlushFileBuffers(file)) {
+        throw std::runtime_error("Cannot flush " + what + ": error " +
+                                 std::to_string(GetLastError()));
+    }
+}
+
+}  // namespace tavro

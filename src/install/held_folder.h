@@ -1,0 +1,82 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/win_handles.h"
+
+namespace tavro {
+
+// A folder held open by a handle that was checked to be exactly the folder its path names: not a
+// link or junction, and reported by the platform at that very place. Everything done inside it
+// (opening, creating, renaming and deleting entries) is done relative to the handle, so another
+// user who swaps a folder on the way for a link after the check cannot send the step elsewhere:
+// what was checked is what is used. Every child opened through it is checked the same way before
+// it is returned. Used wherever the elevated program works below a folder that normal users may
+// write.
+class HeldFolder {
+  public:
+    HeldFolder() = default;
+
+    // Opens path, an absolute folder path, element by element from its drive down, each element
+    // relative to the one above it; with create, missing elements are made. Throws LinkRefused
+    // for an element that is a link or leads elsewhere, std::filesystem::filesystem_error for
+    // any other failure.
+    static HeldFolder open(const std::filesystem::path& path, bool create);
+
+    // A folder held the same way, name being one element or a relative path of several.
+    HeldFolder folder(const std::filesystem::path& relative, bool create) const;
+    // The same, but an absent folder gives an empty HeldFolder instead of an error.
+    HeldFolder existingFolder(const std::filesystem::path& relative) const;
+
+    // A new file, opened with access (plus DELETE and SYNCHRONIZE); fails when the name is taken.
+    FileHandle createFile(std::wstring_view name, ACCESS_MASK access) const;
+    // An existing file, opened with access (plus DELETE and SYNCHRONIZE) and checked: not a
+    // link, at this place, no second hard link. An empty handle when there is no such entry.
+    FileHandle openFile(std::wstring_view name, ACCESS_MASK access) const;
+    // createFile, or openFile when the name is taken; existed says which.
+    FileHandle createOrOpenFile(std::wstring_view name, ACCESS_MASK access, bool& existed) const;
+
+    // Gives file, opened through this folder, the name newName in this folder, replacing an
+    // entry of that name when replace is set (a link there is replaced itself, never followed).
+    void rename(HANDLE file, std::wstring_view newName, bool replace) const;
+    // Deletes the entry name (a file, or an empty folder) if it is what this folder holds under
+    // that name; false when there is none. A link is refused, never followed.
+    bool remove(std::wstring_view name) const;
+    // Deletes a file opened through this folder (the handle has DELETE access): exactly that
+    // file, wherever its name has gone meanwhile.
+    static void removeOpened(HANDLE file, const std::wstring& path);
+
+    struct Entry {
+        std::wstring name;
+        DWORD attributes = 0;
+        std::uint64_t size = 0;
+    };
+    // What the folder holds, listed through the handle (without "." and "..").
+    std::vector<Entry> entries() const;
+
+    HANDLE get() const { return handle_.get(); }
+    explicit operator bool() const { return static_cast<bool>(handle_); }
+    // Where the folder is, written as the caller named it (checked against where the platform
+    // reports it).
+    const std::wstring& path() const { return path_; }
+    std::wstring childPath(std::wstring_view name) const;
+
+  private:
+    HeldFolder(FileHandle handle, std::wstring path);
+    HeldFolder child(std::wstring_view name, bool create, bool mayBeAbsent,
+                     std::wstring written = {}) const;
+
+    FileHandle handle_;
+    std::wstring path_;
+};
+
+// Flushes file to the disk; throws std::runtime_error naming what on failure.
+void flushToDisk(HANDLE file, const std::string& what);
+
+}  // namespace tavro
