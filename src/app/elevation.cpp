@@ -46,4 +46,25 @@ bool startElevatedCopy(const std::wstring& parameters) {
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
+namespace {
+
+// PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY and its place in PROCESS_MITIGATION_POLICY, which
+// older SDKs lack.
+constexpr int kRedirectionTrustPolicy = 16;
+struct RedirectionTrustPolicy {
+    DWORD flags;  // bit 0: EnforceRedirectionTrust
+};
+
+using SetMitigationPolicyCall = BOOL(WINAPI*)(int, PVOID, SIZE_T);
+
+}  // namespace
+
+bool enforceRedirectionTrust() {
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto set = reinterpret_cast<SetMitigationPolicyCall>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetProcessMitigationPolicy")));
+    RedirectionTrustPolicy policy{1};
+    return set != nullptr && set(kRedirectionTrustPolicy, &policy, sizeof(policy)) != FALSE;
+}
+
 }  // namespace tavro

@@ -13,4 +13,9 @@ bool isProcessAdministrator();
 // when the user declined).
 bool startElevatedCopy(const std::wstring& parameters);
 
+// Asks the system not to follow, in this process, links that non-administrators made
+// (redirection trust, Windows 11 22H2 and later). false where the system does not offer it; the
+// program's own link checks hold either way.
+bool enforceRedirectionTrust();
+
 }  // namespace tavro

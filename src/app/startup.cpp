@@ -118,6 +118,11 @@ int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
         logEvent("Started an elevated copy of the installer.");
         return 0;
     }
+    if (!appState.updaterMode) {
+        logEvent(enforceRedirectionTrust()
+                     ? "Links made by non-administrators are not followed (redirection trust)."
+                     : "Redirection trust is not offered here; the program checks links itself.");
+    }
     if (appState.uninstallMode) {
         if (quiet) {
             return runQuietUninstall();

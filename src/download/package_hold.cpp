@@ -3,6 +3,8 @@
 #include "core/text_convert.h"
 #include "download/file_sha256.h"
 #include "download/package_digest.h"
+#include "install/held_folder.h"
+#include "install/link_guard.h"
 
 namespace tavro {
 
@@ -17,10 +19,20 @@ FileHandle holdPackageForInstall(const std::filesystem::path& package, const std
                 std::to_string(GetLastError());
         return {};
     }
+    // A link at the name is opened through under Wine, and shows where it leads.
+    const std::string problem = openedFileProblem(held.get(), package);
+    if (!problem.empty()) {
+        error = LinkRefused(problem).what();
+        return {};
+    }
     if (sha256.empty()) {
         return held;
     }
-    const std::string actual = sha256OfFile(package, error);
+    // Through the held handle: exactly the file that stays held.
+    std::uint64_t size = 0;
+    const std::string actual = sha256OfOpenFile(held.get(), size, error);
+    LARGE_INTEGER start{};
+    SetFilePointerEx(held.get(), start, nullptr, FILE_BEGIN);
     if (actual.empty()) {
         return {};
     }
@@ -29,6 +41,15 @@ FileHandle holdPackageForInstall(const std::filesystem::path& package, const std
         return {};
     }
     return held;
+}
+
+bool discardHeldPackage(FileHandle& held, const std::filesystem::path& package) {
+    held.reset();
+    try {
+        return HeldFolder::open(package.parent_path(), false).remove(package.filename().native());
+    } catch (const std::exception&) {
+        return false;  // a link, or in use: it stays
+    }
 }
 
 }  // namespace tavro

@@ -28,4 +28,8 @@ bool expandArchive(const std::filesystem::path& archive, const std::filesystem::
     return false;
 }
 
+bool isExpansionFailure(const std::string& error) {
+    return error.rfind("Expand-Archive failed for ", 0) == 0;
+}
+
 }  // namespace tavro

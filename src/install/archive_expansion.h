@@ -16,4 +16,7 @@ std::string powerShellQuote(const std::filesystem::path& path);
 bool expandArchive(const std::filesystem::path& archive, const std::filesystem::path& destination,
                    std::string& error);
 
+// Whether an install's error is the expansion's ("Expand-Archive failed for ...").
+bool isExpansionFailure(const std::string& error);
+
 }  // namespace tavro

@@ -335,7 +335,31 @@ FileHandle HeldFolder::createOrOpenFile(std::wstring_view name, ACCESS_MASK acce
     return handle;
 }
 
+namespace {
+
+bool sameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x{};
+    BY_HANDLE_FILE_INFORMATION y{};
+    return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+}  // namespace
+
+void HeldFolder::refuseIfMoved() const {
+    const FileHandle atPath(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!atPath || !sameFile(atPath.get(), handle_.get())) {
+        throw LinkRefused(shown(path_) + " was moved or replaced while it was in use");
+    }
+}
+
 void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) const {
+    // Windows renames through the handles alone. Wine performs the rename by the paths the
+    // handles were opened with, so a folder swapped for a link since would carry it elsewhere:
+    // the folder must still be where its path leads.
+    refuseIfMoved();
     struct RenameRecord {
         BOOLEAN replaceIfExists;
         HANDLE rootDirectory;

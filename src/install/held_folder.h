@@ -67,6 +67,10 @@ class HeldFolder {
     const std::wstring& path() const { return path_; }
     std::wstring childPath(std::wstring_view name) const;
 
+    // Throws LinkRefused when path() no longer leads to this folder (it was renamed, or swapped
+    // for a link).
+    void refuseIfMoved() const;
+
   private:
     HeldFolder(FileHandle handle, std::wstring path);
     HeldFolder child(std::wstring_view name, bool create, bool mayBeAbsent,

@@ -1,12 +1,20 @@
+#include <windows.h>
+
 #include <exception>
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "core/installer_core.h"
 #include "core/progress_math.h"
 #include "core/text_convert.h"
+#include "core/win_handles.h"
+#include "download/package_digest.h"
+#include "download/sha256_stream.h"
 #include "install/archive_expansion.h"
 #include "install/data_folders.h"
 #include "install/directory_copy.h"
+#include "install/held_folder.h"
 #include "install/install_record.h"
 #include "install/install_paths.h"
 #include "install/link_guard.h"
@@ -17,9 +25,78 @@
 
 namespace tavro {
 
+namespace {
+
+// Copies the package, read through a checked handle (never through a link), to target in the
+// protected folder, hashing it on the way; true when it was read whole and, with an expected
+// digest, matches it. error says why not.
+bool copyPackageForExpansion(const std::filesystem::path& package,
+                             const std::filesystem::path& target, const std::string& expectedSha256,
+                             std::string& error) {
+    const HeldFolder folder = HeldFolder::open(package.parent_path(), false);
+    const FileHandle from = folder.openFile(package.filename().native(), GENERIC_READ);
+    if (!from) {
+        error = "Expand-Archive failed for " + pathToAnsi(package);
+        return false;
+    }
+    const FileHandle to(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!to) {
+        error = "Cannot copy the package to " + pathToAnsi(target) + ": error " +
+                std::to_string(GetLastError());
+        return false;
+    }
+    std::unique_ptr<DigestStream> hash = startSha256(error);
+    if (!hash) {
+        return false;
+    }
+    std::vector<unsigned char> block(1024 * 1024);
+    for (;;) {
+        DWORD read = 0;
+        DWORD written = 0;
+        if (!ReadFile(from.get(), block.data(), static_cast<DWORD>(block.size()), &read,
+                      nullptr)) {
+            error = "Cannot read the package " + pathToAnsi(package) + ": error " +
+                    std::to_string(GetLastError());
+            return false;
+        }
+        if (read == 0) {
+            break;
+        }
+        if (!WriteFile(to.get(), block.data(), read, &written, nullptr) || written != read) {
+            error = "Cannot copy the package to " + pathToAnsi(target) + ": error " +
+                    std::to_string(GetLastError());
+            return false;
+        }
+        if (!hash->add(block.data(), read)) {
+            hash->finish(error);
+            return false;
+        }
+    }
+    const std::string digest = hash->finish(error);
+    if (digest.empty()) {
+        return false;
+    }
+    if (!expectedSha256.empty() && digest != expectedSha256) {
+        error = digestMismatchText(expectedSha256, digest);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
                                    const std::string& buildNumber, bool installUsbDriver,
                                    InstallCallback progress, LogCallback log, std::string& error) {
+    return installPackage(packagePath, buildNumber, installUsbDriver, std::move(progress),
+                          std::move(log), error, std::string());
+}
+
+bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
+                                   const std::string& buildNumber, bool installUsbDriver,
+                                   InstallCallback progress, LogCallback log, std::string& error,
+                                   const std::string& expectedSha256) {
     // Owned by this call and released before it returns, on every path.
     const InstallCallback progressSink = std::move(progress);
     const LogCallback logSink = std::move(log);
@@ -31,9 +108,11 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
         }
 
         // The package is expanded where only administrators can write: the expansion is done
-        // by an outside program, by path, and the USB driver tool is started from there.
+        // by an outside program, by path, and the USB driver tool is started from there. The
+        // package goes there first, as it was checked, so what is expanded cannot be swapped.
         const ProtectedFolder scratch;
-        const std::filesystem::path extractFolder = scratch.path();
+        const std::filesystem::path packageCopy = scratch.path() / L"package.zip";
+        const std::filesystem::path extractFolder = scratch.path() / L"Unpacked";
 
         if (logSink) {
             logSink("Extracting package to temporary source folder...");
@@ -41,7 +120,11 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
         if (progressSink) {
             progressSink(InstallState{0, 100, 0.0});
         }
-        if (!expandArchive(packagePath, extractFolder, error)) {
+        if (!copyPackageForExpansion(packagePath, packageCopy, expectedSha256, error)) {
+            return false;
+        }
+        if (!expandArchive(packageCopy, extractFolder, error)) {
+            error = "Expand-Archive failed for " + pathToAnsi(packagePath);
             return false;
         }
 

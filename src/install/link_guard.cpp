@@ -220,6 +220,10 @@ std::string linkProblem(const std::filesystem::path& path) {
     return {};  // folders all the way (a folder cannot be a hard link)
 }
 
+std::string openedFileProblem(void* handle, const std::filesystem::path& path) {
+    return handleProblem(handle, path.native());
+}
+
 LinkRefused::LinkRefused(const std::string& problem)
     : std::runtime_error("Refusing to write through a link: " + problem) {}
 

@@ -21,6 +21,11 @@ std::filesystem::path guardedTop();
 // hard link. Otherwise the reason, naming the path. Elements that do not exist yet are fine.
 std::string linkProblem(const std::filesystem::path& path);
 
+// Why an open handle to path is not the plain file or folder path names: a reparse point, a place
+// other than path (the platform followed a link to open it) or a file with a second hard link.
+// Empty when it is.
+std::string openedFileProblem(void* handle, const std::filesystem::path& path);
+
 // Thrown for a refused path; what() is "Refusing to write through a link: " + the reason.
 class LinkRefused : public std::runtime_error {
   public:

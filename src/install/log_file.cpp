@@ -6,6 +6,7 @@
 
 #include "core/log_line.h"
 #include "core/win_handles.h"
+#include "install/held_folder.h"
 #include "install/install_paths.h"
 #include "install/link_guard.h"
 
@@ -56,35 +57,28 @@ void LogFile::write(const std::string& text) noexcept {
 }
 
 void LogFile::append(const std::string& line) {
-    createDirectoriesRefusingLinks(path_.parent_path());
+    // The path checks name a link the clearest way; the held folder is what keeps a link that
+    // appears after them from carrying the line elsewhere.
+    refuseLinks(path_.parent_path());
+    const HeldFolder folder = HeldFolder::open(path_.parent_path(), true);
     refuseLinks(path_);
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
-        const std::uint64_t size =
-            (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        if (logNeedsRotation(size, line.size())) {
-            rotate();
-        }
-    }
+    const std::wstring name = path_.filename().native();
     // Other writers (the elevated copy, an updater) may append at the same time: each line is
     // one write at the end of the file.
-    const FileHandle file(CreateFileW(path_.c_str(), FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        throw systemFailure("Opening the log", GetLastError());
+    constexpr ACCESS_MASK kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+    bool existed = false;
+    FileHandle file = folder.createOrOpenFile(name, kAppend, existed);
+    LARGE_INTEGER size{};
+    if (existed && GetFileSizeEx(file.get(), &size) &&
+        logNeedsRotation(static_cast<std::uint64_t>(size.QuadPart), line.size())) {
+        refuseLinks(rotated_);
+        folder.rename(file.get(), rotated_.filename().native(), true);
+        file = folder.createOrOpenFile(name, kAppend, existed);
     }
     DWORD written = 0;
     if (!WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
         written != line.size()) {
         throw systemFailure("Writing the log", GetLastError());
-    }
-}
-
-void LogFile::rotate() {
-    refuseLinks(rotated_);
-    if (!MoveFileExW(path_.c_str(), rotated_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        throw systemFailure("Rotating the log", GetLastError());
     }
 }
 

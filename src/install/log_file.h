@@ -14,7 +14,8 @@ std::filesystem::path logFilePath();
 
 // The log a user can send: every run appends one line per event, with the local time to the
 // millisecond and the thread. Its folder lies below the install root, which normal users may
-// write, so every write goes through the same link checks as the install's own writes. At
+// write, so every line is written through a held, checked handle to the folder, as the
+// install's own writes are. At
 // kLogRotationBytes the file is renamed to "<name>.1.log" (replacing the older one) and a new
 // one starts. A line that cannot be written is dropped and the reason kept: the log never stops
 // what it records. Safe to use from any thread.
@@ -34,7 +35,6 @@ class LogFile {
 
   private:
     void append(const std::string& line);
-    void rotate();
 
     const std::filesystem::path path_;
     const std::filesystem::path rotated_;

@@ -4,6 +4,7 @@
 #include <knownfolders.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "core/own_program.h"
 #include "core/text_convert.h"
@@ -11,6 +12,7 @@
 #include "install/install_paths.h"
 #include "install/install_record.h"
 #include "install/known_folders.h"
+#include "install/link_guard.h"
 
 namespace tavro {
 
@@ -83,6 +85,84 @@ std::filesystem::path keptInstallerPath() {
     return programFiles / L"Tavro" / L"TavroInstaller.exe";
 }
 
+namespace {
+
+// Whether the open file holds the program this process runs: its PE headers (link time, image
+// size, entry point, checksum) are those of the image in memory. A file swapped in at the
+// program's path since it started differs there.
+bool isRunningImage(HANDLE file) {
+    const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
+    const auto* memoryDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* memory = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + memoryDos->e_lfanew);
+    std::vector<unsigned char> head(4096);
+    DWORD read = 0;
+    if (!ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &read, nullptr) ||
+        read < sizeof(IMAGE_DOS_HEADER)) {
+        return false;
+    }
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(head.data());
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew < 0 ||
+        static_cast<std::size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS) > read) {
+        return false;
+    }
+    const auto* onDisk = reinterpret_cast<const IMAGE_NT_HEADERS*>(head.data() + dos->e_lfanew);
+    return onDisk->Signature == IMAGE_NT_SIGNATURE &&
+           onDisk->FileHeader.TimeDateStamp == memory->FileHeader.TimeDateStamp &&
+           onDisk->OptionalHeader.SizeOfImage == memory->OptionalHeader.SizeOfImage &&
+           onDisk->OptionalHeader.AddressOfEntryPoint ==
+               memory->OptionalHeader.AddressOfEntryPoint &&
+           onDisk->OptionalHeader.CheckSum == memory->OptionalHeader.CheckSum;
+}
+
+// Copies the open file from its start to target: a new file beside it, flushed, then renamed
+// over target with the rename written through.
+bool copyOpenFile(HANDLE from, const std::filesystem::path& target, std::string& error) {
+    const std::filesystem::path temporary = target.native() + L".new";
+    LARGE_INTEGER start{};
+    SetFilePointerEx(from, start, nullptr, FILE_BEGIN);
+    {
+        const FileHandle to(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!to) {
+            error = "Cannot copy the installer to " + pathToAnsi(temporary) + ": error " +
+                    std::to_string(GetLastError());
+            return false;
+        }
+        std::vector<unsigned char> block(1024 * 1024);
+        for (;;) {
+            DWORD read = 0;
+            DWORD written = 0;
+            if (!ReadFile(from, block.data(), static_cast<DWORD>(block.size()), &read, nullptr)) {
+                error = "Cannot read this program: error " + std::to_string(GetLastError());
+                return false;
+            }
+            if (read == 0) {
+                break;
+            }
+            if (!WriteFile(to.get(), block.data(), read, &written, nullptr) || written != read) {
+                error = "Cannot copy the installer to " + pathToAnsi(temporary) + ": error " +
+                        std::to_string(GetLastError());
+                return false;
+            }
+        }
+        if (!FlushFileBuffers(to.get())) {
+            error = "Cannot flush " + pathToAnsi(temporary) + ": error " +
+                    std::to_string(GetLastError());
+            return false;
+        }
+    }
+    if (!MoveFileExW(temporary.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = "Cannot copy the installer to " + pathToAnsi(target) + ": error " +
+                std::to_string(GetLastError());
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool keepInstallerCopy(std::string& error) {
     // Program Files, which only administrators may change, and never the install root: every
     // user may write C:/Quendrel/Tavro, and a program started elevated from there (as Apps &
@@ -97,14 +177,27 @@ bool keepInstallerCopy(std::string& error) {
     if (std::filesystem::equivalent(self, target, same)) {
         return true;
     }
-    std::error_code created;
-    std::filesystem::create_directories(target.parent_path(), created);
-    if (!CopyFileW(self.c_str(), target.c_str(), FALSE)) {
-        error = "Cannot copy the installer to " + pathToAnsi(target) + ": error " +
+    // The running program, opened once (nobody may change it while it is read) and checked to
+    // be the image this process runs, is what is copied: not whatever its path names by then.
+    const FileHandle program(CreateFileW(self.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!program) {
+        error = "Cannot read this program " + pathToAnsi(self) + ": error " +
                 std::to_string(GetLastError());
         return false;
     }
-    return true;
+    if (const std::string problem = openedFileProblem(program.get(), self); !problem.empty()) {
+        error = "Cannot keep the installer: " + problem;
+        return false;
+    }
+    if (!isRunningImage(program.get())) {
+        error = "Cannot keep the installer: " + pathToAnsi(self) +
+                " is no longer the program that runs";
+        return false;
+    }
+    std::error_code created;
+    std::filesystem::create_directories(target.parent_path(), created);
+    return copyOpenFile(program.get(), target, error);
 }
 
 bool writeUninstallEntry(const std::string& version, std::uint32_t estimatedKib,

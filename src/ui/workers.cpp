@@ -15,6 +15,7 @@
 #include "core/program_log.h"
 #include "core/text_convert.h"
 #include "download/package_hold.h"
+#include "install/archive_expansion.h"
 #include "install/uninstall_entry.h"
 #include "ui/controls.h"
 #include "ui/progress_adapters.h"
@@ -121,16 +122,24 @@ void install() {
     std::string error;
     logEvent("Installing " + toUtf8(appState.packageFile.native()) + ", build " +
              appState.release.buildNumber + (withUsbDriver ? ", with the USB driver" : ""));
-    const FileHandle package =
-        holdPackageForInstall(appState.packageFile, appState.release.sha256, error);
+    // Held, so that nobody can change it meanwhile; its digest is checked on the bytes that are
+    // copied for the expansion.
+    FileHandle package = holdPackageForInstall(appState.packageFile, std::string(), error);
     if (package) {
         logEvent(appState.release.sha256.empty() ? "Package held (no digest to check)."
-                                                 : "Package held; its digest matches.");
+                                                 : "Package held; its digest is checked as it is copied.");
     }
     const bool installed =
         package &&
         installerCore.installPackage(appState.packageFile, appState.release.buildNumber,
-                                     withUsbDriver, installProgressAdapter(), programLog(), error);
+                                     withUsbDriver, installProgressAdapter(), programLog(), error,
+                                     appState.release.sha256);
+    if (!installed && package && isExpansionFailure(error)) {
+        logEvent(discardHeldPackage(package, appState.packageFile)
+                     ? "The package could not be expanded; it is deleted, so the next download "
+                       "fetches it again."
+                     : "The package could not be expanded and cannot be deleted.");
+    }
     appState.installRunning.exchange(false);
     if (installed) {
         logEvent("Registry values written: HKCU\\SOFTWARE\\Tavro AppDirectory, BuildNumber " +
