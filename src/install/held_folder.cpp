@@ -36,6 +36,10 @@ using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUT
                                           ULONG, PVOID, ULONG);
 using NtSetInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
 using RtlNtStatusToDosErrorCall = ULONG(NTAPI*)(NTSTATUS);
+using NtQueryDirectoryFileCall = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK,
+                                                  PVOID, ULONG, int, BOOLEAN, PUNICODE_STRING,
+                                                  BOOLEAN);
+constexpr int kIdBothDirectoryInformation = 37;  // FileIdBothDirectoryInformation
 
 // The native calls that take a folder handle as the root of a name; ntdll is in every process,
 // so they are looked up there rather than linked.
@@ -43,6 +47,7 @@ struct NativeCalls {
     NtCreateFileCall createFile = nullptr;
     NtSetInformationFileCall setInformation = nullptr;
     RtlNtStatusToDosErrorCall toWin32 = nullptr;
+    NtQueryDirectoryFileCall queryDirectory = nullptr;
 };
 
 template <typename Call>
@@ -58,10 +63,12 @@ const NativeCalls& nativeCalls() {
             found.createFile = lookUp<NtCreateFileCall>(ntdll, "NtCreateFile");
             found.setInformation = lookUp<NtSetInformationFileCall>(ntdll, "NtSetInformationFile");
             found.toWin32 = lookUp<RtlNtStatusToDosErrorCall>(ntdll, "RtlNtStatusToDosError");
+            found.queryDirectory =
+                lookUp<NtQueryDirectoryFileCall>(ntdll, "NtQueryDirectoryFile");
         }
         return found;
     }();
-    if (!calls.createFile || !calls.setInformation || !calls.toWin32) {
+    if (!calls.createFile || !calls.setInformation || !calls.toWin32 || !calls.queryDirectory) {
         throw std::runtime_error("The system's native file calls cannot be found");
     }
     return calls;
@@ -85,7 +92,7 @@ std::string shown(const std::wstring& path) {
 // itself where the platform can tell. The status is returned; handle is set on success.
 NTSTATUS openRelative(HANDLE root, std::wstring_view name, ACCESS_MASK access, ULONG disposition,
                       ULONG options, FileHandle& handle) {
-    if (name.empty() || name.size() > 32767) {
+    if (name.size() > 32767) {
         return kNameNotFound;
     }
     UNICODE_STRING text;
@@ -165,10 +172,67 @@ std::string problemOf(HANDLE handle, const std::wstring& path, bool file) {
     return {};
 }
 
+// The file id of an open file or folder; false when it cannot be read.
+bool fileIdOf(HANDLE handle, std::uint64_t& id) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        return false;
+    }
+    id = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+// The file id under which the folder held by folder lists name, read through a fresh handle to
+// that folder (a directory handle keeps the first name it was asked for); false when it lists
+// no such entry or cannot be asked.
+bool listedIdOf(HANDLE folder, std::wstring_view name, std::uint64_t& id) {
+    FileHandle fresh;
+    if (openRelative(folder, L"", FILE_LIST_DIRECTORY, kOpenExisting, kFolderOnly | kBackupIntent,
+                     fresh) < 0) {
+        return false;
+    }
+    std::vector<std::uint64_t> buffer(1024);  // 8 KiB, aligned for the record
+    UNICODE_STRING mask;
+    mask.Buffer = const_cast<wchar_t*>(name.data());
+    mask.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    mask.MaximumLength = mask.Length;
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status = nativeCalls().queryDirectory(
+        fresh.get(), nullptr, nullptr, nullptr, &io, buffer.data(),
+        static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)), kIdBothDirectoryInformation,
+        TRUE, &mask, TRUE);
+    if (status < 0) {
+        return false;
+    }
+    const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data());
+    id = static_cast<std::uint64_t>(entry->FileId.QuadPart);
+    return true;
+}
+
+// Whether the opened entry is the one the held folder lists under its name. The platform may
+// resolve a name relative to a folder handle by the folder's path after all (Wine does), and
+// then open what a link put there while reporting the expected place: the ids tell.
+bool listedAs(HANDLE folder, std::wstring_view name, HANDLE opened) {
+    std::uint64_t listed = 0;
+    std::uint64_t actual = 0;
+    return listedIdOf(folder, name, listed) && fileIdOf(opened, actual) && listed == actual;
+}
+
 void refuseProblem(HANDLE handle, const std::wstring& path, bool file) {
     const std::string problem = problemOf(handle, path, file);
     if (!problem.empty()) {
         throw LinkRefused(problem);
+    }
+}
+
+// refuseProblem for an entry that existed before it was opened, name in folder: also what was
+// opened must be what the folder lists under that name.
+void refuseOpened(HANDLE folder, std::wstring_view name, HANDLE handle, const std::wstring& path,
+                  bool file) {
+    refuseProblem(handle, path, file);
+    if (!listedAs(folder, name, handle)) {
+        throw LinkRefused(shown(path) + " is not what its folder holds under that name (a link "
+                                        "appeared on the way)");
     }
 }
 
@@ -251,7 +315,7 @@ HeldFolder HeldFolder::child(std::wstring_view name, bool create, bool mayBeAbse
         // A link planted where a folder should be can also fail the folder-only open.
         failWith("open", path, win32Code(status));
     }
-    refuseProblem(handle.get(), path, false);
+    refuseOpened(handle_.get(), name, handle.get(), path, false);
     return HeldFolder(std::move(handle), path);
 }
 
@@ -312,7 +376,7 @@ FileHandle HeldFolder::openFile(std::wstring_view name, ACCESS_MASK access) cons
     if (status < 0) {
         failWith("open", path, win32Code(status));
     }
-    refuseProblem(handle.get(), path, true);
+    refuseOpened(handle_.get(), name, handle.get(), path, true);
     return handle;
 }
 
@@ -331,26 +395,33 @@ FileHandle HeldFolder::createOrOpenFile(std::wstring_view name, ACCESS_MASK acce
     if (status < 0) {
         failWith(existed ? "open" : "create", path, win32Code(status));
     }
-    refuseProblem(handle.get(), path, true);
+    if (existed) {
+        refuseOpened(handle_.get(), name, handle.get(), path, true);
+    } else {
+        refuseProblem(handle.get(), path, true);
+    }
     return handle;
 }
 
-namespace {
-
-bool sameFile(HANDLE a, HANDLE b) {
-    BY_HANDLE_FILE_INFORMATION x{};
-    BY_HANDLE_FILE_INFORMATION y{};
-    return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+bool sameOpenFile(HANDLE a, HANDLE b) {
+    FILE_ID_INFO x{};
+    FILE_ID_INFO y{};
+    if (GetFileInformationByHandleEx(a, FileIdInfo, &x, sizeof(x)) &&
+        GetFileInformationByHandleEx(b, FileIdInfo, &y, sizeof(y))) {
+        return x.VolumeSerialNumber == y.VolumeSerialNumber &&
+               std::memcmp(&x.FileId, &y.FileId, sizeof(x.FileId)) == 0;
+    }
+    BY_HANDLE_FILE_INFORMATION p{};
+    BY_HANDLE_FILE_INFORMATION q{};
+    return GetFileInformationByHandle(a, &p) && GetFileInformationByHandle(b, &q) &&
+           p.dwVolumeSerialNumber == q.dwVolumeSerialNumber &&
+           p.nFileIndexHigh == q.nFileIndexHigh && p.nFileIndexLow == q.nFileIndexLow;
 }
-
-}  // namespace
 
 void HeldFolder::refuseIfMoved() const {
     const FileHandle atPath(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!atPath || !sameFile(atPath.get(), handle_.get())) {
+    if (!atPath || !sameOpenFile(atPath.get(), handle_.get())) {
         throw LinkRefused(shown(path_) + " was moved or replaced while it was in use");
     }
 }
@@ -393,7 +464,7 @@ bool HeldFolder::remove(std::wstring_view name) const {
     if (status < 0) {
         failWith("remove", path, win32Code(status));
     }
-    refuseProblem(handle.get(), path, false);
+    refuseOpened(handle_.get(), name, handle.get(), path, false);
     removeOpened(handle.get(), path);
     return true;
 }

@@ -80,6 +80,9 @@ class HeldFolder {
     std::wstring path_;
 };
 
+// Whether two handles are open on one file (the same volume and file id).
+bool sameOpenFile(HANDLE a, HANDLE b);
+
 // Flushes file to the disk; throws std::runtime_error naming what on failure.
 void flushToDisk(HANDLE file, const std::string& what);
 

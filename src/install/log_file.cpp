@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <vector>
 
 #include "core/log_line.h"
 #include "core/win_handles.h"
@@ -72,13 +73,44 @@ void LogFile::append(const std::string& line) {
     if (existed && GetFileSizeEx(file.get(), &size) &&
         logNeedsRotation(static_cast<std::uint64_t>(size.QuadPart), line.size())) {
         refuseLinks(rotated_);
-        folder.rename(file.get(), rotated_.filename().native(), true);
-        file = folder.createOrOpenFile(name, kAppend, existed);
+        rotate(folder, file.get());
     }
     DWORD written = 0;
     if (!WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
         written != line.size()) {
         throw systemFailure("Writing the log", GetLastError());
+    }
+}
+
+// The full log's lines move to "<name>.1.log" (replacing the older one) and the log starts empty
+// again. Done with handles only, by copying and emptying rather than renaming: a rename is the
+// one file operation that some platforms carry out by path, where a swapped folder would carry
+// it elsewhere.
+void LogFile::rotate(const HeldFolder& folder, HANDLE log) {
+    const std::wstring older = rotated_.filename().native();
+    folder.remove(older);
+    const FileHandle copy = folder.createFile(older, GENERIC_WRITE);
+    const FileHandle whole = folder.openFile(path_.filename().native(), GENERIC_READ | GENERIC_WRITE);
+    if (!whole || !sameOpenFile(whole.get(), log)) {
+        throw systemFailure("Rotating the log", ERROR_FILE_NOT_FOUND);
+    }
+    std::vector<char> block(64 * 1024);
+    for (;;) {
+        DWORD read = 0;
+        DWORD written = 0;
+        if (!ReadFile(whole.get(), block.data(), static_cast<DWORD>(block.size()), &read, nullptr)) {
+            throw systemFailure("Rotating the log", GetLastError());
+        }
+        if (read == 0) {
+            break;
+        }
+        if (!WriteFile(copy.get(), block.data(), read, &written, nullptr) || written != read) {
+            throw systemFailure("Rotating the log", GetLastError());
+        }
+    }
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(whole.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(whole.get())) {
+        throw systemFailure("Rotating the log", GetLastError());
     }
 }
 

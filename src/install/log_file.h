@@ -6,6 +6,8 @@
 
 namespace tavro {
 
+class HeldFolder;
+
 // "C:/Quendrel/Tavro/Logs/TavroInstaller.log" as a box names it.
 inline constexpr char kLogFileText[] = "C:/Quendrel/Tavro/Logs/TavroInstaller.log";
 
@@ -35,6 +37,7 @@ class LogFile {
 
   private:
     void append(const std::string& line);
+    void rotate(const HeldFolder& folder, void* log);
 
     const std::filesystem::path path_;
     const std::filesystem::path rotated_;

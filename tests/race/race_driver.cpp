@@ -1,0 +1,123 @@
+// Runs one elevated step over and over for a while, for tests/race/race_harness.py, which swaps
+// the folders the step works in for links to an outside folder while it runs. Prints one line:
+//   attempts N succeeded N refused N failed N
+// then the text of the first failures that were not a link refusal.
+//   race_driver copy SECONDS     the install's copy of C:/RaceSource into the install root
+//   race_driver log SECONDS      lines appended to the install's log
+//   race_driver uninstall        one uninstall of what the record lists
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/installer_core.h"
+#include "install/directory_copy.h"
+#include "install/install_paths.h"
+#include "install/link_guard.h"
+#include "install/log_file.h"
+
+namespace {
+
+using namespace tavro;
+using Clock = std::chrono::steady_clock;
+
+struct Tally {
+    int attempts = 0;
+    int succeeded = 0;
+    int refused = 0;
+    std::vector<std::string> failures;
+
+    void count(bool ok, const std::string& error) {
+        ++attempts;
+        if (ok) {
+            ++succeeded;
+        } else if (isRefusal(error)) {
+            ++refused;
+        } else {
+            failures.push_back(error);
+        }
+    }
+
+    static bool isRefusal(const std::string& error) {
+        return error.find("Refusing to write through a link: ") != std::string::npos;
+    }
+
+    int print() const {
+        std::printf("attempts %d succeeded %d refused %d failed %zu\n", attempts, succeeded,
+                    refused, failures.size());
+        for (std::size_t i = 0; i < failures.size() && i < 5; ++i) {
+            std::printf("failure: %s\n", failures[i].c_str());
+        }
+        return 0;
+    }
+};
+
+template <typename Step>
+void repeat(double seconds, Step step) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+        step();
+    }
+}
+
+int copyStep(double seconds) {
+    Tally tally;
+    repeat(seconds, [&] {
+        std::int32_t copied = 0;
+        std::string error;
+        const bool ok = copyDirectoryTree(L"C:/RaceSource", installRoot(), {}, {}, 0, copied,
+                                          error, refuseLinks);
+        tally.count(ok, error);
+    });
+    return tally.print();
+}
+
+int logStep(double seconds) {
+    Tally tally;
+    std::optional<LogFile> log;
+    log.emplace(logFilePath());
+    repeat(seconds, [&] {
+        log->write("a line that must land in the install's own log, nowhere else");
+        const std::string failure = log->failure();
+        tally.count(failure.empty(), failure);
+        if (!failure.empty()) {
+            log.emplace(logFilePath());  // a log keeps only its first failure: start afresh
+        }
+    });
+    return tally.print();
+}
+
+int uninstallStep() {
+    Tally tally;
+    std::vector<std::string> kept;
+    std::string error;
+    const bool ok = installerCore.runUninstall({}, {}, kept, error);
+    tally.count(ok, error);
+    for (const std::string& line : kept) {
+        std::printf("kept: %s\n", line.c_str());
+    }
+    return tally.print();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string step = argc > 1 ? argv[1] : "";
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 0.0;
+    int result = 2;
+    if (step == "copy") {
+        result = copyStep(seconds);
+    } else if (step == "log") {
+        result = logStep(seconds);
+    } else if (step == "uninstall") {
+        result = uninstallStep();
+    } else {
+        std::fprintf(stderr, "usage: race_driver copy|log SECONDS, or race_driver uninstall\n");
+    }
+    std::fflush(stdout);
+    return result;
+}
