@@ -28,7 +28,7 @@ not trust the certificate) leaves a line "TLS handshake failed: ...".
 With --release-key FILE --key-id ID (a key from tools/release/make-release-key) the LatestVersion
 answer is signed: it also carries PackageSize, Expires (--release-days from now), KeyId and
 Signature, as tools/release/sign-release makes them. --release-fault makes it misbehave for tests:
-unsigned (no signature members), wrong-key (signed by another key under the same id),
+unsigned (no signature members), missing-member (no PackageSize), wrong-key (signed by another key under the same id),
 tamper-version, tamper-build, tamper-sha256, tamper-size, tamper-expires (a member changed after
 signing), expired (validly signed, expired yesterday), der-signature (the signature in DER instead
 of r and s), wrong-size (validly signed for one byte more than the package has) and
@@ -70,7 +70,7 @@ PACKAGE_PREFIX = "/packages/"
 REQUEST_MEMBERS = ("PcSerialNumber", "Email", "PcInformation", "SoftwareName")
 MAX_REQUEST_BODY = 64 * 1024
 CHUNK = 64 * 1024
-RELEASE_FAULTS = ("unsigned", "wrong-key", "tamper-version", "tamper-build", "tamper-sha256",
+RELEASE_FAULTS = ("unsigned", "missing-member", "wrong-key", "tamper-version", "tamper-build", "tamper-sha256",
                   "tamper-size", "tamper-expires", "expired", "der-signature", "wrong-size",
                   "endless-package")
 # What an endless package sends at most after the package itself, should a client never stop.
@@ -180,6 +180,8 @@ class Signing:
                 self.key_id, release.version, release.build_number, release.sha256, size,
                 members["Expires"])
             members["Signature"] = other["Signature"]
+        elif self.fault == "missing-member":
+            del members["PackageSize"]
         elif self.fault == "der-signature":
             text = release_signing.statement_text(release.version, release.build_number,
                                                   release.sha256, size, members["Expires"])
