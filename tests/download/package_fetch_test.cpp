@@ -470,8 +470,7 @@ TEST_F(PackageFetch, ASignedSizeMustBeWhatTheHostAnnouncesOrNothingIsFetched) {
     FakeSource exact;
     exact.servesWithRanges(pattern(2 * 1048576));
     fs::remove(package_);
-    fetchPackage(package_, exact.source(), observed_.progress(), observed_.log(), {},
-                 2 * 1048576);
+    fetchPackage(package_, exact.source(), observed_.progress(), observed_.log(), {}, 2 * 1048576);
     EXPECT_EQ(readFile(package_), pattern(2 * 1048576));
 }
 
