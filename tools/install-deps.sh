@@ -4,7 +4,7 @@
 set -eu
 
 packages="
-    cmake ninja-build git python3 curl openssl tinyproxy
+    cmake ninja-build git python3 python3-cryptography curl openssl tinyproxy
     clang libclang-rt-14-dev clang-format googletest libgtest-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev libz-mingw-w64-dev

@@ -1,8 +1,13 @@
+#include <chrono>
 #include <optional>
 #include <stdexcept>
 
+#include "api/installed_build.h"
 #include "api/json_text.h"
 #include "api/machine_identity.h"
+#include "api/p256_verify.h"
+#include "api/release_check.h"
+#include "api/release_keys.h"
 #include "core/installer_core.h"
 #include "download/package_digest.h"
 #include "download/package_download.h"
@@ -74,10 +79,50 @@ std::string valueOr(std::string value, const char* fallback) {
     return value.empty() ? std::string(fallback) : value;
 }
 
+std::int64_t secondsSince1970() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Takes version, build, digest and size from the signed statement only, so what was signed is
+// exactly what the download, the package name and the install use.
+void applySignedRelease(const std::string& reply, std::span<const ReleaseKey> keys,
+                        const LogCallback& log, ReleaseInfo& release) {
+    ReleaseTrust trust;
+    trust.keys = keys;
+    trust.nowUtc = secondsSince1970();
+    trust.installedBuild = installedBuildNumber();
+    trust.verify = verifyP256Sha256;
+    try {
+        SignedRelease signedRelease = checkSignedRelease(reply, trust, log);
+        release.version = std::move(signedRelease.statement.version);
+        release.buildNumber = std::move(signedRelease.statement.buildNumber);
+        release.sha256 = std::move(signedRelease.statement.sha256);
+        release.signedSize = signedRelease.packageSize;
+    } catch (const ReleaseRefusal& refusal) {
+        if (log) {
+            log(std::string("Release check failed: ") + refusal.what());
+        }
+        fail(refusal.what());
+    }
+}
+
 }  // namespace
 
 ReleaseInfo InstallerCore::getLatestVersion(const std::string& serverUrl,
                                             const std::string& email) {
+    return getLatestVersion(serverUrl, email, {}, builtInReleaseKeys());
+}
+
+ReleaseInfo InstallerCore::getLatestVersion(const std::string& serverUrl, const std::string& email,
+                                            LogCallback log) {
+    return getLatestVersion(serverUrl, email, std::move(log), builtInReleaseKeys());
+}
+
+ReleaseInfo InstallerCore::getLatestVersion(const std::string& serverUrl, const std::string& email,
+                                            LogCallback log,
+                                            std::span<const ReleaseKey> releaseKeys) {
     const HttpResponse response = httpPostJson(serverUrl + kLatestVersionPath, requestBody(email),
                                                kQueryTimeoutSeconds, kApiReplyLimitBytes);
     if (response.statusCode < 200 || response.statusCode > 299 || !response.error.empty()) {
@@ -92,7 +137,11 @@ ReleaseInfo InstallerCore::getLatestVersion(const std::string& serverUrl,
         throw std::runtime_error("LatestVersion response has no FileName/fileName. Response: " +
                                  response.body);
     }
-    release.sha256 = packageDigest(response.body);
+    if (releaseKeys.empty()) {
+        release.sha256 = packageDigest(response.body);
+    } else {
+        applySignedRelease(response.body, releaseKeys, log, release);
+    }
     requireCreatablePackagePath(release);
     return release;
 }

@@ -32,8 +32,15 @@ class InstallerCore {
     ServerResult checkFastestServer(LogCallback log, std::span<const std::string> servers,
                                     std::chrono::milliseconds wait);
 
-    // Asks the chosen server for the latest release. Throws std::runtime_error.
+    // Asks the chosen server for the latest release. Throws std::runtime_error. With release
+    // keys built in, only a release signed by one of them, not expired and not older than the
+    // installed build is returned; log gets the checks made.
     ReleaseInfo getLatestVersion(const std::string& serverUrl, const std::string& email);
+    ReleaseInfo getLatestVersion(const std::string& serverUrl, const std::string& email,
+                                 LogCallback log);
+    // The same with other release keys than the built-in ones (none: releases are unsigned).
+    ReleaseInfo getLatestVersion(const std::string& serverUrl, const std::string& email,
+                                 LogCallback log, std::span<const ReleaseKey> releaseKeys);
 
     // Downloads (or reuses) the release package and returns its path. Throws.
     std::filesystem::path downloadPackage(const ReleaseInfo& release, DownloadCallback progress,

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tavro {
 
@@ -35,6 +37,14 @@ struct ReleaseInfo {
     std::string version;
     std::string buildNumber;
     std::string sha256 = {};  // the package's SHA-256, lower-case hex; empty: the server gave none
+    // The package's size in bytes when the release was signed; no transfer may exceed it.
+    std::optional<std::uint64_t> signedSize = {};
+};
+
+// A public key that may sign releases: its id and its DER SubjectPublicKeyInfo (P-256) in base64.
+struct ReleaseKey {
+    std::string_view id;
+    std::string_view spkiBase64;
 };
 
 }  // namespace tavro

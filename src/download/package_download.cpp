@@ -63,6 +63,16 @@ std::string expectedDigest(const ReleaseInfo& release) {
     return *digest;
 }
 
+// The most a transfer of a signed release may write: its range, or the whole signed size. None
+// (0) for an unsigned release.
+std::uint64_t transferLimit(const ReleaseInfo& release, std::uint64_t rangeStart,
+                            std::uint64_t rangeEnd) {
+    if (!release.signedSize) {
+        return 0;
+    }
+    return rangeEnd != 0 ? rangeEnd - rangeStart + 1 : *release.signedSize;
+}
+
 }  // namespace
 
 std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
@@ -88,7 +98,8 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
                                        ByteProgressCallback byteProgress,
                                        const WrittenBytesCallback& written, std::string& error) {
         return downloadToFile(release.packageUrl, rangeStart, rangeEnd, target, &paused, &cancelled,
-                              std::move(byteProgress), error, kTransferTimeouts, written);
+                              std::move(byteProgress), error, kTransferTimeouts, written,
+                              transferLimit(release, rangeStart, rangeEnd));
     };
     source.stopTransfers = [this] { cancelled.exchange(true); };
     source.pathText = pathToAnsi;
@@ -105,7 +116,7 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
     source.digestOf = sha256OfFile;
     source.startDigest = startSha256;
     source.appendFile = appendFile;
-    return fetchPackage(package, source, progress, log, digest);
+    return fetchPackage(package, source, progress, log, digest, release.signedSize);
 }
 
 }  // namespace tavro

@@ -244,6 +244,21 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
     return {};
 }
 
+// The host must announce exactly the signed size, or nothing is fetched from it.
+void requireSignedSize(const HeadResult& head, std::optional<std::uint64_t> signedSize) {
+    if (!signedSize) {
+        return;
+    }
+    if (!head.ok) {
+        fail("the package host gives no size (" + head.error + "); the release is signed for " +
+             std::to_string(*signedSize) + " bytes");
+    }
+    if (head.contentLength != *signedSize) {
+        fail("the package host gives a size of " + std::to_string(head.contentLength) +
+             " bytes; the release is signed for " + std::to_string(*signedSize) + " bytes");
+    }
+}
+
 }  // namespace
 
 std::filesystem::path partFilePath(const std::filesystem::path& package, int index) {
@@ -288,8 +303,10 @@ void verifyDigest(const PackageSource& source, const std::filesystem::path& temp
 
 std::filesystem::path fetchPackage(const std::filesystem::path& package,
                                    const PackageSource& source, const DownloadCallback& progress,
-                                   const LogCallback& log, const std::string& expectedDigest) {
+                                   const LogCallback& log, const std::string& expectedDigest,
+                                   std::optional<std::uint64_t> signedSize) {
     const HeadResult head = source.probe();
+    requireSignedSize(head, signedSize);
     const std::uint64_t remoteSize = head.contentLength;
 
     checkPath(source, package);

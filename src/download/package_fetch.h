@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/callbacks.h"
@@ -66,8 +67,11 @@ std::filesystem::path tempFilePath(const std::filesystem::path& package);
 // download's digest costs no pass of its own where it can be helped: part 0 (or the one stream)
 // is hashed as its bytes are written, parts 1 to 3 from the blocks the merge reads; where those
 // cannot vouch for every byte of the file in order, the finished file is hashed.
+// signedSize, when given, is the size the release was signed with: a HEAD probe that does not
+// answer exactly that size fails the download before any byte is fetched.
 std::filesystem::path fetchPackage(const std::filesystem::path& package,
                                    const PackageSource& source, const DownloadCallback& progress,
-                                   const LogCallback& log, const std::string& expectedDigest = {});
+                                   const LogCallback& log, const std::string& expectedDigest = {},
+                                   std::optional<std::uint64_t> signedSize = std::nullopt);
 
 }  // namespace tavro

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "core/unique_resource.h"
+#include "core/bcrypt_handles.h"
 #include "download/package_digest.h"
 
 namespace tavro {
@@ -17,20 +17,6 @@ namespace tavro {
 namespace {
 
 constexpr ULONG kSha256Bytes = 32;
-
-struct AlgorithmTraits {
-    using type = BCRYPT_ALG_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { BCryptCloseAlgorithmProvider(handle, 0); }
-};
-using AlgorithmHandle = UniqueResource<AlgorithmTraits>;
-
-struct HashTraits {
-    using type = BCRYPT_HASH_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { BCryptDestroyHash(handle); }
-};
-using HashHandle = UniqueResource<HashTraits>;
 
 std::string statusText(const char* call, NTSTATUS status) {
     char code[16];
@@ -86,8 +72,8 @@ class Sha256Stream final : public DigestStream {
 
   private:
     // Declared in this order so the hash is destroyed before its provider is closed.
-    AlgorithmHandle algorithm_;
-    HashHandle hash_;
+    BcryptAlgorithm algorithm_;
+    BcryptHash hash_;
     std::string failure_;
 };
 

@@ -171,6 +171,10 @@ bool sendRequest(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rang
     return true;
 }
 
+std::string overLimitText(std::uint64_t byteLimit) {
+    return "the host sends more than the " + std::to_string(byteLimit) + " bytes expected";
+}
+
 void waitWhilePaused(const std::atomic<bool>* paused, const std::atomic<bool>* cancelled) {
     while (paused->load() && !cancelled->load()) {
         std::this_thread::sleep_for(kPausePoll);
@@ -182,11 +186,15 @@ void waitWhilePaused(const std::atomic<bool>* paused, const std::atomic<bool>* c
 void receiveBody(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rangeEnd,
                  const std::filesystem::path& target, const std::atomic<bool>* paused,
                  const std::atomic<bool>* cancelled, const ByteProgressCallback& progress,
-                 const WrittenBytesCallback& written, std::string& error) {
+                 const WrittenBytesCallback& written, std::uint64_t byteLimit, std::string& error) {
     std::uint64_t contentLength = 0;
     std::wstring text;
     if (queryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH, 128, text)) {
         contentLength = parseContentLength(text);
+    }
+    if (byteLimit != 0 && contentLength > byteLimit) {
+        error = overLimitText(byteLimit) + ": it announces " + std::to_string(contentLength);
+        return;
     }
     if (progress && rangeStart == 0 && rangeEnd == 0 && contentLength != 0) {
         progress(0, contentLength);
@@ -225,6 +233,10 @@ void receiveBody(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rang
             complete = true;
             break;
         }
+        if (byteLimit != 0 && available > byteLimit - received) {
+            error = overLimitText(byteLimit);
+            break;
+        }
         char* room = file.room(available);
         if (!room) {
             cannotWrite();
@@ -260,7 +272,7 @@ bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint6
                     const std::filesystem::path& target, const std::atomic<bool>* paused,
                     const std::atomic<bool>* cancelled, ByteProgressCallback progress,
                     std::string& error, const RequestTimeouts& timeouts,
-                    const WrittenBytesCallback& written) {
+                    const WrittenBytesCallback& written, std::uint64_t byteLimit) {
     {
         const RequestHandles handles = openRequest(url, L"GET", timeouts, error);
         if (!handles.request) {
@@ -273,7 +285,7 @@ bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint6
         error = responseProblem(request, rangeStart, rangeEnd, handles.proxy);
         if (error.empty()) {
             receiveBody(request, rangeStart, rangeEnd, target, paused, cancelled, progress, written,
-                        error);
+                        byteLimit, error);
         }
     }  // request, connection, session close in that order
     if (cancelled->load()) {

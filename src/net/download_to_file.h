@@ -27,11 +27,13 @@ inline constexpr RequestTimeouts kTransferTimeouts{0, 60000, 30000, 30000, 90000
 // the file. Returns true only when the whole body reached the file: a status other than 2xx, a
 // range answered without 206 and the matching Content-Range, a body shorter than announced, and a
 // failed write or close are all failures, with the reason in error. written, when given, sees
-// every byte that reached the file (a digest taken as the bytes arrive).
+// every byte that reached the file (a digest taken as the bytes arrive). byteLimit, when not 0,
+// is the most the file may receive: a response that announces more fails before any byte is
+// written, and one that sends more fails before the byte past the limit is written.
 bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd,
                     const std::filesystem::path& target, const std::atomic<bool>* paused,
                     const std::atomic<bool>* cancelled, ByteProgressCallback progress,
                     std::string& error, const RequestTimeouts& timeouts = kTransferTimeouts,
-                    const WrittenBytesCallback& written = {});
+                    const WrittenBytesCallback& written = {}, std::uint64_t byteLimit = 0);
 
 }  // namespace tavro

@@ -79,7 +79,7 @@ void checkServer() {
 
 void download(const std::string& email) {
     logEvent("Asking for the latest version for " + maskEmail(email) + "...");
-    ReleaseInfo release = installerCore.getLatestVersion(appState.serverUrl(), email);
+    ReleaseInfo release = installerCore.getLatestVersion(appState.serverUrl(), email, programLog());
     logEvent("Latest version: " + release.version + ", build " + release.buildNumber +
              ", package " + release.packageUrl +
              (release.sha256.empty() ? ", no digest" : ", SHA-256 " + release.sha256));

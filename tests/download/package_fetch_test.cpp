@@ -440,6 +440,40 @@ TEST_F(PackageFetch, WrongSizeOrFailedStreamIsNeverRenamed) {
     EXPECT_FALSE(fs::exists(package_));
 }
 
+TEST_F(PackageFetch, ASignedSizeMustBeWhatTheHostAnnouncesOrNothingIsFetched) {
+    const auto signedFetchError = [this](FakeSource& fake, std::uint64_t signedSize) {
+        try {
+            fetchPackage(package_, fake.source(), observed_.progress(), observed_.log(), {},
+                         signedSize);
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("no exception");
+    };
+    FakeSource larger;
+    larger.servesWithRanges(pattern(2 * 1048576));
+    writeFile(package_, pattern(2 * 1048576));  // a complete earlier download is not even looked at
+    EXPECT_EQ(signedFetchError(larger, 2 * 1048576 - 1),
+              "Download failed: the package host gives a size of 2097152 bytes; the release is "
+              "signed for 2097151 bytes");
+    EXPECT_TRUE(larger.ranges.empty());
+    EXPECT_EQ(readFile(package_), pattern(2 * 1048576));
+
+    FakeSource noHead;
+    noHead.body = pattern(1000);
+    noHead.head.error = "WinHttpSendRequest failed: 12029";
+    EXPECT_EQ(signedFetchError(noHead, 1000),
+              "Download failed: the package host gives no size (WinHttpSendRequest failed: "
+              "12029); the release is signed for 1000 bytes");
+    EXPECT_TRUE(noHead.ranges.empty());
+
+    FakeSource exact;
+    exact.servesWithRanges(pattern(2 * 1048576));
+    fs::remove(package_);
+    fetchPackage(package_, exact.source(), observed_.progress(), observed_.log(), {}, 2 * 1048576);
+    EXPECT_EQ(readFile(package_), pattern(2 * 1048576));
+}
+
 TEST_F(PackageFetch, PartFileThatCannotBeDeletedStopsTheDownloadBeforeOrAfterItsMerge) {
     FakeSource fake;
     fake.servesWithRanges(pattern(2 * 1048576));

@@ -52,6 +52,9 @@ class ReleaseServer:
                      "--tls-key", str(certs / "localhost.key")]
         if rate:
             arguments += ["--rate", str(rate)]
+        # Signed with the key whose public half TavroInstallerLocal carries (tests/e2e).
+        arguments += ["--release-key", str(environment("TAVRO_E2E_RELEASE_KEY")),
+                      "--key-id", os.environ["TAVRO_E2E_KEY_ID"]]
         self.log = log
         self.process = subprocess.Popen(arguments, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
@@ -209,6 +212,9 @@ class InstallerEndToEnd(unittest.TestCase):
         self.assertIn("d***@example.com", log)
         self.assertNotIn(EMAIL, log)
         self.assertIn("Install completed.", log)
+        key_id = os.environ["TAVRO_E2E_KEY_ID"]
+        self.assertRegex(log, rf"Release check: signature by key {re.escape(key_id)} verified")
+        self.assertRegex(log, r"Release check: not expired \(valid until \d{4}-\d\d-\d\dT")
         record = (self.install_root / "TavroInstall.record").read_text().splitlines()
         self.assertEqual(record[0], "Tavro install record 1")
         self.assertTrue(any(line.endswith(" Tavro.exe") for line in record), record)
@@ -219,7 +225,8 @@ class InstallerEndToEnd(unittest.TestCase):
         self.assertTrue(filecmp.cmp(self.installer, kept, shallow=False))
 
         requests = server.requests()
-        self.assertTrue(any("LatestVersion" in line for line in requests))
+        self.assertTrue(any("LatestVersion" in line and f"signed by {key_id} until" in line
+                            for line in requests), "\n".join(requests))
         ranges = [line for line in requests if "Range: bytes=" in line and "-> 206" in line]
         self.assertEqual(len(ranges), 4, "\n".join(requests))
         # The race, the POST, the HEAD and the ranges all came over TLS 1.2 or newer.

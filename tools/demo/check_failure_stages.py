@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Shows that the demo fails clearly and cleans up: runs scripts/demo headless with a fault.
 
-    tools/demo/check_failure_stages.py [CASE...]     cases: stopped-server corrupt-package interrupt
+    tools/demo/check_failure_stages.py [CASE...]     cases: stopped-server corrupt-package
+                                                     unsigned-release tampered-release interrupt
 
 Each case must end with a non-zero exit code and a message naming the stage that failed, and
 leave nothing running: no process of the demo prefix, no Xvfb of the demo, the release server's
@@ -29,6 +30,15 @@ CASES = {
     "corrupt-package": (["--fault", "corrupt-package"], 1,
                         "the box \"Download failed\" says: Download failed: package digest "
                         "mismatch"),
+    # The installer refuses the release before anything is downloaded.
+    "unsigned-release": (["--fault", "unsigned-release"], 1,
+                         "DEMO FAILED at stage 'download': the box \"Download failed\" says: "
+                         "LatestVersion failed: the release is not signed: the reply has no "
+                         "Signature"),
+    "tampered-release": (["--fault", "tampered-release"], 1,
+                         "DEMO FAILED at stage 'download': the box \"Download failed\" says: "
+                         "LatestVersion failed: the release signature does not verify with key "
+                         "demo-run"),
     "interrupt": (["--headless"], 130, "Demo interrupted (SIGINT)."),
 }
 INTERRUPT_AT = ": download"  # Ctrl-C while the four parts run

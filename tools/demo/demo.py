@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """The demo: the real installer finds a local release server, downloads a release, installs it.
 
-    scripts/demo [--updater] [--headless] [--plain-http] [--fault stopped-server|corrupt-package]
+    scripts/demo [--updater] [--headless] [--plain-http] [--fault FAULT]
 
 Run through scripts/demo, which first installs the Debian packages. With a display (DISPLAY set)
 the installer window opens there for you to drive; without one, or with --headless, the demo
 starts its own X server and drives the window itself, saving a screenshot of each stage. --updater
 then shows updater mode on the installed demo product. --fault breaks one thing on purpose (the
-release server stops after the server check, or serves a corrupt package), to show how the demo
-reports a failed stage. Every process it starts is stopped again by process id on the way out.
+release server stops after the server check, serves a corrupt package, answers unsigned or with a
+tampered signed release), to show how the demo reports a failed stage. The release is signed with
+a key made for the run, whose public half the demo builds into its development installer. Every process it starts is stopped again by process id on the way out.
 Everything runs over HTTPS, as in production, with certificates made for the run whose test CA
 only the demo's prefix trusts; --plain-http runs the old way, over plain HTTP.
 """
@@ -32,6 +33,10 @@ DEFAULT_BASE_PORT = 48610
 # Per-connection bandwidth cap of the package server: the 44 MiB package takes about 11 s in four
 # parts, long enough to watch the parts and a pause.
 PACKAGE_RATE_MIB = 1.0
+# The id of the release key the demo makes for each run.
+RELEASE_KEY_ID = "demo-run"
+# The release server's misbehaviour for each signing fault of the demo.
+SIGNING_FAULTS = {"unsigned-release": "unsigned", "tampered-release": "tamper-version"}
 # The race: API server 3 answers first; 1 and 6 later, 2 never, 4 says "false", 5 is down.
 API_BEHAVIOURS = "1.2,silent,0.3,false,down,2.0"
 
@@ -45,7 +50,8 @@ def parse_arguments(argv):
                         help="use the demo's own X server and drive the window, even with DISPLAY")
     parser.add_argument("--plain-http", action="store_true",
                         help="talk plain HTTP to the release servers instead of HTTPS")
-    parser.add_argument("--fault", choices=("stopped-server", "corrupt-package"),
+    parser.add_argument("--fault", choices=("stopped-server", "corrupt-package", "unsigned-release",
+                                            "tampered-release"),
                         help="break one thing on purpose to see a failed stage (implies --headless)")
     arguments = parser.parse_args(argv)
     if arguments.fault:
@@ -78,18 +84,38 @@ class Demo:
         self.release_server = None
         self.installer = None
         self.ui = None
+        self.release_key_line = ""
 
     # --- stages shared by both modes -----------------------------------------------------------
+
+    def make_release_key(self):
+        with self.stages.run("release key", f"""
+                A release signing key (ECDSA P-256) made for this run by
+                tools/release/make-release-key: the private half stays in
+                {os.path.relpath(env.RELEASE_KEY, env.ROOT)} (mode 0600) for the release server,
+                the public half is built into the installer, which then takes only releases
+                signed with it."""):
+            os.makedirs(os.path.dirname(env.RELEASE_KEY), exist_ok=True)
+            if os.path.exists(env.RELEASE_KEY):
+                os.remove(env.RELEASE_KEY)
+            made = subprocess.run([os.path.join(env.ROOT, "tools", "release", "make-release-key"),
+                                   env.RELEASE_KEY, RELEASE_KEY_ID], capture_output=True, text=True)
+            if made.returncode != 0:
+                self.stages.fail("make-release-key failed: " + made.stderr.strip())
+            self.release_key_line = made.stdout.strip()
+            say(f"key {RELEASE_KEY_ID}: public half {self.release_key_line.split('=', 1)[1][:44]}...")
 
     def build(self):
         servers = api_server_urls(self.port, self.arguments.plain_http)
         with self.stages.run("build", f"""
                 A development build of the installer in build/demo whose six API servers are the
-                local release servers ({servers[0]} to :{self.port + API_SERVER_COUNT}), with
-                the stand-ins for outside programs. The production build (build/mingw) and its
-                server list stay as they are. The first build takes a few minutes."""):
+                local release servers ({servers[0]} to :{self.port + API_SERVER_COUNT}) and whose
+                release key is the run's, with the stand-ins for outside programs. The
+                production build (build/mingw) and its settings stay as they are. The first
+                build takes a few minutes."""):
             env.run_checked(["cmake", "--preset", "demo",
-                             f"-DTAVRO_DEVELOPMENT_API_SERVERS={';'.join(servers)}"],
+                             f"-DTAVRO_DEVELOPMENT_API_SERVERS={';'.join(servers)}",
+                             f"-DTAVRO_RELEASE_KEYS={self.release_key_line}"],
                             cwd=env.ROOT, quiet=True)
             env.run_checked(["cmake", "--build", "--preset", "demo", "-j", "2"], cwd=env.ROOT)
 
@@ -213,9 +239,15 @@ class Demo:
             if not self.arguments.plain_http:
                 command += ["--tls-cert", os.path.join(env.CERTS, "localhost.pem"),
                             "--tls-key", os.path.join(env.CERTS, "localhost.key")]
+            command += ["--release-key", env.RELEASE_KEY, "--key-id", RELEASE_KEY_ID]
             if fault == "corrupt-package":
                 command.append("--corrupt")
                 say("FAULT on purpose: the package server inverts 4 KiB in the middle of the package")
+            if fault in SIGNING_FAULTS:
+                command += ["--release-fault", SIGNING_FAULTS[fault]]
+                say("FAULT on purpose: the API servers answer " + (
+                    "without a signature" if fault == "unsigned-release" else
+                    "with the Version changed after signing"))
             with open(env.SERVER_LOG, "wb") as server_log:
                 process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=server_log,
                                            stderr=server_log, start_new_session=True)
@@ -324,6 +356,7 @@ class Demo:
     # --- the whole run ---------------------------------------------------------------------------
 
     def run(self):
+        self.make_release_key()
         self.build()
         self.sample_release()
         self.start_display()
@@ -389,6 +422,9 @@ def print_request_log(tls):
         f"{summary.winner_after:.2f} s")
     for post in summary.latest_version_posts:
         say(f"  LatestVersion: {post}")
+    for key_id, expires in install_report.release_signatures(lines):
+        say(f"  the release was signed with key {key_id} (made for this run), valid until "
+            f"{expires}; the installer checked it before downloading")
     say(f"  the package: {summary.package_heads} HEAD, {len(summary.ranges)} ranges "
         f"({', '.join(summary.ranges)})" + (f", {summary.whole_gets} whole GET" if
                                             summary.whole_gets else ""))

@@ -30,6 +30,8 @@ REQUEST_LOG = os.path.join(RUN, "requests.log")
 WINE_LOG = os.path.join(RUN, "wine.log")
 SERVER_LOG = os.path.join(RUN, "release-server.log")
 CERTS = os.path.join(RUN, "certs")
+# The private release key of the run (tools/release/make-release-key), never committed.
+RELEASE_KEY = os.path.join(RUN, "release-key", "demo-run.pem")
 SCREENSHOTS = os.path.join(BUILD, "screenshots")
 
 DRIVE_C = os.path.join(PREFIX, "drive_c")

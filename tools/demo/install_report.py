@@ -114,6 +114,20 @@ LOG_LINE = re.compile(r"^(?P<time>\S+) (?P<server>\S+)\s+(?P<port>:\d+)\s+(?P<me
 HANDSHAKE_LINE = re.compile(r"^\S+ \S+\s+:\d+\s+TLS handshake failed: ")
 
 
+SIGNED_ANSWER = re.compile(r"/LatestVersion .*-> 200 .*, signed by (?P<key>\S+) until "
+                           r"(?P<expires>\S+) after ")
+
+
+def release_signatures(lines):
+    """(key id, expiry) of each signed LatestVersion answer in the request log, once each."""
+    found = []
+    for line in lines:
+        match = SIGNED_ANSWER.search(line)
+        if match and (match["key"], match["expires"]) not in found:
+            found.append((match["key"], match["expires"]))
+    return found
+
+
 def summarise_requests(lines):
     summary = RequestSummary()
     for line in lines:

@@ -126,6 +126,18 @@ class InstallReportTest(unittest.TestCase):
         self.assertEqual(summary.protocols, {"TLSv1.2", "TLSv1.3"})
         self.assertEqual(summary.failed_handshakes, 1)
 
+    def test_signed_answers_name_their_key_and_expiry_once_each(self):
+        signed = ('15:33:39.686 api3    :48613  POST /api/Software/LatestVersion Email="a@b.c" -> '
+                  "200 Tavro-4.1.0-812.zip 4.1.0 build 812, signed by demo-run until "
+                  "2027-01-08T11:11:32Z after 0.30 s [TLSv1.3]")
+        unsigned = ('15:33:40.686 api3    :48613  POST /api/Software/LatestVersion Email="a@b.c" '
+                    "-> 200 Tavro-4.1.0-812.zip 4.1.0 build 812 after 0.30 s")
+        self.assertEqual(install_report.release_signatures([signed, unsigned, signed]),
+                         [("demo-run", "2027-01-08T11:11:32Z")])
+        self.assertEqual(install_report.summarise_requests([signed]).latest_version_posts,
+                         ["api3 :48613 -> 200 Tavro-4.1.0-812.zip 4.1.0 build 812, signed by "
+                          "demo-run until 2027-01-08T11:11:32Z"])
+
     def test_tree_comparison_finds_missing_and_different_files_only(self):
         with tempfile.TemporaryDirectory() as expected, tempfile.TemporaryDirectory() as actual:
             files = {"Tavro.exe": b"MZ1", "USB Driver/zadig-2.3.exe": b"MZ2", "a/b/c.dat": b"x"}

@@ -25,6 +25,16 @@ certificate): https://localhost:PORT. Each request's log line then ends in the p
 the connection negotiated, e.g. "[TLSv1.3]"; a client that gives up during the handshake (it did
 not trust the certificate) leaves a line "TLS handshake failed: ...".
 
+With --release-key FILE --key-id ID (a key from tools/release/make-release-key) the LatestVersion
+answer is signed: it also carries PackageSize, Expires (--release-days from now), KeyId and
+Signature, as tools/release/sign-release makes them. --release-fault makes it misbehave for tests:
+unsigned (no signature members), missing-member (no PackageSize), wrong-key (signed by another key under the same id),
+tamper-version, tamper-build, tamper-sha256, tamper-size, tamper-expires (a member changed after
+signing), expired (validly signed, expired yesterday), der-signature (the signature in DER instead
+of r and s), wrong-size (validly signed for one byte more than the package has) and
+endless-package (the package GET ignores ranges and sends the package and then more bytes,
+without a length, until the client leaves).
+
 The release it serves is a folder holding release.json ({"Version", "BuildNumber", "Package"})
 and the package file named there; tools/sample-release/make-sample-release.py writes one.
 
@@ -35,6 +45,7 @@ API server i (0 to 5) listens on base port + 1 + i, the package server on base p
 
 import argparse
 import dataclasses
+import datetime
 import hashlib
 import http.server
 import json
@@ -49,6 +60,8 @@ import threading
 import time
 import warnings
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "release"))
+
 API_SERVER_COUNT = 6
 DEFAULT_BEHAVIOURS = "1.2,silent,0.3,false,down,2.0"
 IS_UP_PATH = "/api/Tavro/IsUp"
@@ -57,6 +70,11 @@ PACKAGE_PREFIX = "/packages/"
 REQUEST_MEMBERS = ("PcSerialNumber", "Email", "PcInformation", "SoftwareName")
 MAX_REQUEST_BODY = 64 * 1024
 CHUNK = 64 * 1024
+RELEASE_FAULTS = ("unsigned", "missing-member", "wrong-key", "tamper-version", "tamper-build", "tamper-sha256",
+                  "tamper-size", "tamper-expires", "expired", "der-signature", "wrong-size",
+                  "endless-package")
+# What an endless package sends at most after the package itself, should a client never stop.
+ENDLESS_EXTRA = 256 * 1024 * 1024
 # The bytes a corrupt package has inverted: a block in the middle of the file, so the size and
 # the zip directory stay intact and only the contents (and their checksums) are wrong.
 CORRUPT_BLOCK = 4096
@@ -133,6 +151,61 @@ class Release:
             os.path.getsize(package),
             digest.hexdigest(),
         )
+
+
+@dataclasses.dataclass(frozen=True)
+class Signing:
+    """How the LatestVersion answer is signed: the key, its id, the validity and a fault."""
+
+    key_file: str
+    key_id: str
+    days: float = 30.0
+    fault: str = ""
+
+    def members(self, release):
+        """The signed members of the answer, misbehaving as the fault says."""
+        import release_signing  # needs python3-cryptography: only a signing server imports it
+
+        if self.fault == "unsigned":
+            return {}
+        key = release_signing.load_private_key(self.key_file)
+        size = release.size + 1 if self.fault == "wrong-size" else release.size
+        days = -1 if self.fault == "expired" else self.days
+        members = release_signing.signed_members(
+            key, self.key_id, release.version, release.build_number, release.sha256, size,
+            release_signing.expiry_after(days))
+        if self.fault == "wrong-key":
+            other = release_signing.signed_members(
+                release_signing.ec.generate_private_key(release_signing.ec.SECP256R1()),
+                self.key_id, release.version, release.build_number, release.sha256, size,
+                members["Expires"])
+            members["Signature"] = other["Signature"]
+        elif self.fault == "missing-member":
+            del members["PackageSize"]
+        elif self.fault == "der-signature":
+            text = release_signing.statement_text(release.version, release.build_number,
+                                                  release.sha256, size, members["Expires"])
+            members["Signature"] = release_signing.der_signature(key, text)
+        tamper = {
+            "tamper-version": ("Version", lambda v: v + ".1"),
+            "tamper-build": ("BuildNumber", lambda v: str(int(v) + 1) if v.isdigit() else v + "1"),
+            "tamper-sha256": ("Sha256", lambda v: v[:-1] + ("0" if v[-1] != "0" else "1")),
+            "tamper-size": ("PackageSize", lambda v: str(int(v) - 1)),
+            "tamper-expires": ("Expires", later_by_a_day),
+        }.get(self.fault)
+        if tamper:
+            name, change = tamper
+            members[name] = change(members[name])
+        return members
+
+    def describe(self):
+        fault = f", FAULT {self.fault}" if self.fault else ""
+        return f"signed with key {self.key_id}, valid {self.days:g} days{fault}"
+
+
+def later_by_a_day(text):
+    moment = datetime.datetime.strptime(text, "%Y-%m-%dT%H:%M:%SZ")
+    return (moment + datetime.timedelta(days=1)).strftime("%Y-%m-%dT%H:%M:%SZ")
 
 
 def origin_form(target):
@@ -299,6 +372,7 @@ class ServerConfig:
     bytes_per_second: int = 0
     corrupt: bool = False
     send_digest: bool = True
+    signing: Signing = None
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -431,8 +505,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         }
         if self.config.send_digest:
             reply["Sha256"] = release.sha256
+        signed = ""
+        if self.config.signing is not None:
+            reply.update(self.config.signing.members(release))
+            if "KeyId" in reply:
+                signed = f", signed by {reply['KeyId']} until {reply['Expires']}"
         self.send_text(200, json.dumps(reply), "application/json")
-        self.note(f"200 {release.file_name} {release.version} build {release.build_number}", detail)
+        self.note(f"200 {release.file_name} {release.version} build {release.build_number}"
+                  f"{signed}", detail)
 
     def package(self, name):
         release = self.config.release
@@ -454,6 +534,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 headers=[("Content-Range", f"bytes */{release.size}")],
             )
             self.note("416", detail)
+            return
+        signing = self.config.signing
+        if self.command == "GET" and signing is not None and signing.fault == "endless-package":
+            self.send_endless_package(detail)
             return
         first, last = wanted if wanted is not None else (0, release.size - 1)
         length = last - first + 1 if release.size else 0
@@ -507,6 +591,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return None
         return self.rfile.read(length)
 
+    def send_endless_package(self, detail):
+        """The package with no length, then more bytes, until the client leaves."""
+        self.close_connection = True
+        self.send_response(200)
+        self.send_header("Content-Type", "application/zip")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        sent = self.send_package_bytes(0, self.config.release.size)
+        filler = bytes(CHUNK)
+        while sent < self.config.release.size + ENDLESS_EXTRA and not self.config.stopping.is_set():
+            try:
+                self.wfile.write(filler)
+            except OSError:
+                break
+            sent += len(filler)
+        self.note(f"200 endless, {sent} bytes sent until the client left", detail)
+
     def send_package_bytes(self, first, length):
         """Sends `length` bytes from `first` at the capped rate; the bytes sent."""
         release = self.config.release
@@ -551,7 +652,7 @@ class ReleaseServers:
     """The six API servers and the package server, each on its own thread."""
 
     def __init__(self, release, behaviours, log, base_port=0, bytes_per_second=0,
-                 corrupt=False, send_digest=True, tls=None):
+                 corrupt=False, send_digest=True, tls=None, signing=None):
         if len(behaviours) != API_SERVER_COUNT:
             raise ValueError(f"give {API_SERVER_COUNT} API server behaviours, not {len(behaviours)}")
         self.stopping = threading.Event()
@@ -563,7 +664,8 @@ class ReleaseServers:
 
         def config(**extra):
             return ServerConfig(release, log, self.stopping, bytes_per_second=bytes_per_second,
-                                corrupt=corrupt, send_digest=send_digest, **extra)
+                                corrupt=corrupt, send_digest=send_digest, signing=signing,
+                                **extra)
 
         try:
             self.tls = tls
@@ -648,12 +750,22 @@ def parse_arguments(argv):
                         help="serve the package with a block of bytes inverted (same size)")
     parser.add_argument("--no-digest", action="store_true",
                         help="leave Sha256 out of the LatestVersion answer")
+    parser.add_argument("--release-key", help="sign the answers with this private key (PEM)")
+    parser.add_argument("--key-id", help="the id of --release-key, as built into the installer")
+    parser.add_argument("--release-days", type=float, default=30.0,
+                        help="how long a signed answer stays valid (default %(default)s days)")
+    parser.add_argument("--release-fault", choices=RELEASE_FAULTS,
+                        help="misbehave in the signed answer or the package (tests)")
     parser.add_argument("--log", help="append the request log to this file (default: standard output)")
     parser.add_argument("--tls-cert", help="serve HTTPS with this certificate (PEM)")
     parser.add_argument("--tls-key", help="the private key of --tls-cert (PEM)")
     arguments = parser.parse_args(argv)
     if (arguments.tls_cert is None) != (arguments.tls_key is None):
         parser.error("--tls-cert and --tls-key go together")
+    if (arguments.release_key is None) != (arguments.key_id is None):
+        parser.error("--release-key and --key-id go together")
+    if arguments.release_fault and arguments.release_key is None:
+        parser.error("--release-fault needs --release-key and --key-id")
     if not 0 < arguments.base_port <= 65535 - 7:
         parser.error("--base-port must lie between 1 and 65528")
     try:
@@ -682,11 +794,21 @@ def main(argv):
             print(f"release_server: cannot use {arguments.tls_cert} and {arguments.tls_key}: "
                   f"{error}", file=sys.stderr)
             return 1
+    signing = None
+    if arguments.release_key:
+        signing = Signing(arguments.release_key, arguments.key_id, arguments.release_days,
+                          arguments.release_fault or "")
+        try:
+            signing.members(release)  # a key that cannot sign fails now, not at the first query
+        except (OSError, ValueError, RuntimeError) as error:
+            print(f"release_server: cannot sign with {arguments.release_key}: {error}",
+                  file=sys.stderr)
+            return 1
     stream = open(arguments.log, "a", encoding="utf-8") if arguments.log else sys.stdout
     try:
         servers = ReleaseServers(release, arguments.behaviours, RequestLog(stream),
                                  arguments.base_port, int(arguments.rate * (1 << 20)),
-                                 arguments.corrupt, not arguments.no_digest, tls)
+                                 arguments.corrupt, not arguments.no_digest, tls, signing)
     except OSError as error:
         print(f"release_server: cannot listen on 127.0.0.1 ports {arguments.base_port + 1} to "
               f"{arguments.base_port + 7}: {error.strerror}", file=sys.stderr)
@@ -702,6 +824,7 @@ def main(argv):
     cap = f"{arguments.rate:g} MiB/s per connection" if arguments.rate else "no bandwidth cap"
     print(f"release {release.version} build {release.build_number}, {release.size} bytes, {cap}"
           + (", CORRUPT package" if arguments.corrupt else ""), file=sys.stderr)
+    print("release " + (signing.describe() if signing else "unsigned"), file=sys.stderr)
     print("release server ready", file=sys.stderr, flush=True)
     stopped.wait()
     servers.stop()

@@ -3,6 +3,8 @@
     python3 -m unittest discover -s tools/release-server
 """
 
+import base64
+import contextlib
 import hashlib
 import http.client
 import io
@@ -23,6 +25,9 @@ import release_server as rs
 MAKE_CERTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tls",
                           "make-test-certs.sh")
 
+MAKE_KEY = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "release",
+                        "make-release-key")
+CHUNK_BYTES = 64 * 1024
 PACKAGE_SIZE = 3 * 1024 * 1024 + 123  # not a multiple of four, like a real package
 GOOD_BODY = {"PcSerialNumber": "PC-1", "Email": "demo@example.com",
              "PcInformation": "ComputerName:PC", "SoftwareName": "Tavro"}
@@ -339,6 +344,81 @@ class TlsTest(ReleaseServerTest):
             listener.server_close()
 
 
+class SigningTest(ReleaseServerTest):
+    """The signed answer, made with a key made now by tools/release/make-release-key."""
+
+    fault = ""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        import release_signing
+        cls.signing_module = release_signing
+        cls.key_file = os.path.join(cls.folder.name, "key.pem")
+        subprocess.run([MAKE_KEY, cls.key_file, "test-key"], check=True, capture_output=True)
+        cls.public_key = release_signing.load_private_key(cls.key_file).public_key()
+
+    def setUp(self):
+        self.servers_signing = {}
+        super().setUp()
+
+    def answer(self, fault=""):
+        self.servers.stop()
+        self.servers = rs.ReleaseServers(
+            self.release, [rs.Behaviour.parse(b) for b in self.behaviours.split(",")],
+            rs.RequestLog(self.stream), signing=rs.Signing(self.key_file, "test-key", 10, fault))
+        self.servers.start()
+        status, _, body = self.api(0, "POST", "/api/Software/LatestVersion", json.dumps(GOOD_BODY))
+        self.assertEqual(status, 200)
+        return json.loads(body)
+
+    def verifies(self, reply):
+        text = self.signing_module.statement_text(reply["Version"], reply["BuildNumber"],
+                                                  reply["Sha256"], reply["PackageSize"],
+                                                  reply["Expires"])
+        return self.signing_module.verify(self.public_key, text, reply["Signature"])
+
+    def test_a_signed_answer_verifies_and_names_key_size_and_expiry(self):
+        reply = self.answer()
+        self.assertEqual((reply["KeyId"], reply["PackageSize"]), ("test-key", str(PACKAGE_SIZE)))
+        self.assertRegex(reply["Expires"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        self.assertTrue(self.verifies(reply))
+        self.assertIn(f"signed by test-key until {reply['Expires']}", self.wait_for_log_lines(1)[0])
+
+    def test_each_fault_breaks_exactly_what_it_says(self):
+        self.assertNotIn("Signature", self.answer("unsigned"))
+        self.assertNotIn("PackageSize", self.answer("missing-member"))
+        for fault in ("wrong-key", "tamper-version", "tamper-build", "tamper-sha256",
+                      "tamper-size", "tamper-expires"):
+            with self.subTest(fault=fault):
+                self.assertFalse(self.verifies(self.answer(fault)))
+        der = self.answer("der-signature")
+        self.assertNotEqual(len(base64.b64decode(der["Signature"])), 64)
+        expired = self.answer("expired")
+        self.assertTrue(self.verifies(expired))
+        self.assertLess(expired["Expires"], time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime()))
+        wrong_size = self.answer("wrong-size")
+        self.assertTrue(self.verifies(wrong_size))
+        self.assertEqual(wrong_size["PackageSize"], str(PACKAGE_SIZE + 1))
+
+    def test_an_endless_package_announces_the_size_but_sends_more(self):
+        self.answer("endless-package")
+        _, headers, _ = self.package("HEAD")
+        self.assertEqual(headers["Content-Length"], str(PACKAGE_SIZE))
+        connection = socket.create_connection(("127.0.0.1", self.servers.package_port), timeout=5)
+        with connection:
+            connection.sendall(b"GET /packages/Tavro-4.1.0.zip HTTP/1.1\r\nHost: x\r\n"
+                               b"Range: bytes=0-99\r\n\r\n")
+            received = b""
+            while len(received) < PACKAGE_SIZE + 2 * CHUNK_BYTES:
+                received += connection.recv(1 << 20)
+        head, _, body = received.partition(b"\r\n\r\n")
+        self.assertTrue(head.startswith(b"HTTP/1.1 200"))
+        self.assertNotIn(b"Content-Length", head)
+        self.assertGreater(len(body), PACKAGE_SIZE)
+        self.assertEqual(body[:PACKAGE_SIZE], self.content)
+
+
 class ArgumentTest(unittest.TestCase):
     def test_behaviours_and_release_folder_are_checked(self):
         self.assertEqual(rs.Behaviour.parse(" 1.5"), rs.Behaviour("delay", 1.5))
@@ -352,6 +432,12 @@ class ArgumentTest(unittest.TestCase):
                 json.dump({"Version": "1", "BuildNumber": "2", "Package": "../x.zip"}, manifest)
             with self.assertRaisesRegex(ValueError, "file in the release folder"):
                 rs.Release.load(folder)
+
+    def test_signing_options_go_together(self):
+        for extra in (["--key-id", "k"], ["--release-fault", "unsigned"]):
+            with self.subTest(extra=extra), contextlib.redirect_stderr(io.StringIO()):
+                with self.assertRaises(SystemExit):
+                    rs.parse_arguments(["--release", "r", "--base-port", "40000", *extra])
 
 
 if __name__ == "__main__":
