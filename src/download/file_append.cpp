@@ -71,12 +71,15 @@ AppendResult appendFile(const std::filesystem::path& from, const std::filesystem
     if (!target) {
         return AppendResult::CannotWriteTarget;
     }
-    const AppendResult result = see ? appendSeeing(source.get(), target.get(), see)
-                                    : appendThroughOneBuffer(source.get(), target.get());
+    const AppendResult result = appendOpenFile(source.get(), target.get(), see);
     if (result != AppendResult::Done) {
         return result;
     }
     return CloseHandle(target.release()) ? AppendResult::Done : AppendResult::CannotWriteTarget;
+}
+
+AppendResult appendOpenFile(void* from, void* to, const SeeBlock& see) {
+    return see ? appendSeeing(from, to, see) : appendThroughOneBuffer(from, to);
 }
 
 }  // namespace tavro

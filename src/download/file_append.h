@@ -14,4 +14,8 @@ namespace tavro {
 AppendResult appendFile(const std::filesystem::path& from, const std::filesystem::path& to,
                         const SeeBlock& see = {});
 
+// The same between two files already open: from for reading from its current position, to for
+// appending.
+AppendResult appendOpenFile(void* from, void* to, const SeeBlock& see = {});
+
 }  // namespace tavro

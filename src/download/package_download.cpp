@@ -15,6 +15,7 @@
 #include "download/package_fetch.h"
 #include "download/package_name.h"
 #include "download/package_reuse.h"
+#include "install/held_folder.h"
 #include "install/install_paths.h"
 #include "install/link_guard.h"
 #include "net/download_to_file.h"
@@ -37,6 +38,43 @@ bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t re
 }
 
 namespace {
+
+// Opens a part or temporary file for a transfer relative to a held, checked handle to its folder
+// (new, or an existing one emptied), so a folder swapped for a link meanwhile cannot receive it.
+void* openInHeldFolder(const std::filesystem::path& target) {
+    const HeldFolder folder = HeldFolder::open(target.parent_path(), false);
+    bool existed = false;
+    FileHandle file = folder.createOrOpenFile(target.filename().native(), GENERIC_WRITE, existed);
+    if (existed && !SetEndOfFile(file.get())) {
+        return INVALID_HANDLE_VALUE;  // the last error says why
+    }
+    return file.release();
+}
+
+// An existing file of the download folder opened through a held, checked handle to the folder;
+// throws when it is not there or is refused.
+FileHandle openInHeld(const std::filesystem::path& file, ACCESS_MASK access) {
+    FileHandle opened =
+        HeldFolder::open(file.parent_path(), false).openFile(file.filename().native(), access);
+    if (!opened) {
+        throw std::filesystem::filesystem_error(
+            "open", file, std::make_error_code(std::errc::no_such_file_or_directory));
+    }
+    return opened;
+}
+
+std::optional<std::uintmax_t> sizeInHeldFolder(const std::filesystem::path& file) {
+    try {
+        const FileHandle opened = openInHeld(file, FILE_READ_ATTRIBUTES);
+        LARGE_INTEGER size{};
+        if (GetFileSizeEx(opened.get(), &size)) {
+            return static_cast<std::uintmax_t>(size.QuadPart);
+        }
+    } catch (const std::exception&) {
+        // not there, or refused: no size to go by
+    }
+    return std::nullopt;
+}
 
 [[noreturn]] void fail(const std::string& reason) {
     throw std::runtime_error("Download failed: " + reason);
@@ -97,25 +135,69 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
                                        const std::filesystem::path& target,
                                        ByteProgressCallback byteProgress,
                                        const WrittenBytesCallback& written, std::string& error) {
-        return downloadToFile(release.packageUrl, rangeStart, rangeEnd, target, &paused, &cancelled,
-                              std::move(byteProgress), error, kTransferTimeouts, written,
-                              transferLimit(release, rangeStart, rangeEnd));
+        try {
+            return downloadToFile(release.packageUrl, rangeStart, rangeEnd, target, &paused,
+                                  &cancelled, std::move(byteProgress), error, kTransferTimeouts,
+                                  written, transferLimit(release, rangeStart, rangeEnd),
+                                  openInHeldFolder);
+        } catch (const LinkRefused& refused) {
+            error = refused.what();
+            return false;
+        }
     };
     source.stopTransfers = [this] { cancelled.exchange(true); };
     source.pathText = pathToAnsi;
+    // The download folder lies where every user may write: everything done in it goes through a
+    // held, checked handle to it. A file is moved onto another by writing a new file of the
+    // target's name relative to that handle, copying, flushing and deleting the source, not by a
+    // rename: Wine carries a rename out by the folder's path, which a swapped folder would lead
+    // elsewhere, while creates, writes and deletes through handles stay where they were checked.
     source.moveReplacing = [](const std::filesystem::path& from, const std::filesystem::path& to) {
-        if (!MoveFileExW(from.c_str(), to.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-            const DWORD code = GetLastError();
+        const HeldFolder folder = HeldFolder::open(to.parent_path(), false);
+        const FileHandle source = folder.openFile(from.filename().native(), GENERIC_READ);
+        if (!source) {
             throw std::filesystem::filesystem_error(
-                "rename", from, to,
-                std::error_code(static_cast<int>(code), std::system_category()));
+                "rename", from, to, std::make_error_code(std::errc::no_such_file_or_directory));
+        }
+        folder.remove(to.filename().native());
+        const FileHandle target = folder.createFile(to.filename().native(), FILE_APPEND_DATA);
+        if (appendOpenFile(source.get(), target.get()) != AppendResult::Done) {
+            const DWORD code = GetLastError();
+            folder.remove(to.filename().native());
+            throw std::filesystem::filesystem_error(
+                "rename", from, to, std::error_code(static_cast<int>(code), std::system_category()));
+        }
+        flushToDisk(target.get(), pathToAnsi(to));
+        HeldFolder::removeOpened(source.get(), folder.childPath(from.filename().native()));
+    };
+    source.removeFile = [](const std::filesystem::path& file) {
+        HeldFolder::open(file.parent_path(), false).remove(file.filename().native());
+    };
+    source.sizeOf = sizeInHeldFolder;
+    source.checkPath = refuseLinksOnTheWay;
+    source.digestOf = [](const std::filesystem::path& file, std::string& error) {
+        try {
+            const FileHandle opened = openInHeld(file, GENERIC_READ);
+            std::uint64_t size = 0;
+            return sha256OfOpenFile(opened.get(), size, error);
+        } catch (const std::exception& e) {
+            error = e.what();
+            return std::string();
         }
     };
-    source.checkPath = refuseLinksOnTheWay;
-    source.digestOf = sha256OfFile;
     source.startDigest = startSha256;
-    source.appendFile = appendFile;
+    source.appendFile = [](const std::filesystem::path& from, const std::filesystem::path& to,
+                           const SeeBlock& see) {
+        FileHandle source;
+        FileHandle target;
+        try {
+            source = openInHeld(from, GENERIC_READ);
+            target = openInHeld(to, FILE_APPEND_DATA);
+        } catch (const std::exception&) {
+            return source ? AppendResult::CannotWriteTarget : AppendResult::CannotOpenSource;
+        }
+        return appendOpenFile(source.get(), target.get(), see);
+    };
     return fetchPackage(package, source, progress, log, digest, release.signedSize);
 }
 

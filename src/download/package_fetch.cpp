@@ -28,6 +28,15 @@ std::filesystem::path withSuffix(const std::filesystem::path& path, const char* 
     throw std::runtime_error("Download failed: " + reason);
 }
 
+// Deletes file if it is there, the way the source says.
+void removeFile(const PackageSource& source, const std::filesystem::path& file) {
+    if (source.removeFile) {
+        source.removeFile(file);
+    } else {
+        std::filesystem::remove(file);
+    }
+}
+
 std::string sizeMismatch(std::uintmax_t actual, std::uint64_t expected) {
     return "received " + std::to_string(actual) + " of " + std::to_string(expected) + " bytes";
 }
@@ -38,8 +47,12 @@ void checkPath(const PackageSource& source, const std::filesystem::path& path) {
     }
 }
 
-// The size of a file, or nothing when it cannot be read.
-std::optional<std::uintmax_t> sizeOf(const std::filesystem::path& path) {
+// The size of a file, or nothing when it cannot be read; the source's way when it has one.
+std::optional<std::uintmax_t> sizeOf(const PackageSource& source,
+                                     const std::filesystem::path& path) {
+    if (source.sizeOf) {
+        return source.sizeOf(path);
+    }
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     if (error) {
@@ -77,7 +90,7 @@ void downloadWhole(const PackageSource& source, ProgressAdapter& adapter,
     }
     const std::uint64_t expected = adapter.total();
     if (expected != 0) {
-        const auto size = sizeOf(temp);
+        const auto size = sizeOf(source, temp);
         if (!size || *size != expected) {
             fail(sizeMismatch(size.value_or(0), expected));
         }
@@ -133,13 +146,13 @@ class PartMerger {
     void add(int index) {
         const std::filesystem::path partFile = partFilePath(package_, index);
         if (index == 0) {
-            if (!std::filesystem::exists(partFile)) {
+            if (!sizeOf(source_, partFile)) {
                 fail("missing part file " + source_.pathText(partFile));
             }
-            std::error_code renameError;
-            std::filesystem::rename(partFile, temp_, renameError);
-            if (renameError) {
-                fail("cannot create merged file");
+            try {
+                source_.moveReplacing(partFile, temp_);
+            } catch (const std::exception& e) {
+                fail(std::string("cannot create merged file: ") + e.what());
             }
             return;
         }
@@ -157,12 +170,12 @@ class PartMerger {
             case AppendResult::CannotWriteTarget:
                 fail("Cannot write " + source_.pathText(temp_));
         }
-        std::filesystem::remove(partFile);
+        removeFile(source_, partFile);
     }
 
     // Checks that temp holds exactly the package size.
     void finish() {
-        const auto merged = sizeOf(temp_);
+        const auto merged = sizeOf(source_, temp_);
         if (!merged || *merged != size_) {
             fail(sizeMismatch(merged.value_or(0), size_));
         }
@@ -192,7 +205,7 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
         for (int i = 0; i < kParallelParts; ++i) {
             const std::filesystem::path partFile = partFilePath(package, i);
             checkPath(source, partFile);
-            std::filesystem::remove(partFile);
+            removeFile(source, partFile);
             ranges[i].first = static_cast<std::uint64_t>(i) * partSize;
             ranges[i].last = i < kParallelParts - 1 ? (i + 1) * partSize - 1 : size - 1;
             const PartRange range = ranges[i];
@@ -226,7 +239,7 @@ std::string downloadParts(const std::filesystem::path& package, const PackageSou
     // A part that ended early or wrote short must not go into the package.
     for (int i = 0; i < kParallelParts; ++i) {
         checkPath(source, partFilePath(package, i));
-        const auto partFileSize = sizeOf(partFilePath(package, i));
+        const auto partFileSize = sizeOf(source, partFilePath(package, i));
         if (!partFileSize || *partFileSize != ranges[i].length()) {
             return "part " + std::to_string(i) + " " +
                    sizeMismatch(partFileSize.value_or(0), ranges[i].length());
@@ -275,7 +288,7 @@ std::filesystem::path tempFilePath(const std::filesystem::path& package) {
 // pass over the file.
 std::string digestOfDownload(const PackageSource& source, const std::filesystem::path& temp,
                              RunningDigest& running, std::string& error) {
-    const auto size = sizeOf(temp);
+    const auto size = sizeOf(source, temp);
     if (size && running.vouchesFor(*size)) {
         std::string runningError;
         std::string digest = running.finish(runningError);
@@ -296,7 +309,7 @@ void verifyDigest(const PackageSource& source, const std::filesystem::path& temp
     }
     if (digest != expectedDigest) {
         checkPath(source, temp);
-        std::filesystem::remove(temp);
+        removeFile(source, temp);
         fail(digestMismatchText(expectedDigest, digest));
     }
 }
@@ -310,9 +323,9 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
     const std::uint64_t remoteSize = head.contentLength;
 
     checkPath(source, package);
-    if (std::filesystem::exists(package)) {
+    if (sizeOf(source, package) || std::filesystem::exists(package)) {
         const std::uintmax_t existingSize =
-            sizeOf(package).value_or(static_cast<std::uintmax_t>(-1));
+            sizeOf(source, package).value_or(static_cast<std::uintmax_t>(-1));
         const ReuseCheck reuse{remoteSize, head.ok, expectedDigest, source.digestOf};
         if (reuseExistingPackage(package, reuse, log, source.pathText)) {
             if (progress) {
@@ -323,13 +336,16 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
         if (log) {
             log("Removing old/partial package and downloading again: " + source.pathText(package));
         }
-        std::error_code ignored;
-        std::filesystem::remove(package, ignored);
+        try {
+            removeFile(source, package);
+        } catch (const std::filesystem::filesystem_error&) {
+            // what cannot be deleted is replaced by the rename at the end
+        }
     }
 
     const std::filesystem::path temp = tempFilePath(package);
     checkPath(source, temp);
-    std::filesystem::remove(temp);
+    removeFile(source, temp);
 
     // The length of an error reply is not the package's: only a successful probe gives a size
     // to expect.
@@ -354,10 +370,10 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
             }
             for (int i = 0; i < kParallelParts; ++i) {
                 checkPath(source, partFilePath(package, i));
-                std::filesystem::remove(partFilePath(package, i));
+                removeFile(source, partFilePath(package, i));
             }
             checkPath(source, temp);
-            std::filesystem::remove(temp);
+            removeFile(source, temp);
             adapter.restart();
             running = startRunningDigest(source, expectedDigest);
             downloadWhole(source, adapter, temp, running);
@@ -371,7 +387,7 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
     checkPath(source, package);
     source.moveReplacing(temp, package);
     if (progress) {
-        progress(completedDownloadState(std::filesystem::file_size(package)));
+        progress(completedDownloadState(sizeOf(source, package).value_or(0)));
     }
     return package;
 }

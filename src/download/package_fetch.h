@@ -35,9 +35,14 @@ struct PackageSource {
     TransferFunction transfer;            // called from several threads at once
     std::function<void()> stopTransfers;  // makes running transfers end soon ("Cancelled")
     PathText pathText;                    // a path as written into log lines and messages
-    // Moves a file onto another, replacing it; throws std::filesystem::filesystem_error.
+    // Moves a file onto another in the same folder, replacing it, once its content is on the
+    // disk; throws std::filesystem::filesystem_error.
     std::function<void(const std::filesystem::path& from, const std::filesystem::path& to)>
         moveReplacing;
+    // Deletes a file if it is there; throws. Empty: std::filesystem::remove.
+    std::function<void(const std::filesystem::path& file)> removeFile;
+    // The size of a file; nothing when there is none. Empty: read by path.
+    std::function<std::optional<std::uintmax_t>(const std::filesystem::path& file)> sizeOf;
     // Appends the whole file `from` to the end of the existing file `to`, showing each block it
     // reads to see when that is not empty.
     std::function<AppendResult(const std::filesystem::path& from, const std::filesystem::path& to,

@@ -184,7 +184,7 @@ bool fileIdOf(HANDLE handle, std::uint64_t& id) {
 
 // The file id under which the folder held by folder lists name, read through a fresh handle to
 // that folder (a directory handle keeps the first name it was asked for); false when it lists
-// no such entry or cannot be asked.
+// no such entry, lists a link there, or cannot be asked.
 bool listedIdOf(HANDLE folder, std::wstring_view name, std::uint64_t& id) {
     FileHandle fresh;
     if (openRelative(folder, L"", FILE_LIST_DIRECTORY, kOpenExisting, kFolderOnly | kBackupIntent,
@@ -206,7 +206,8 @@ bool listedIdOf(HANDLE folder, std::wstring_view name, std::uint64_t& id) {
     }
     const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data());
     id = static_cast<std::uint64_t>(entry->FileId.QuadPart);
-    return true;
+    // Wine lists a link under the id of what it leads to, but marks it as a reparse point.
+    return (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
 // Whether the opened entry is the one the held folder lists under its name. The platform may
@@ -449,6 +450,7 @@ void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) co
                                                          static_cast<ULONG>(bytes),
                                                          kRenameInformation);
     if (status < 0) {
+        refuseIfMoved();  // a rename carried out by path fails when the folder was swapped
         failWith("rename", childPath(newName), win32Code(status));
     }
 }

@@ -39,7 +39,12 @@ class BufferedFile {
                  const WrittenBytesCallback& written)
         : counted_(std::move(counted)), written_(written) {}
 
-    bool open(const std::filesystem::path& path) {
+    bool open(const std::filesystem::path& path, const TargetOpener& opener) {
+        if (opener) {
+            file_.reset(opener(path));
+            lastWrite_ = std::chrono::steady_clock::now();
+            return static_cast<bool>(file_);
+        }
         // CREATE_NEW where the name is free. Wine carries out CREATE_ALWAYS by truncating the file
         // to zero, even a new one, and on ext4 (where Wine keeps its files) a truncation to zero
         // makes the last close write the whole file out: a 64 MiB part took up to 80 ms to close,
@@ -186,7 +191,8 @@ void waitWhilePaused(const std::atomic<bool>* paused, const std::atomic<bool>* c
 void receiveBody(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rangeEnd,
                  const std::filesystem::path& target, const std::atomic<bool>* paused,
                  const std::atomic<bool>* cancelled, const ByteProgressCallback& progress,
-                 const WrittenBytesCallback& written, std::uint64_t byteLimit, std::string& error) {
+                 const WrittenBytesCallback& written, std::uint64_t byteLimit,
+                 const TargetOpener& openTarget, std::string& error) {
     std::uint64_t contentLength = 0;
     std::wstring text;
     if (queryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH, 128, text)) {
@@ -210,7 +216,7 @@ void receiveBody(HINTERNET request, std::uint64_t rangeStart, std::uint64_t rang
         },
         written);
     const auto cannotWrite = [&error, &target] { error = "Cannot write " + pathText(target); };
-    if (!file.open(target)) {
+    if (!file.open(target, openTarget)) {
         cannotWrite();
         return;
     }
@@ -272,7 +278,8 @@ bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint6
                     const std::filesystem::path& target, const std::atomic<bool>* paused,
                     const std::atomic<bool>* cancelled, ByteProgressCallback progress,
                     std::string& error, const RequestTimeouts& timeouts,
-                    const WrittenBytesCallback& written, std::uint64_t byteLimit) {
+                    const WrittenBytesCallback& written, std::uint64_t byteLimit,
+                    const TargetOpener& openTarget) {
     {
         const RequestHandles handles = openRequest(url, L"GET", timeouts, error);
         if (!handles.request) {
@@ -285,7 +292,7 @@ bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint6
         error = responseProblem(request, rangeStart, rangeEnd, handles.proxy);
         if (error.empty()) {
             receiveBody(request, rangeStart, rangeEnd, target, paused, cancelled, progress, written,
-                        byteLimit, error);
+                        byteLimit, openTarget, error);
         }
     }  // request, connection, session close in that order
     if (cancelled->load()) {

@@ -16,6 +16,11 @@ namespace tavro {
 using WrittenBytesCallback =
     std::function<void(std::uint64_t offset, const char* data, std::size_t size)>;
 
+// Opens target for writing, new or emptied, and gives its handle (INVALID_HANDLE_VALUE with the
+// thread's last error set when it cannot); may throw to refuse the target. Lets a caller that
+// holds the target's folder open the file relative to that folder.
+using TargetOpener = std::function<void*(const std::filesystem::path& target)>;
+
 // Timeouts of the download GET: the values WinHTTP documents as its defaults on Windows, set
 // explicitly because Wine otherwise waits for ever for the response headers of a silent server.
 inline constexpr RequestTimeouts kTransferTimeouts{0, 60000, 30000, 30000, 90000};
@@ -34,6 +39,7 @@ bool downloadToFile(const std::string& url, std::uint64_t rangeStart, std::uint6
                     const std::filesystem::path& target, const std::atomic<bool>* paused,
                     const std::atomic<bool>* cancelled, ByteProgressCallback progress,
                     std::string& error, const RequestTimeouts& timeouts = kTransferTimeouts,
-                    const WrittenBytesCallback& written = {}, std::uint64_t byteLimit = 0);
+                    const WrittenBytesCallback& written = {}, std::uint64_t byteLimit = 0,
+                    const TargetOpener& openTarget = {});
 
 }  // namespace tavro

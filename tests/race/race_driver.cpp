@@ -5,6 +5,8 @@
 //   race_driver copy SECONDS     the install's copy of C:/RaceSource into the install root
 //   race_driver log SECONDS      lines appended to the install's log
 //   race_driver uninstall        one uninstall of what the record lists
+//   race_driver download SECONDS downloads of a 3 MiB package in four parts from a local server,
+//                                each of its own version (Tavro-V1.<n>-812.zip)
 #include <windows.h>
 
 #include <chrono>
@@ -19,6 +21,7 @@
 #include "install/install_paths.h"
 #include "install/link_guard.h"
 #include "install/log_file.h"
+#include "support/test_http_server.h"
 
 namespace {
 
@@ -43,7 +46,7 @@ struct Tally {
     }
 
     static bool isRefusal(const std::string& error) {
-        return error.find("Refusing to write through a link: ") != std::string::npos;
+        return error.find("efusing to write through a link: ") != std::string::npos;
     }
 
     int print() const {
@@ -91,6 +94,29 @@ int logStep(double seconds) {
     return tally.print();
 }
 
+int downloadStep(double seconds) {
+    test::TestHttpServer server;
+    test::Reply reply = test::Reply::text(200, std::string(3 * 1048576, 'p'));
+    reply.honourRanges = true;
+    reply.headers.emplace_back("Accept-Ranges", "bytes");
+    server.on("/pkg.zip", reply);
+    Tally tally;
+    int version = 0;
+    repeat(seconds, [&] {
+        ReleaseInfo release;
+        release.packageUrl = server.url("/pkg.zip");
+        release.version = "1." + std::to_string(version++);
+        release.buildNumber = "812";
+        try {
+            installerCore.downloadPackage(release, {}, {});
+            tally.count(true, {});
+        } catch (const std::exception& e) {
+            tally.count(false, e.what());
+        }
+    });
+    return tally.print();
+}
+
 int uninstallStep() {
     Tally tally;
     std::vector<std::string> kept;
@@ -113,6 +139,8 @@ int main(int argc, char** argv) {
         result = copyStep(seconds);
     } else if (step == "log") {
         result = logStep(seconds);
+    } else if (step == "download") {
+        result = downloadStep(seconds);
     } else if (step == "uninstall") {
         result = uninstallStep();
     } else {

@@ -77,7 +77,7 @@ class Swapper(threading.Thread):
                     time.sleep(0.001)  # not there yet (the step makes it)
             # Uneven pauses, so that the step also gets through its checks now and then and meets
             # a swap only later, where the held handles are what protects it.
-            time.sleep(random.choice((0.0002, 0.001, 0.003, 0.008)))
+            time.sleep(random.choice((0.0002, 0.002, 0.01, 0.03)))
 
     def finish(self):
         self.stop.set()
@@ -139,10 +139,20 @@ def set_up_uninstall(prefix):
     return [os.path.join(prefix.root, "sub"), os.path.join(prefix.root, "sub", "deep")]
 
 
+def set_up_download(prefix):
+    for n in range(300):
+        package = "Tavro-V1.%d-812.zip" % n
+        for name in [package, package + ".temp"] + [package + ".temp.part%d" % i for i in range(4)]:
+            write(os.path.join(prefix.canary, name), b"the canary's " + name.encode())
+    os.makedirs(os.path.join(prefix.root, "tmp"), exist_ok=True)
+    return [os.path.join(prefix.root, "tmp")]
+
+
 STEPS = {
     "copy": (set_up_copy, True),
     "log": (set_up_log, True),
     "uninstall": (set_up_uninstall, False),
+    "download": (set_up_download, True),
 }
 
 
