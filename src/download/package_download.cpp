@@ -70,8 +70,8 @@ std::optional<std::uintmax_t> sizeInHeldFolder(const std::filesystem::path& file
         if (GetFileSizeEx(opened.get(), &size)) {
             return static_cast<std::uintmax_t>(size.QuadPart);
         }
-    } catch (const std::exception&) {
-        // not there, or refused: no size to go by
+    } catch (const std::filesystem::filesystem_error&) {
+        // not there: no size to go by (a link is refused, not taken for a missing file)
     }
     return std::nullopt;
 }
@@ -193,7 +193,8 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
         try {
             source = openInHeld(from, GENERIC_READ);
             target = openInHeld(to, FILE_APPEND_DATA);
-        } catch (const std::exception&) {
+        } catch (const std::filesystem::filesystem_error&) {
+            // (a link is refused with its own text, not taken for a missing file)
             return source ? AppendResult::CannotWriteTarget : AppendResult::CannotOpenSource;
         }
         return appendOpenFile(source.get(), target.get(), see);
