@@ -154,7 +154,7 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
     // elsewhere, while creates, writes and deletes through handles stay where they were checked.
     source.moveReplacing = [](const std::filesystem::path& from, const std::filesystem::path& to) {
         const HeldFolder folder = HeldFolder::open(to.parent_path(), false);
-        const FileHandle source = folder.openFile(from.filename().native(), GENERIC_READ);
+        const FileHandle source = folder.openFile(from.filename().native(), GENERIC_READ | DELETE);
         if (!source) {
             throw std::filesystem::filesystem_error(
                 "rename", from, to, std::make_error_code(std::errc::no_such_file_or_directory));

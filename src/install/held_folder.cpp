@@ -370,7 +370,7 @@ FileHandle HeldFolder::openFile(std::wstring_view name, ACCESS_MASK access) cons
     const std::wstring path = childPath(name);
     FileHandle handle;
     const NTSTATUS status =
-        openRelative(handle_.get(), name, access | DELETE, kOpenExisting, kFileOnly, handle);
+        openRelative(handle_.get(), name, access, kOpenExisting, kFileOnly, handle);
     if (status == kNameNotFound || status == kPathNotFound) {
         return {};
     }
@@ -391,7 +391,7 @@ FileHandle HeldFolder::createOrOpenFile(std::wstring_view name, ACCESS_MASK acce
         openRelative(handle_.get(), name, access | DELETE, kCreateNew, kFileOnly, handle);
     existed = status == kNameCollision;
     if (existed) {
-        status = openRelative(handle_.get(), name, access | DELETE, kOpenExisting, kFileOnly, handle);
+        status = openRelative(handle_.get(), name, access, kOpenExisting, kFileOnly, handle);
     }
     if (status < 0) {
         failWith(existed ? "open" : "create", path, win32Code(status));

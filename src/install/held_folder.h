@@ -36,10 +36,11 @@ class HeldFolder {
 
     // A new file, opened with access (plus DELETE and SYNCHRONIZE); fails when the name is taken.
     FileHandle createFile(std::wstring_view name, ACCESS_MASK access) const;
-    // An existing file, opened with access (plus DELETE and SYNCHRONIZE) and checked: not a
-    // link, at this place, no second hard link. An empty handle when there is no such entry.
+    // An existing file, opened with access (plus SYNCHRONIZE; DELETE only when asked for, so
+    // that a holder that shares no deletion does not lock it out) and checked: not a link, at
+    // this place, no second hard link. An empty handle when there is no such entry.
     FileHandle openFile(std::wstring_view name, ACCESS_MASK access) const;
-    // createFile, or openFile when the name is taken; existed says which.
+    // createFile, or openFile (with access as given) when the name is taken; existed says which.
     FileHandle createOrOpenFile(std::wstring_view name, ACCESS_MASK access, bool& existed) const;
 
     // Gives file, opened through this folder, the name newName in this folder, replacing an

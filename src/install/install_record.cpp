@@ -71,7 +71,7 @@ void replaceRecord(const HeldFolder& root, const std::string& text) {
 
 // Moves a damaged record out of the way, so that it is neither merged as empty nor lost.
 void keepDamagedRecord(const HeldFolder& root, const ParsedRecord& parsed, const LogCallback& log) {
-    const FileHandle handle = root.openFile(kRecordName, GENERIC_READ);
+    const FileHandle handle = root.openFile(kRecordName, GENERIC_READ | DELETE);
     if (!handle) {
         return;
     }

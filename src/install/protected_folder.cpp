@@ -37,6 +37,12 @@ std::wstring randomName() {
     return text;
 }
 
+void applyDescriptor(const std::filesystem::path& folder, PSECURITY_DESCRIPTOR descriptor) {
+    if (!SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor)) {
+        fail("protect folder", folder, GetLastError());
+    }
+}
+
 }  // namespace
 
 ProtectedFolder::ProtectedFolder() {
@@ -55,6 +61,9 @@ ProtectedFolder::ProtectedFolder() {
         const std::filesystem::path folder = parent / randomName();
         if (CreateDirectoryW(folder.c_str(), &attributes)) {
             path_ = folder;
+            // Made with the descriptor on Windows; set once more through a handle, since some
+            // platforms (Wine) drop the one given at creation.
+            applyDescriptor(folder, descriptor.get());
             return;
         }
         const DWORD code = GetLastError();
@@ -69,6 +78,20 @@ ProtectedFolder::~ProtectedFolder() {
     // What was expanded or copied into it goes with it; a program still running from it keeps
     // its own file and folder.
     removeTreeWithoutFollowing(path_);
+}
+
+std::wstring protectedDescriptorText() {
+    LocalMemory descriptor;
+    LocalMemory text;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kProtectedFolderSddl, SDDL_REVISION_1,
+            reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor.get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+            reinterpret_cast<LPWSTR*>(text.put()), nullptr)) {
+        return {};
+    }
+    return static_cast<const wchar_t*>(text.get());
 }
 
 std::wstring folderDaclText(const std::filesystem::path& folder) {

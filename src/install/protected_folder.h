@@ -30,6 +30,10 @@ class ProtectedFolder {
     std::filesystem::path path_;
 };
 
+// The descriptor a protected folder is made with, built from kProtectedFolderSddl and written
+// back as SDDL (its DACL): what the platform was given.
+std::wstring protectedDescriptorText();
+
 // The DACL of folder in SDDL ("D:P(...)"), read back from the file system; empty when it cannot
 // be read.
 std::wstring folderDaclText(const std::filesystem::path& folder);

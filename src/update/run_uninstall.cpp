@@ -65,7 +65,8 @@ void removeRecordedFile(const HeldFolder& root, const RecordEntry& entry,
         if (!folder) {
             return;  // already gone
         }
-        const FileHandle opened = folder.openFile(relative.filename().native(), GENERIC_READ);
+        const FileHandle opened =
+            folder.openFile(relative.filename().native(), GENERIC_READ | DELETE);
         if (!opened) {
             return;  // already gone
         }

@@ -5,6 +5,8 @@
 //   race_driver copy SECONDS     the install's copy of C:/RaceSource into the install root
 //   race_driver log SECONDS      lines appended to the install's log
 //   race_driver uninstall        one uninstall of what the record lists
+//   race_driver record SECONDS   the install record rewritten over and over, alternating
+//                                between two sets of entries (for the kill test)
 //   race_driver download SECONDS downloads of a 3 MiB package in four parts from a local server,
 //                                each of its own version (Tavro-V1.<n>-812.zip)
 #include <windows.h>
@@ -19,6 +21,7 @@
 #include "core/installer_core.h"
 #include "install/directory_copy.h"
 #include "install/install_paths.h"
+#include "install/install_record.h"
 #include "install/link_guard.h"
 #include "install/log_file.h"
 #include "support/test_http_server.h"
@@ -117,6 +120,32 @@ int downloadStep(double seconds) {
     return tally.print();
 }
 
+// Two record sets, told apart by their first entry's size.
+std::vector<RecordEntry> recordSet(int which) {
+    std::vector<RecordEntry> entries;
+    for (int i = 0; i < 200; ++i) {
+        entries.push_back({"sub/file" + std::to_string(i) + ".dll",
+                           static_cast<std::uint64_t>(which * 1000 + i),
+                           std::string(64, which == 0 ? 'a' : 'b')});
+    }
+    return entries;
+}
+
+int recordStep(double seconds) {
+    Tally tally;
+    int which = 0;
+    repeat(seconds, [&] {
+        std::string error;
+        // Each set replaces the other's entries: the same paths, other sizes and digests.
+        const bool ok = recordInstalledFiles(recordSet(which), nullptr, error);
+        tally.count(ok, error);
+        which = 1 - which;
+        std::printf("written %d\n", 1 - which);
+        std::fflush(stdout);
+    });
+    return tally.print();
+}
+
 int uninstallStep() {
     Tally tally;
     std::vector<std::string> kept;
@@ -139,6 +168,8 @@ int main(int argc, char** argv) {
         result = copyStep(seconds);
     } else if (step == "log") {
         result = logStep(seconds);
+    } else if (step == "record") {
+        result = recordStep(seconds);
     } else if (step == "download") {
         result = downloadStep(seconds);
     } else if (step == "uninstall") {
