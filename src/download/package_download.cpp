@@ -169,6 +169,7 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
         }
         flushToDisk(target.get(), pathToAnsi(to));
         HeldFolder::removeOpened(source.get(), folder.childPath(from.filename().native()));
+        FlushFileBuffers(folder.get());  // the new entry too, where the platform allows it
     };
     source.removeFile = [](const std::filesystem::path& file) {
         HeldFolder::open(file.parent_path(), false).remove(file.filename().native());

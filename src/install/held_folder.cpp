@@ -116,31 +116,6 @@ DWORD win32Code(NTSTATUS status) {
     return nativeCalls().toWin32(status);
 }
 
-// Where the platform says an open handle is; empty when it cannot tell.
-std::wstring reportedPath(HANDLE handle) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return comparableForm(path);
-        }
-        path.resize(length);
-    }
-}
-
-bool samePlace(const std::wstring& a, const std::wstring& b) {
-    const std::wstring x = comparableForm(a);
-    const std::wstring y = comparableForm(b);
-    return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
-                                static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
-}
-
 // Why an open handle is not the plain entry expected at path; empty when it is. A handle opened
 // through a link shows either the link's own reparse bit (Windows) or a reported place other
 // than path (the platform followed it); a file with a second hard link can be changed from
@@ -155,7 +130,7 @@ std::string problemOf(HANDLE handle, const std::wstring& path, bool file) {
     if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         return reparsePointText(shown(path));
     }
-    const std::wstring reached = reportedPath(handle);
+    const std::wstring reached = reportedPlaceOf(handle);
     if (reached.empty()) {
         return unresolvedText(shown(path), GetLastError());
     }
@@ -258,6 +233,30 @@ FileHandle openDriveRoot(const std::wstring& root) {
 }
 
 }  // namespace
+
+std::wstring reportedPlaceOf(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return comparableForm(path);
+        }
+        path.resize(length);
+    }
+}
+
+bool samePlace(const std::wstring& a, const std::wstring& b) {
+    const std::wstring x = comparableForm(a);
+    const std::wstring y = comparableForm(b);
+    return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
+                                static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
+}
 
 HeldFolder::HeldFolder(FileHandle handle, std::wstring path)
     : handle_(std::move(handle)), path_(std::move(path)) {}

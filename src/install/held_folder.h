@@ -81,6 +81,13 @@ class HeldFolder {
     std::wstring path_;
 };
 
+// Where the platform says an open file or folder is, in comparableForm; empty (with the thread's
+// last error set) when it cannot tell.
+std::wstring reportedPlaceOf(HANDLE handle);
+
+// Whether two paths name one place (comparableForm, letters compared without case).
+bool samePlace(const std::wstring& a, const std::wstring& b);
+
 // Whether two handles are open on one file (the same volume and file id).
 bool sameOpenFile(HANDLE a, HANDLE b);
 

@@ -9,6 +9,7 @@
 #include "core/progress_math.h"
 #include "core/text_convert.h"
 #include "core/win_handles.h"
+#include "download/file_append.h"
 #include "download/package_digest.h"
 #include "download/sha256_stream.h"
 #include "install/archive_expansion.h"
@@ -50,28 +51,13 @@ bool copyPackageForExpansion(const std::filesystem::path& package,
     if (!hash) {
         return false;
     }
-    std::vector<unsigned char> block(1024 * 1024);
-    for (;;) {
-        DWORD read = 0;
-        DWORD written = 0;
-        if (!ReadFile(from.get(), block.data(), static_cast<DWORD>(block.size()), &read,
-                      nullptr)) {
-            error = "Cannot read the package " + pathToAnsi(package) + ": error " +
-                    std::to_string(GetLastError());
-            return false;
-        }
-        if (read == 0) {
-            break;
-        }
-        if (!WriteFile(to.get(), block.data(), read, &written, nullptr) || written != read) {
-            error = "Cannot copy the package to " + pathToAnsi(target) + ": error " +
-                    std::to_string(GetLastError());
-            return false;
-        }
-        if (!hash->add(block.data(), read)) {
-            hash->finish(error);
-            return false;
-        }
+    bool hashed = true;
+    const SeeBlock see = [&hash, &hashed](const char* data, std::size_t size) {
+        hashed = hash->add(data, size) && hashed;
+    };
+    if (appendOpenFile(from.get(), to.get(), see) != AppendResult::Done || !hashed) {
+        error = "Cannot copy the package " + pathToAnsi(package) + " to " + pathToAnsi(target);
+        return false;
     }
     const std::string digest = hash->finish(error);
     if (digest.empty()) {

@@ -10,6 +10,7 @@
 #include "core/unique_resource.h"
 #include "core/win_handles.h"
 #include "install/guarded_path.h"
+#include "install/held_folder.h"
 #include "install/install_paths.h"
 
 namespace tavro {
@@ -27,32 +28,6 @@ std::string shown(const std::wstring& path) {
     } catch (const std::system_error&) {
         return toUtf8(path);  // the path cannot be shown in the ANSI code page
     }
-}
-
-// Where the platform says an open handle is; empty when it cannot tell (error set).
-std::wstring finalPathOf(HANDLE handle, DWORD& error) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) {
-            error = GetLastError();
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(length);  // too small: length is the size needed
-    }
-}
-
-bool samePlace(const std::wstring& expected, const std::wstring& reported) {
-    const std::wstring a = comparableForm(expected);
-    const std::wstring b = comparableForm(reported);
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 // Attributes, link count and kind of an open file, read the cheap way (under Wine
@@ -84,13 +59,12 @@ std::string handleProblem(HANDLE handle, const std::wstring& path) {
     if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         return reparsePointText(shown(path));
     }
-    DWORD error = 0;
-    const std::wstring reached = finalPathOf(handle, error);
+    const std::wstring reached = reportedPlaceOf(handle);
     if (reached.empty()) {
-        return unresolvedText(shown(path), error);
+        return unresolvedText(shown(path), GetLastError());
     }
     if (!samePlace(path, reached)) {
-        return leadsElsewhereText(shown(path), shown(comparableForm(reached)));
+        return leadsElsewhereText(shown(path), shown(reached));
     }
     if (!(info.attributes & FILE_ATTRIBUTE_DIRECTORY) && info.links > 1) {
         return hardLinkText(shown(path), info.links);
@@ -164,14 +138,13 @@ void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& ref
     if (!infoOf(entry.get(), info)) {
         return;
     }
-    DWORD error = 0;
-    const std::wstring reached = finalPathOf(entry.get(), error);
+    const std::wstring reached = reportedPlaceOf(entry.get());
     if (reached.empty()) {
         return;  // where it is cannot be read: a removal failure, not a link; it stays
     }
     if (!samePlace(path, reached)) {
         // The platform followed a link to open it: deleting would delete what it points to.
-        refusal = leadsElsewhereText(shown(path), shown(comparableForm(reached)));
+        refusal = leadsElsewhereText(shown(path), shown(reached));
         return;
     }
     if (listedAsFolder && isRealFolder(info.attributes)) {

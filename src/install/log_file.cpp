@@ -7,6 +7,7 @@
 
 #include "core/log_line.h"
 #include "core/win_handles.h"
+#include "download/file_append.h"
 #include "install/held_folder.h"
 #include "install/install_paths.h"
 #include "install/link_guard.h"
@@ -94,19 +95,8 @@ void LogFile::rotate(const HeldFolder& folder, HANDLE log) {
     if (!whole || !sameOpenFile(whole.get(), log)) {
         throw systemFailure("Rotating the log", ERROR_FILE_NOT_FOUND);
     }
-    std::vector<char> block(64 * 1024);
-    for (;;) {
-        DWORD read = 0;
-        DWORD written = 0;
-        if (!ReadFile(whole.get(), block.data(), static_cast<DWORD>(block.size()), &read, nullptr)) {
-            throw systemFailure("Rotating the log", GetLastError());
-        }
-        if (read == 0) {
-            break;
-        }
-        if (!WriteFile(copy.get(), block.data(), read, &written, nullptr) || written != read) {
-            throw systemFailure("Rotating the log", GetLastError());
-        }
+    if (appendOpenFile(whole.get(), copy.get()) != AppendResult::Done) {
+        throw systemFailure("Rotating the log", GetLastError());
     }
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(whole.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(whole.get())) {

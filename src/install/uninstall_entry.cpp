@@ -11,6 +11,7 @@
 #include "core/win_handles.h"
 #include "install/install_paths.h"
 #include "install/install_record.h"
+#include "download/file_append.h"
 #include "install/known_folders.h"
 #include "install/link_guard.h"
 
@@ -128,22 +129,10 @@ bool copyOpenFile(HANDLE from, const std::filesystem::path& target, std::string&
                     std::to_string(GetLastError());
             return false;
         }
-        std::vector<unsigned char> block(1024 * 1024);
-        for (;;) {
-            DWORD read = 0;
-            DWORD written = 0;
-            if (!ReadFile(from, block.data(), static_cast<DWORD>(block.size()), &read, nullptr)) {
-                error = "Cannot read this program: error " + std::to_string(GetLastError());
-                return false;
-            }
-            if (read == 0) {
-                break;
-            }
-            if (!WriteFile(to.get(), block.data(), read, &written, nullptr) || written != read) {
-                error = "Cannot copy the installer to " + pathToAnsi(temporary) + ": error " +
-                        std::to_string(GetLastError());
-                return false;
-            }
+        if (appendOpenFile(from, to.get()) != AppendResult::Done) {
+            error = "Cannot copy the installer to " + pathToAnsi(temporary) + ": error " +
+                    std::to_string(GetLastError());
+            return false;
         }
         if (!FlushFileBuffers(to.get())) {
             error = "Cannot flush " + pathToAnsi(temporary) + ": error " +
