@@ -11,7 +11,8 @@ deleted. The step itself must either succeed or fail with the link refusal.
 
     race_harness.py STEP DRIVER SECONDS
 
-Prints one line per step: attempts, outcomes, swaps and escapes. Exit code 1 on any escape or
+Prints one line per step: attempts, outcomes, swaps, and escapes (runs of the driver after
+which the outside folder had changed, with the number of entries changed). Exit code 1 on any escape or
 any failure other than a refusal.
 """
 import ctypes
@@ -181,6 +182,7 @@ def main():
     totals = {"attempts": 0, "succeeded": 0, "refused": 0, "failed": 0}
     failures = []
     escapes = 0
+    changed_entries = 0
     swaps = 0
     end = time.monotonic() + seconds
     while time.monotonic() < end:
@@ -201,6 +203,7 @@ def main():
                          if before.get(name) != after.get(name))
         if changed:
             escapes += 1
+            changed_entries += len(changed)
             failures.append("outside the install root, changed: " + ", ".join(
                 "%s (%s -> %s)" % (name, before.get(name, ("absent",))[:2],
                                    after.get(name, ("absent",))[:2]) for name in changed))
@@ -208,9 +211,10 @@ def main():
             totals[key] += counts[key]
         failures.extend(run_failures)
     prefix.clean()
-    print("race %s: attempts %d, succeeded %d, refused %d, failed %d, swaps %d, escapes %d"
+    print("race %s: attempts %d, succeeded %d, refused %d, failed %d, swaps %d, escapes %d "
+          "(runs that changed the outside folder; %d entries changed)"
           % (step, totals["attempts"], totals["succeeded"], totals["refused"], totals["failed"],
-             swaps, escapes))
+             swaps, escapes, changed_entries))
     for failure in failures[:10]:
         print("  " + failure)
     return 1 if escapes or totals["failed"] or failures else 0
