@@ -119,7 +119,15 @@ void removeEmptyFolders(const HeldFolder& parent, const HeldFolder& folder, std:
 // The install root held open; empty when there is none.
 HeldFolder heldInstallRoot() {
     const fs::path root = installRoot();
-    return HeldFolder::open(root.parent_path(), false).existingFolder(root.filename());
+    try {
+        return HeldFolder::open(root.parent_path(), false).existingFolder(root.filename());
+    } catch (const fs::filesystem_error& e) {
+        const int code = e.code().value();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            return {};  // nothing was ever installed
+        }
+        throw;
+    }
 }
 
 void removeEmptyFolders() {
