@@ -18,6 +18,9 @@ math(EXPR TAVRO_WINDOW_TEST_FIRST_PORT "${TAVRO_TEST_PORT_BASE} + 1")
 math(EXPR TAVRO_E2E_BASE_PORT "${TAVRO_TEST_PORT_BASE} + 10")
 set(TAVRO_STANDIN_DIR ${CMAKE_BINARY_DIR}/tools)
 set(TAVRO_TEST_DISPLAY_DIR ${CMAKE_BINARY_DIR}/test-display)
+# Prefixed to a test's own driver script that starts Wine programs itself: they see the run's
+# display (see cmake/with-test-display.sh).
+set(TAVRO_WITH_TEST_DISPLAY ${CMAKE_SOURCE_DIR}/cmake/with-test-display.sh)
 set(TAVRO_DISPLAY_FILE ${TAVRO_TEST_DISPLAY_DIR}/display)
 # The environment of everything that runs under Wine in a test run.
 set(TAVRO_WINE_TEST_ENVIRONMENT
