@@ -178,10 +178,19 @@ std::string problemOf(HANDLE handle, const std::wstring& path, bool file) {
     return {};
 }
 
-// The file id of an open file or folder (the number a folder listing gives it); false when it
-// cannot be read. Asked for alone: GetFileInformationByHandle reads the same id but also asks
-// for the volume, which costs about a millisecond under Wine.
+// The file id of an open file or folder; false when it cannot be read.
 bool fileIdOf(HANDLE handle, std::uint64_t& id) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        return false;
+    }
+    id = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+// The same id, asked for alone: GetFileInformationByHandle also asks for the volume, which
+// costs up to milliseconds under Wine. Used where one listing serves the files of a folder.
+bool internalIdOf(HANDLE handle, std::uint64_t& id) {
     LARGE_INTEGER internal{};
     IO_STATUS_BLOCK io{};
     if (nativeCalls().queryInformation(handle, &io, &internal, sizeof(internal),
@@ -253,7 +262,7 @@ void refuseOpenedListed(HANDLE folder, std::wstring_view name, HANDLE handle,
                         const std::wstring& path, std::uint64_t listedId) {
     refuseProblem(handle, path, true);
     std::uint64_t actual = 0;
-    if (fileIdOf(handle, actual) && actual == listedId) {
+    if (internalIdOf(handle, actual) && actual == listedId) {
         return;
     }
     if (!listedAs(folder, name, handle)) {
