@@ -10,6 +10,10 @@
 //   install_bench plaincopy FROM TO    a plain CopyFileW loop over the tree FROM into TO
 //                                      (replacing what is there)
 //   install_bench plainremove FOLDER   a plain DeleteFileW / RemoveDirectoryW walk removing FOLDER
+//   install_bench engineremove FOLDER  the engine's removal (removeTreeWithoutFollowing) of FOLDER
+//   install_bench checkedcopy FROM TO  a plain loop of its own (1 MiB reads) that also asks where
+//                                      each opened file is (GetFinalPathNameByHandleW), as every
+//                                      checked handle of the copy does: what those checks cost
 //   install_bench readhash FOLDER      a plain read of every file under FOLDER with one 1 MiB
 //                                      buffer and a SHA-256 of each (CNG)
 // Prints "name=value" pairs: seconds per phase, files, peakMiB, and for install and update the
@@ -130,6 +134,61 @@ int plainRemove(const std::wstring& folder) {
     const auto start = Clock::now();
     long files = 0;
     if (!removePlainly(folder, files)) {
+        std::printf("failed: error %lu\n", GetLastError());
+        return 1;
+    }
+    std::printf("seconds=%.3f files=%ld peakMiB=%.1f\n", secondsSince(start), files, peakMiB());
+    return 0;
+}
+
+int engineRemove(const std::wstring& folder) {
+    const auto start = Clock::now();
+    const std::string refusal = tavro::removeTreeWithoutFollowing(folder);
+    if (!refusal.empty() || GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        std::printf("failed: %s\n", refusal.c_str());
+        return 1;
+    }
+    std::printf("seconds=%.3f peakMiB=%.1f\n", secondsSince(start), peakMiB());
+    return 0;
+}
+
+// Where an open handle is, as the checked handles ask; false when it cannot tell.
+bool askWhere(HANDLE handle) {
+    wchar_t where[MAX_PATH * 2];
+    return GetFinalPathNameByHandleW(handle, where, MAX_PATH * 2, 0) != 0;
+}
+
+int checkedCopy(const std::wstring& from, const std::wstring& to) {
+    const auto start = Clock::now();
+    long files = 0;
+    std::vector<char> block(1024 * 1024);
+    CreateDirectoryW(to.c_str(), nullptr);
+    auto visit = [&](const std::wstring& path, bool isFolder) {
+        const std::wstring target = to + path.substr(from.size());
+        if (isFolder) {
+            return CreateDirectoryW(target.c_str(), nullptr) ||
+                   GetLastError() == ERROR_ALREADY_EXISTS;
+        }
+        ++files;
+        tavro::FileHandle input(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        tavro::FileHandle output(
+            CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        if (!input || !output || !askWhere(input.get()) || !askWhere(output.get())) {
+            return false;
+        }
+        DWORD read = 0;
+        DWORD wrote = 0;
+        while (
+            ReadFile(input.get(), block.data(), static_cast<DWORD>(block.size()), &read, nullptr) &&
+            read > 0) {
+            if (!WriteFile(output.get(), block.data(), read, &wrote, nullptr)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!walk(from, visit)) {
         std::printf("failed: error %lu\n", GetLastError());
         return 1;
     }
@@ -286,6 +345,12 @@ int main() {
         if (command == L"plainremove" && argc == 3) {
             return plainRemove(argv[2]);
         }
+        if (command == L"engineremove" && argc == 3) {
+            return engineRemove(argv[2]);
+        }
+        if (command == L"checkedcopy" && argc == 4) {
+            return checkedCopy(argv[2], argv[3]);
+        }
         if (command == L"readhash" && argc == 3) {
             return readHash(argv[2]);
         }
@@ -295,6 +360,7 @@ int main() {
     }
     std::fprintf(stderr,
                  "usage: install_bench install RELEASE | update | plaincopy FROM TO | "
-                 "plainremove FOLDER | readhash FOLDER\n");
+                 "plainremove FOLDER | engineremove FOLDER | checkedcopy FROM TO | "
+                 "readhash FOLDER\n");
     return 2;
 }

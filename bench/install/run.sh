@@ -4,10 +4,11 @@
 # CopyFileW loop (into a fresh folder, and over the same files again) and a plain read-and-hash
 # of the same tree, all in the same run. Prints the medians, one table, and a last line of
 # ratios per size.
-#   bench/install/run.sh                          the default sizes (100, 1000, 10000 files)
-#   SIZES="100 1000 10000 30000" bench/install/run.sh   all four (30 000 files: about 6 more
-#                                                  minutes per round under Wine)
-#   REPS=N                                        rounds of each (default 3; medians)
+#   bench/install/run.sh            the default sizes (100, 1000, 10000 files): about 5 minutes
+#   SIZES="100 1000 10000 30000" bench/install/run.sh
+#                                   all four (30 000 files: about 3 more minutes per round)
+#   REPS=N                          rounds of each (default 3; medians)
+#   INSTALL_BENCH_DRIVER=EXE        another build of the driver (an earlier engine)
 # Builds what it needs into build/bench-install, makes its own Wine prefix, and removes it and
 # every file when it ends. Not part of the test run.
 set -euo pipefail
@@ -94,6 +95,12 @@ for n in $sizes; do
         record "$n" readhash "$(echo "$out" | field seconds)"
         out=$(drive plainremove 'C:\BenchPlain')
         record "$n" plainremove "$(echo "$out" | field seconds)"
+        # The same tree once more, written by a loop that asks where each file is, and removed by
+        # the engine's removal: what the checks cost beside the plain loops.
+        out=$(drive checkedcopy "C:\BenchRelease$n" 'C:\BenchPlain')
+        record "$n" checkedcopy "$(echo "$out" | field seconds)"
+        out=$(drive engineremove 'C:\BenchPlain')
+        record "$n" engineremove "$(echo "$out" | field seconds)"
     done
     rm -rf "$release" "$drive_c/Quendrel" "$drive_c/BenchPlain"
 done
@@ -122,6 +129,8 @@ row "plain CopyFileW loop, fresh folder" plaincopy
 row "plain CopyFileW loop, over the same files" plainupdate
 row "plain read and SHA-256 of every file" readhash
 row "plain DeleteFileW walk removing that folder" plainremove
+row "own loop asking where each file is (2 calls)" checkedcopy
+row "the engine's removal of that copy" engineremove
 printf '%-46s' "whole install, files/s"
 for n in $sizes; do printf '%16s' "$(rate "$n" "$(median "$n-install-whole")")"; done
 printf '\n'
@@ -132,7 +141,7 @@ row "peak working set, update (MiB)" update-peakMiB
 
 printf '\nseconds of each round, in order:\n'
 for n in $sizes; do
-    for name in install-copy install-record install-removal update-copy plaincopy plainupdate readhash plainremove; do
+    for name in install-copy install-record install-removal update-copy plaincopy plainupdate readhash plainremove checkedcopy engineremove; do
         printf '  %-6s %-16s %s\n' "$n" "$name" "$(tr '\n' ' ' <"$work/out/$n-$name")"
     done
 done
@@ -146,6 +155,8 @@ for n in $sizes; do
     line+=" record/copy=$(ratio "$(median "$n-install-record")" "$copy")"
     line+=" removal/copy=$(ratio "$(median "$n-install-removal")" "$copy")"
     line+=" plainRemoval/plainCopy=$(ratio "$(median "$n-plainremove")" "$(median "$n-plaincopy")")"
+    line+=" copy/checkedCopy=$(ratio "$(median "$n-checkedcopy")" "$copy")"
+    line+=" engineRemoval/plainRemoval=$(ratio "$(median "$n-engineremove")" "$(median "$n-plainremove")")"
     line+=" update/plainCopy=$(ratio "$(median "$n-plainupdate")" "$(median "$n-update-copy")")"
     line+=" files/s=$(rate "$n" "$(median "$n-install-whole")")"
     line+=" peakMiB=$(median "$n-install-peakMiB"); "
