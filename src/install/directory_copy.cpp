@@ -5,13 +5,15 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 #include "core/progress_math.h"
 #include "core/text_convert.h"
 #include "core/win_handles.h"
-#include "download/sha256_stream.h"
+#include "install/file_hasher.h"
 #include "install/held_folder.h"
 
 namespace tavro {
@@ -68,8 +70,25 @@ struct CopyRun {
     std::int32_t total = 0;
     std::int32_t& copied;
     std::vector<RecordEntry>* written = nullptr;
+    // One block and one hash serve every file of the tree.
     std::vector<unsigned char> block = std::vector<unsigned char>(kCopyBlockBytes);
+    std::optional<FileHasher> hasher =
+        written ? std::optional<FileHasher>(std::in_place) : std::nullopt;
 };
+
+// The file ids a held folder's listing gave its entries, by name.
+using ListedIds = std::unordered_map<std::wstring, std::uint64_t>;
+
+ListedIds idsOf(const std::vector<HeldFolder::Entry>& entries) {
+    ListedIds ids;
+    ids.reserve(entries.size());
+    for (const HeldFolder::Entry& entry : entries) {
+        if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            ids.emplace(entry.name, entry.id);
+        }
+    }
+    return ids;
+}
 
 // Raised for a file that cannot be copied, with the "Copy failed: ..." text.
 struct CopyFailure : std::runtime_error {
@@ -94,17 +113,14 @@ std::string recordPath(const std::wstring& relative) {
 }
 
 // Copies the content of an open source file into an open target from the start, hashing it
-// when a record is wanted, and ends the target there. Returns the SHA-256 (empty when none was
-// wanted); throws CopyFailure with the platform's reason.
-std::string copyContent(HANDLE from, HANDLE to, CopyRun& run, const std::wstring& fromPath,
-                        const std::wstring& toPath, std::uint64_t& size) {
-    std::string hashError;
-    std::unique_ptr<DigestStream> hash;
-    if (run.written) {
-        hash = startSha256(hashError);
-        if (!hash) {
-            throw std::runtime_error(hashError);
-        }
+// when a record is wanted, and ends the target there (a target made new is empty already).
+// Returns the SHA-256 (empty when none was wanted); throws CopyFailure with the platform's
+// reason.
+std::string copyContent(HANDLE from, HANDLE to, bool targetExisted, CopyRun& run,
+                        const std::wstring& fromPath, const std::wstring& toPath,
+                        std::uint64_t& size) {
+    if (run.hasher) {
+        run.hasher->start();
     }
     size = 0;
     for (;;) {
@@ -119,49 +135,71 @@ std::string copyContent(HANDLE from, HANDLE to, CopyRun& run, const std::wstring
         if (!WriteFile(to, run.block.data(), read, &wrote, nullptr) || wrote != read) {
             throw CopyFailure(copyFailedText(fromPath, toPath, GetLastError()));
         }
-        if (hash && !hash->add(run.block.data(), read)) {
-            hash->finish(hashError);  // names the failed call
-            throw std::runtime_error(hashError);
+        if (run.hasher) {
+            run.hasher->add(run.block.data(), read);
         }
         size += read;
     }
-    if (!SetEndOfFile(to)) {
+    if (targetExisted && !SetEndOfFile(to)) {
         throw CopyFailure(copyFailedText(fromPath, toPath, GetLastError()));
     }
     FILETIME written{};
     if (GetFileTime(from, nullptr, nullptr, &written)) {
         SetFileTime(to, nullptr, nullptr, &written);  // as a copy keeps it; cosmetic
     }
-    if (!hash) {
-        return {};
-    }
-    std::string digest = hash->finish(hashError);
-    if (digest.empty()) {
-        throw std::runtime_error(hashError);
-    }
-    return digest;
+    return run.hasher ? run.hasher->finish() : std::string();
 }
 
-void copyFile(const HeldFolder& from, const HeldFolder& to, const std::wstring& name,
-              const std::wstring& relative, CopyRun& run) {
+// The id a listing gave name, or nullptr.
+const std::uint64_t* listedId(const ListedIds& ids, const std::wstring& name) {
+    const auto found = ids.find(name);
+    return found == ids.end() ? nullptr : &found->second;
+}
+
+// Runs open; when it fails (the checked handle refused the entry, or the open itself failed,
+// as it does on a link to a folder where a file is expected), the path checks run first, so
+// that a link is named the way they name it (they throw their own refusal); else the open's
+// failure stands. The checks are not run for every file: the checked handles are what keep the
+// copy safe, and a path check that passes adds nothing to them.
+template <typename Open>
+FileHandle openNamingRefusal(Open open, const CopyRun& run, const std::wstring& fromPath,
+                             const std::wstring& toPath) {
+    try {
+        return open();
+    } catch (const std::exception&) {
+        run.check(fromPath);
+        run.check(toPath);
+        throw;
+    }
+}
+
+void copyFile(const HeldFolder& from, const HeldFolder& to, const HeldFolder::Entry& entry,
+              const ListedIds& targetIds, const std::wstring& relative, CopyRun& run) {
+    const std::wstring& name = entry.name;
     const std::wstring fromPath = from.childPath(name);
     const std::wstring toPath = to.childPath(name);
-    run.check(fromPath);
-    run.check(toPath);
-    const FileHandle source = from.openFile(name, GENERIC_READ);
+    const FileHandle source = openNamingRefusal(
+        [&] { return from.openListedFile(name, GENERIC_READ, entry.id); }, run, fromPath, toPath);
     if (!source) {
         return;  // gone since it was listed
     }
     FileHandle target;
+    bool existed = false;
     try {
-        bool existed = false;
-        target = to.createOrOpenFile(name, GENERIC_READ | GENERIC_WRITE, existed);
+        target = openNamingRefusal(
+            [&] {
+                const std::uint64_t* id = listedId(targetIds, name);
+                return id ? to.openOrCreateListedFile(name, GENERIC_READ | GENERIC_WRITE, *id,
+                                                      existed)
+                          : to.createOrOpenFile(name, GENERIC_READ | GENERIC_WRITE, existed);
+            },
+            run, fromPath, toPath);
     } catch (const std::filesystem::filesystem_error& e) {
-        throw CopyFailure(copyFailedText(fromPath, toPath,
-                                         static_cast<DWORD>(e.code().value())));
+        throw CopyFailure(copyFailedText(fromPath, toPath, static_cast<DWORD>(e.code().value())));
     }
     std::uint64_t size = 0;
-    const std::string digest = copyContent(source.get(), target.get(), run, fromPath, toPath, size);
+    const std::string digest =
+        copyContent(source.get(), target.get(), existed, run, fromPath, toPath, size);
     ++run.copied;
     if (run.written) {
         run.written->push_back({recordPath(relative), size, digest});
@@ -174,8 +212,12 @@ void copyFile(const HeldFolder& from, const HeldFolder& to, const std::wstring& 
 void copyFolder(const HeldFolder& from, const HeldFolder& to, const std::wstring& relative,
                 CopyRun& run) {
     std::vector<HeldFolder::Entry> entries = from.entries();
-    std::sort(entries.begin(), entries.end(),
-              [](const HeldFolder::Entry& a, const HeldFolder::Entry& b) { return a.name < b.name; });
+    // What the target folder holds, listed once through its held handle: each file opened
+    // there is checked against this listing rather than by a listing of its own.
+    const ListedIds targetIds = idsOf(to.entries());
+    std::sort(
+        entries.begin(), entries.end(),
+        [](const HeldFolder::Entry& a, const HeldFolder::Entry& b) { return a.name < b.name; });
     for (const HeldFolder::Entry& entry : entries) {
         const std::wstring inner = relative.empty() ? entry.name : relative + L"\\" + entry.name;
         if (isFolderLink(entry.attributes)) {
@@ -191,7 +233,7 @@ void copyFolder(const HeldFolder& from, const HeldFolder& to, const std::wstring
             copyFolder(from.folder(entry.name, false), to.folder(entry.name, true), inner, run);
             continue;
         }
-        copyFile(from, to, entry.name, inner, run);
+        copyFile(from, to, entry, targetIds, inner, run);
     }
 }
 

@@ -35,9 +35,10 @@ bool copyDirectoryTree(const std::filesystem::path& source,
                        LogCallback log, std::int32_t total, std::int32_t& copied,
                        std::string& error);
 
-// The same, with checkPath run on the destination, on every entry and on every target before
-// anything is created or copied there; what it throws ends the copy like any other exception
-// (false with its text).
+// The same, with checkPath run on the destination and on every folder (in source and in
+// destination) before it is entered or made there; for a file, when its checked open fails, so
+// that a link is named the way checkPath names it. What it throws ends the copy like any other
+// exception (false with its text).
 bool copyDirectoryTree(const std::filesystem::path& source,
                        const std::filesystem::path& destination, InstallCallback progress,
                        LogCallback log, std::int32_t total, std::int32_t& copied,

@@ -40,6 +40,8 @@ using NtQueryDirectoryFileCall = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, 
                                                   PVOID, ULONG, int, BOOLEAN, PUNICODE_STRING,
                                                   BOOLEAN);
 constexpr int kIdBothDirectoryInformation = 37;  // FileIdBothDirectoryInformation
+using NtQueryInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
+constexpr int kInternalInformation = 6;  // FileInternalInformation: the file id
 
 // The native calls that take a folder handle as the root of a name; ntdll is in every process,
 // so they are looked up there rather than linked.
@@ -48,6 +50,7 @@ struct NativeCalls {
     NtSetInformationFileCall setInformation = nullptr;
     RtlNtStatusToDosErrorCall toWin32 = nullptr;
     NtQueryDirectoryFileCall queryDirectory = nullptr;
+    NtQueryInformationFileCall queryInformation = nullptr;
 };
 
 template <typename Call>
@@ -65,10 +68,13 @@ const NativeCalls& nativeCalls() {
             found.toWin32 = lookUp<RtlNtStatusToDosErrorCall>(ntdll, "RtlNtStatusToDosError");
             found.queryDirectory =
                 lookUp<NtQueryDirectoryFileCall>(ntdll, "NtQueryDirectoryFile");
+            found.queryInformation =
+                lookUp<NtQueryInformationFileCall>(ntdll, "NtQueryInformationFile");
         }
         return found;
     }();
-    if (!calls.createFile || !calls.setInformation || !calls.toWin32 || !calls.queryDirectory) {
+    if (!calls.createFile || !calls.setInformation || !calls.toWin32 || !calls.queryDirectory ||
+        !calls.queryInformation) {
         throw std::runtime_error("The system's native file calls cannot be found");
     }
     return calls;
@@ -157,6 +163,19 @@ bool fileIdOf(HANDLE handle, std::uint64_t& id) {
     return true;
 }
 
+// The same id, asked for alone: GetFileInformationByHandle also asks for the volume, which
+// costs up to milliseconds under Wine. Used where one listing serves the files of a folder.
+bool internalIdOf(HANDLE handle, std::uint64_t& id) {
+    LARGE_INTEGER internal{};
+    IO_STATUS_BLOCK io{};
+    if (nativeCalls().queryInformation(handle, &io, &internal, sizeof(internal),
+                                       kInternalInformation) < 0) {
+        return false;
+    }
+    id = static_cast<std::uint64_t>(internal.QuadPart);
+    return true;
+}
+
 // The file id under which the folder held by folder lists name, read through a fresh handle to
 // that folder (a directory handle keeps the first name it was asked for); false when it lists
 // no such entry, lists a link there, or cannot be asked.
@@ -209,6 +228,23 @@ void refuseOpened(HANDLE folder, std::wstring_view name, HANDLE handle, const st
     if (!listedAs(folder, name, handle)) {
         throw LinkRefused(shown(path) + " is not what its folder holds under that name (a link "
                                         "appeared on the way)");
+    }
+}
+
+// refuseOpened for an entry that a listing of folder, taken through the held handle, gave the id
+// listedId: what was opened must be that file. When it is not (the entry was replaced since the
+// listing, or a link sent the open elsewhere), the folder is asked again, as refuseOpened does.
+void refuseOpenedListed(HANDLE folder, std::wstring_view name, HANDLE handle,
+                        const std::wstring& path, std::uint64_t listedId) {
+    refuseProblem(handle, path, true);
+    std::uint64_t actual = 0;
+    if (internalIdOf(handle, actual) && actual == listedId) {
+        return;
+    }
+    if (!listedAs(folder, name, handle)) {
+        throw LinkRefused(shown(path) +
+                          " is not what its folder holds under that name (a link "
+                          "appeared on the way)");
     }
 }
 
@@ -403,6 +439,40 @@ FileHandle HeldFolder::createOrOpenFile(std::wstring_view name, ACCESS_MASK acce
     return handle;
 }
 
+FileHandle HeldFolder::openListedFile(std::wstring_view name, ACCESS_MASK access,
+                                      std::uint64_t listedId) const {
+    const std::wstring path = childPath(name);
+    FileHandle handle;
+    const NTSTATUS status =
+        openRelative(handle_.get(), name, access | DELETE, kOpenExisting, kFileOnly, handle);
+    if (status == kNameNotFound || status == kPathNotFound) {
+        return {};
+    }
+    if (status < 0) {
+        failWith("open", path, win32Code(status));
+    }
+    refuseOpenedListed(handle_.get(), name, handle.get(), path, listedId);
+    return handle;
+}
+
+FileHandle HeldFolder::openOrCreateListedFile(std::wstring_view name, ACCESS_MASK access,
+                                              std::uint64_t listedId, bool& existed) const {
+    // Listed, so most likely there: opened first, and created only when it has gone since.
+    const std::wstring path = childPath(name);
+    FileHandle handle;
+    const NTSTATUS status =
+        openRelative(handle_.get(), name, access | DELETE, kOpenExisting, kFileOnly, handle);
+    if (status == kNameNotFound || status == kPathNotFound) {
+        return createOrOpenFile(name, access, existed);
+    }
+    if (status < 0) {
+        failWith("open", path, win32Code(status));
+    }
+    existed = true;
+    refuseOpenedListed(handle_.get(), name, handle.get(), path, listedId);
+    return handle;
+}
+
 bool sameOpenFile(HANDLE a, HANDLE b) {
     FILE_ID_INFO x{};
     FILE_ID_INFO y{};
@@ -490,7 +560,8 @@ std::vector<HeldFolder::Entry> HeldFolder::entries() const {
             std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..") {
                 entries.push_back({std::move(name), info->FileAttributes,
-                                   static_cast<std::uint64_t>(info->EndOfFile.QuadPart)});
+                                   static_cast<std::uint64_t>(info->EndOfFile.QuadPart),
+                                   static_cast<std::uint64_t>(info->FileId.QuadPart)});
             }
             if (info->NextEntryOffset == 0) {
                 break;

@@ -42,6 +42,15 @@ class HeldFolder {
     FileHandle openFile(std::wstring_view name, ACCESS_MASK access) const;
     // createFile, or openFile (with access as given) when the name is taken; existed says which.
     FileHandle createOrOpenFile(std::wstring_view name, ACCESS_MASK access, bool& existed) const;
+    // openFile for a name that entries() listed with the id listedId: the file opened must have
+    // that id, which saves asking the folder again for each file; when it has not, the folder is
+    // asked again and the file refused unless it now lists the file opened.
+    FileHandle openListedFile(std::wstring_view name, ACCESS_MASK access,
+                              std::uint64_t listedId) const;
+    // createOrOpenFile for a name that entries() listed with the id listedId: opened first
+    // (checked as openListedFile checks), created when it has gone meanwhile.
+    FileHandle openOrCreateListedFile(std::wstring_view name, ACCESS_MASK access,
+                                      std::uint64_t listedId, bool& existed) const;
 
     // Gives file, opened through this folder, the name newName in this folder, replacing an
     // entry of that name when replace is set (a link there is replaced itself, never followed).
@@ -57,6 +66,7 @@ class HeldFolder {
         std::wstring name;
         DWORD attributes = 0;
         std::uint64_t size = 0;
+        std::uint64_t id = 0;  // the file id (the same number for an open handle to it)
     };
     // What the folder holds, listed through the handle (without "." and "..").
     std::vector<Entry> entries() const;

@@ -134,8 +134,10 @@ void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& ref
     if (!entry) {
         return;  // gone, or cannot be opened: it stays
     }
+    // A folder's attributes tell whether it is entered; a file's are not needed (reading them
+    // would cost the platform one more round trip per file under Wine).
     OpenedInfo info;
-    if (!infoOf(entry.get(), info)) {
+    if (listedAsFolder && !infoOf(entry.get(), info)) {
         return;
     }
     const std::wstring reached = reportedPlaceOf(entry.get());

@@ -94,6 +94,10 @@ LRESULT CALLBACK progressBarProc(HWND bar, UINT message, WPARAM wParam, LPARAM l
             storeValue(bar, 0);
             return 0;
         case MSG_PROGRESS_SET:
+            if (progressBarValue(bar) == static_cast<int>(static_cast<std::int32_t>(wParam))) {
+                UpdateWindow(bar);  // what it shows already: painted only if a paint was due
+                return 0;
+            }
             storeValue(bar, wParam);
             InvalidateRect(bar, nullptr, FALSE);
             UpdateWindow(bar);

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "ui/message_post.h"
+
 namespace tavro {
 
 // Private messages that the workers post to the main window (and the window to itself).
@@ -35,10 +37,21 @@ struct DownloadProgress {
 // freed here, so nothing leaks.
 template <typename Payload>
 bool postPayload(HWND window, UINT message, std::unique_ptr<Payload> payload) {
-    if (!PostMessageA(window, message, 0, reinterpret_cast<LPARAM>(payload.get()))) {
+    if (!postOnce(window, message, 0, reinterpret_cast<LPARAM>(payload.get()))) {
         return false;
     }
     static_cast<void>(payload.release());  // owned by the message from here on
+    return true;
+}
+
+// postPayload for a message that must arrive (a task's end, a line of the visible log): posted
+// again until it is, or until the window is gone (false; the payload is then freed here).
+template <typename Payload>
+bool deliverPayload(HWND window, UINT message, std::unique_ptr<Payload> payload) {
+    if (!postUntilDelivered(window, message, 0, reinterpret_cast<LPARAM>(payload.get()))) {
+        return false;
+    }
+    static_cast<void>(payload.release());
     return true;
 }
 
@@ -50,7 +63,12 @@ std::unique_ptr<Payload> takePayload(LPARAM lParam) {
 
 // Posts a message without payload.
 inline bool postSignal(HWND window, UINT message, WPARAM wParam = 0) {
-    return PostMessageA(window, message, wParam, 0) != 0;
+    return postOnce(window, message, wParam, 0);
+}
+
+// postSignal for a message that must arrive: posted again until it is or the window is gone.
+inline bool deliverSignal(HWND window, UINT message, WPARAM wParam = 0) {
+    return postUntilDelivered(window, message, wParam, 0);
 }
 
 }  // namespace tavro

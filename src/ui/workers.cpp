@@ -50,7 +50,7 @@ void reportTaskFailure(const char* text, const char* caption) noexcept {
     } catch (...) {
         // Out of memory for the box's text: the window must still learn that the task ended.
     }
-    postSignal(appState.mainWindow, MSG_TASK_FAILED);
+    deliverSignal(appState.mainWindow, MSG_TASK_FAILED);
 }
 
 // Runs a task body; whatever it throws ends in its failure box and MSG_TASK_FAILED.
@@ -74,7 +74,7 @@ void checkServer() {
     }
     logEvent("Server chosen: " + result.url + " (answered in " + result.latency + ")");
     appState.setServerUrl(result.url);
-    postSignal(appState.mainWindow, MSG_SERVER_OK);
+    deliverSignal(appState.mainWindow, MSG_SERVER_OK);
 }
 
 void download(const std::string& email) {
@@ -93,7 +93,7 @@ void download(const std::string& email) {
     appState.release = std::move(release);
     appState.packageFile = std::move(package);
     appState.packageReady.exchange(true);
-    postSignal(appState.mainWindow, MSG_DOWNLOAD_DONE);
+    deliverSignal(appState.mainWindow, MSG_DOWNLOAD_DONE);
 }
 
 // The companion of the install: moves the bar on while the real progress lags.
@@ -155,7 +155,7 @@ void install() {
         } else {
             logEvent("Apps & features entry not written: " + entryError);
         }
-        postSignal(appState.mainWindow, MSG_INSTALL_DONE);
+        deliverSignal(appState.mainWindow, MSG_INSTALL_DONE);
     } else {
         reportTaskFailure(error.c_str(), kInstallFailedCaption);
     }
@@ -175,9 +175,9 @@ LogCallback alsoToProgramLog(LogCallback window) {
 
 void postUpdateFailure(const char* text) noexcept {
     try {
-        postPayload(appState.mainWindow, MSG_UPDATE_FAILED, std::make_unique<std::string>(text));
+        deliverPayload(appState.mainWindow, MSG_UPDATE_FAILED, std::make_unique<std::string>(text));
     } catch (...) {
-        postPayload(appState.mainWindow, MSG_UPDATE_FAILED, std::unique_ptr<std::string>());
+        deliverPayload(appState.mainWindow, MSG_UPDATE_FAILED, std::unique_ptr<std::string>());
     }
 }
 
@@ -187,11 +187,11 @@ void updateWorker() noexcept {
         if (installerCore.runUpdate(updateProgressAdapter(), alsoToProgramLog(logLineAdapter()),
                                     error)) {
             logEvent("Update complete.");
-            postSignal(appState.mainWindow, MSG_UPDATE_DONE);
+            deliverSignal(appState.mainWindow, MSG_UPDATE_DONE);
         } else {
             logEvent("Update failed: " + error);
-            postPayload(appState.mainWindow, MSG_UPDATE_FAILED,
-                        std::make_unique<std::string>(std::move(error)));
+            deliverPayload(appState.mainWindow, MSG_UPDATE_FAILED,
+                           std::make_unique<std::string>(std::move(error)));
         }
     } catch (const std::exception& e) {
         postUpdateFailure(e.what());
@@ -222,15 +222,15 @@ void uninstallWorker() noexcept {
         std::string error;
         if (installerCore.runUninstall(updateProgressAdapter(), alsoToProgramLog(logLineAdapter()),
                                        kept, error)) {
-            postPayload(appState.mainWindow, MSG_UNINSTALL_DONE,
-                        std::make_unique<std::string>(keptText(kept)));
+            deliverPayload(appState.mainWindow, MSG_UNINSTALL_DONE,
+                           std::make_unique<std::string>(keptText(kept)));
         } else {
             logEvent("Uninstall failed: " + error);
-            postPayload(appState.mainWindow, MSG_UNINSTALL_FAILED,
-                        std::make_unique<std::string>(std::move(error)));
+            deliverPayload(appState.mainWindow, MSG_UNINSTALL_FAILED,
+                           std::make_unique<std::string>(std::move(error)));
         }
     } catch (...) {
-        postPayload(appState.mainWindow, MSG_UNINSTALL_FAILED, std::unique_ptr<std::string>());
+        deliverPayload(appState.mainWindow, MSG_UNINSTALL_FAILED, std::unique_ptr<std::string>());
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/text_convert.h"
 #include "core/win_handles.h"
+#include "download/file_sha256.h"
 #include "install/install_test_support.h"
 #include "support/observed.h"
 
@@ -147,6 +148,41 @@ TEST(DirectoryCopy, TargetHeldOpenStopsTheCopyWithThePlatformReason) {
     EXPECT_FALSE(std::filesystem::exists(destination / L"3 last.txt"));
     EXPECT_EQ(copied, 1);
     EXPECT_EQ(recorded.records().size(), 1u);
+}
+
+// The record entries the copy makes as it writes (one hash object serves every file): each
+// names the file written, its size and the digest of its bytes, for a first copy and for a copy
+// over it that shortens, lengthens and keeps files (the second copy opens the files it finds).
+TEST(DirectoryCopy, RecordsEveryFileAsWrittenAlsoOverAnEarlierCopy) {
+    ScratchFolder scratch;
+    const std::filesystem::path source = scratch.path() / L"src";
+    const std::filesystem::path destination = scratch.path() / L"dst";
+    const std::vector<std::string> sizes = {"", "x", std::string(1024 * 1024 + 3, 'm'),
+                                            std::string(4096, 'k'), "last"};
+    const auto fill = [&](const std::string& salt) {
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            writeFile(source / (i % 2 ? L"odd" : L"even") / (L"f" + std::to_wstring(i)),
+                      i == 4 ? sizes[i] : sizes[i] + salt);
+        }
+    };
+    for (const std::string& salt : {std::string("one"), std::string("")}) {
+        SCOPED_TRACE(salt.empty() ? "second copy, over the first" : "first copy");
+        fill(salt);
+        std::vector<RecordEntry> written;
+        std::int32_t copied = 0;
+        std::string error;
+        ASSERT_TRUE(copyDirectoryTree(source, destination, nullptr, nullptr, 5, copied, error,
+                                      PathCheck(), &written))
+            << error;
+        ASSERT_EQ(written.size(), sizes.size());
+        for (const RecordEntry& entry : written) {
+            const std::filesystem::path file = destination / toWide(entry.path);
+            SCOPED_TRACE(entry.path);
+            EXPECT_EQ(readFile(file), readFile(source / toWide(entry.path)));
+            EXPECT_EQ(entry.size, std::filesystem::file_size(file));
+            EXPECT_EQ(entry.sha256, sha256OfFile(file, error));
+        }
+    }
 }
 
 }  // namespace

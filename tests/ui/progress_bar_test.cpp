@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <vector>
 
 #include "ui/window_test_support.h"
@@ -23,8 +25,8 @@ class PaintedBar {
     PaintedBar(int width, int height) : width_(width), height_(height) {
         const HINSTANCE instance = GetModuleHandleA(nullptr);
         registerProgressBarClass(instance);
-        host_ = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, width + 40, height + 40,
-                                nullptr, nullptr, instance, nullptr);
+        host_ = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, width + 40,
+                                height + 40, nullptr, nullptr, instance, nullptr);
         bar_ = CreateWindowExA(0, kProgressBarClass, "", WS_CHILD | WS_VISIBLE, 20, 20, width,
                                height, host_, nullptr, instance, nullptr);
         pumpFor(std::chrono::milliseconds(100));
@@ -175,6 +177,34 @@ TEST(ProgressBar, GridLinesAndFrameScaleWithTheDpiAndTheFillStaysProportional) {
     setProgressBarDpi(bar.bar(), 96);  // back at 96 DPI it paints as before
     bar.show(0);
     EXPECT_EQ(bar.gridColumns(kBackground), expectedGrid(911));
+}
+
+// The paints a bar receives, counted by a window procedure placed in front of the bar's own.
+std::atomic<int> paints{0};
+WNDPROC barProcedure = nullptr;
+LRESULT CALLBACK countPaints(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAINT) {
+        ++paints;
+    }
+    return CallWindowProcA(barProcedure, bar, message, wParam, lParam);
+}
+
+// A fast copy sets the same value over and over: only a change repaints the bar.
+TEST(ProgressBar, RepaintsOnlyWhenItsValueChanges) {
+    PaintedBar bar(300, 20);
+    barProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(bar.bar(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(countPaints)));
+    paints = 0;
+    setProgressBar(bar.bar(), 40);
+    EXPECT_EQ(paints.load(), 1);
+    for (int i = 0; i < 50; ++i) {
+        setProgressBar(bar.bar(), 40);
+    }
+    pumpFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(paints.load(), 1);
+    setProgressBar(bar.bar(), 41);
+    EXPECT_EQ(paints.load(), 2);
+    EXPECT_EQ(progressBarValue(bar.bar()), 41);
 }
 
 }  // namespace
