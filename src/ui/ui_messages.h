@@ -22,6 +22,7 @@ inline constexpr UINT MSG_UPDATE_FAILED = WM_APP + 23;     // 0, std::string (th
 inline constexpr UINT MSG_UNINSTALL_START = WM_APP + 24;   // 0, 0
 inline constexpr UINT MSG_UNINSTALL_DONE = WM_APP + 25;    // 0, std::string (what was kept)
 inline constexpr UINT MSG_UNINSTALL_FAILED = WM_APP + 26;  // 0, std::string (the error)
+inline constexpr UINT MSG_PASSIVE_FAILED = WM_APP + 27;    // exit code, std::string (the error)
 
 // Payload of MSG_DOWNLOAD_PROGRESS.
 struct DownloadProgress {
@@ -34,8 +35,8 @@ struct DownloadProgress {
 // when the post succeeded; when it fails (the window is gone, the queue is full) the payload is
 // freed here, so nothing leaks.
 template <typename Payload>
-bool postPayload(HWND window, UINT message, std::unique_ptr<Payload> payload) {
-    if (!PostMessageA(window, message, 0, reinterpret_cast<LPARAM>(payload.get()))) {
+bool postPayload(HWND window, UINT message, std::unique_ptr<Payload> payload, WPARAM wParam = 0) {
+    if (!PostMessageA(window, message, wParam, reinterpret_cast<LPARAM>(payload.get()))) {
         return false;
     }
     static_cast<void>(payload.release());  // owned by the message from here on
