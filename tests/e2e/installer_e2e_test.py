@@ -471,10 +471,11 @@ class InstallerEndToEnd(unittest.TestCase):
 
     def test_quiet_refuses_a_bad_command_line_before_any_traffic_and_names_a_missing_server(self):
         server = self.serve()
-        cases = [(("--quiet", "--email", "demo@example"), "is not an e-mail address"),
+        cases = [(("--quiet", "--email", "demo@example"),
+                  "the address after --email is not an e-mail address"),
                  (("--quiet",), "no address: --email ADDRESS is needed"),
                  (("/quiet", "/email", EMAIL, "/norestart"), 'unknown switch "/norestart"'),
-                 (("--email", EMAIL), "need --quiet or --passive")]
+                 (("--email", EMAIL), "--email and --usb-driver need --quiet or --passive")]
         for arguments, refusal in cases:
             code, log, mapped = self.run_deployment(*arguments)
             self.assertEqual((code, mapped), (87, set()), arguments)
@@ -486,6 +487,12 @@ class InstallerEndToEnd(unittest.TestCase):
         code, log, _ = self.run_deployment("--quiet", "--email", EMAIL)
         self.assertEqual(code, 12029, log)
         self.assertIn("Failed (no API server answered): ", log)
+        # Passive: the window shows the failure without a box and closes itself with the code.
+        code, log, mapped = self.run_deployment("--passive", "--email", EMAIL)
+        self.assertEqual(code, 12029, log)
+        self.assertIn("Failed (no API server answered): ", log)
+        self.assertTrue(mapped, "the passive window was never shown")
+        self.assertEqual(self.probe.boxes(), [])
 
     def test_quiet_failures_of_the_query_the_download_and_the_install(self):
         server = self.serve(extra=("--release-fault", "unsigned"))
