@@ -3,6 +3,7 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "core/callbacks.h"

@@ -425,14 +425,15 @@ class InstallerEndToEnd(unittest.TestCase):
     # Deployment: unattended and passive installs, their exit codes, one installer at a time.
     # Wine hands Linux only the low 8 bits of an exit code; the log's last line has all of it.
 
+    def visible_windows(self, *criteria):
+        done = subprocess.run(["xdotool", "search", "--onlyvisible", *criteria],
+                              env=self.session.env, capture_output=True, text=True)
+        return set(done.stdout.split())
+
     def mapped_windows(self, pid):
         """X windows on screen now that belong to the program or carry a Tavro title."""
-        found = set()
-        for criteria in (["--pid", str(pid)], ["--name", "Tavro|zadig"]):
-            done = subprocess.run(["xdotool", "search", "--onlyvisible", *criteria],
-                                  env=self.session.env, capture_output=True, text=True)
-            found.update(done.stdout.split())
-        return found
+        return (self.visible_windows("--pid", str(pid))
+                | self.visible_windows("--name", "Tavro|zadig"))
 
     def run_deployment(self, *arguments, timeout=180):
         """Runs the installer to its end while watching the X server: (exit code as the log
@@ -524,6 +525,8 @@ class InstallerEndToEnd(unittest.TestCase):
         passive = self.start("--passive", "--email", EMAIL)
         window = InstallerWindow(self.session, self.probe, INSTALLER)
         wait_until(lambda: window.edit().text == EMAIL, 20, "the address in the field")
+        # The X server knows the window by the program's process id, as run_deployment looks.
+        self.assertIn(window.window_id, self.visible_windows("--pid", str(passive.pid)))
         wait_until(lambda: window.button("Pause").enabled, 30, "the download started by itself")
 
         # A deployment tool's run while this one installs: 1618 at once, nothing done.
@@ -548,6 +551,14 @@ class InstallerEndToEnd(unittest.TestCase):
         self.assertIn("End: exit code 0", log)
         self.assertEqual(sum("LatestVersion" in line for line in server.requests()), 1)
         self.assertEqual(log.count("Package ready"), 1)
+
+        # Closed by the person watching: cancelled.
+        start = len(log)
+        closed = self.start("--passive", "--email", EMAIL)
+        InstallerWindow(self.session, self.probe, INSTALLER)  # waits for it
+        self.probe.close(INSTALLER)
+        self.assertEqual(closed.wait(timeout=30), 1602 % 256)
+        self.assertIn("End: exit code 1602", self.log_text()[start:])
 
 
 if __name__ == "__main__":
