@@ -7,6 +7,7 @@
 
 #include "core/own_program.h"
 #include "core/unique_resource.h"
+#include "core/win_handles.h"
 
 namespace tavro {
 
@@ -44,6 +45,38 @@ bool startElevatedCopy(const std::wstring& parameters) {
     const HINSTANCE result = ShellExecuteW(nullptr, L"runas", program.c_str(), parameters.c_str(),
                                            nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+ElevatedRun runElevatedCopy(const std::wstring& parameters) {
+    ElevatedRun run;
+    const std::wstring program = ownProgramPath();
+    if (program.empty()) {
+        run.error = ERROR_FILE_NOT_FOUND;
+        return run;
+    }
+    SHELLEXECUTEINFOW execute{};
+    execute.cbSize = sizeof(execute);
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    execute.lpVerb = L"runas";
+    execute.lpFile = program.c_str();
+    execute.lpParameters = parameters.c_str();
+    execute.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&execute)) {
+        run.error = GetLastError();
+        return run;
+    }
+    const KernelHandle process(execute.hProcess);
+    if (!process) {
+        run.error = ERROR_INVALID_HANDLE;  // started, but the shell gave no process to wait on
+        return run;
+    }
+    run.started = true;
+    WaitForSingleObject(process.get(), INFINITE);
+    if (!GetExitCodeProcess(process.get(), &run.exitCode)) {
+        run.error = GetLastError();
+        run.started = false;
+    }
+    return run;
 }
 
 namespace {

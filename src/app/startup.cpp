@@ -5,11 +5,16 @@
 #include <vector>
 
 #include "app/elevation.h"
+#include "app/install_switches.h"
+#include "app/quiet_install.h"
 #include "app/run_log.h"
 #include "app/run_mode.h"
+#include "app/single_instance.h"
 #include "core/program_log.h"
 #include "core/app_state.h"
 #include "core/installer_core.h"
+#include "core/text_convert.h"
+#include "ui/install_exit_codes.h"
 #include "ui/dialog_keys.h"
 #include "ui/display_text.h"
 #include "ui/main_window.h"
@@ -99,29 +104,95 @@ int runQuietUninstall() {
     return 0;
 }
 
+// An unattended or passive install started unelevated: its elevated copy does the work and its
+// exit code is this run's.
+int runElevatedAndWait(const StartupServices& services, const InstallSwitches& switches) {
+    const std::wstring parameters = ansiToPath(elevatedParametersOf(switches)).native();
+    if (!services.runElevatedCopy) {
+        return services.startElevatedCopy(parameters) ? kExitInstalled : kExitInstallFailed;
+    }
+    const ElevatedRun elevated = services.runElevatedCopy(parameters);
+    if (!elevated.started) {
+        logEvent("The elevated copy did not start, error " + std::to_string(elevated.error));
+        return elevated.error == ERROR_CANCELLED ? kExitCancelled : kExitInstallFailed;
+    }
+    logEvent("The elevated copy ended with exit code " + std::to_string(elevated.exitCode));
+    return static_cast<int>(elevated.exitCode);
+}
+
+int startElevated(const StartupServices& services, RunMode mode, bool quiet,
+                  const InstallSwitches& switches) {
+    if (switches.unattended != Unattended::no) {
+        return runElevatedAndWait(services, switches);
+    }
+    if (!services.startElevatedCopy(elevatedParameters(mode, quiet))) {
+        reportError(services, kElevationFailed, kCaption);
+        return 1;
+    }
+    logEvent("Started an elevated copy of the installer.");
+    return 0;
+}
+
+// Another installer holds the lock: the updater has waited for it; a window brings that one's
+// window forward; a run for a deployment tool says so at once.
+int anotherInstallerRuns(InstanceState state, RunMode mode, bool windowRun,
+                         const StartupServices& services) {
+    if (mode == RunMode::updater) {
+        logEvent("Another installer was still running after " +
+                 std::to_string(services.updaterWait.count()) + " ms: the update was not started.");
+        return kExitAnotherInstaller;
+    }
+    if (windowRun && state == InstanceState::busyHere && bringRunningWindowForward()) {
+        logEvent("Another installer is running: its window was brought to the front.");
+        return 0;
+    }
+    logEvent(state == InstanceState::busyHere
+                 ? "Another installer is running: nothing was done."
+                 : "Another installer is running in another session or account: nothing was done.");
+    return kExitAnotherInstaller;
+}
+
+std::string runModeText(RunMode mode, bool quiet, bool passive) {
+    return std::string(modeName(mode)) + (quiet ? " (quiet)" : passive ? " (passive)" : "");
+}
+
 int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
         const StartupServices& given) {
     const RunMode mode = runModeOf(commandLine);
-    const bool quiet = mode == RunMode::uninstall && isQuietCommandLine(commandLine);
+    const InstallSwitches switches =
+        mode == RunMode::installer ? installSwitchesOf(commandLine) : InstallSwitches{};
+    const bool passive = switches.unattended == Unattended::passive;
+    const bool quiet = (mode == RunMode::uninstall && isQuietCommandLine(commandLine)) ||
+                       switches.unattended == Unattended::quiet;
     StartupServices services = given;
-    if (quiet) {
+    if (quiet || passive || !switches.refusal.empty()) {
         services.showError = [](const char*, const char*) {};  // the log has every error
     }
     appState.updaterMode = mode == RunMode::updater;
     appState.uninstallMode = mode == RunMode::uninstall;
-    logRunStart(std::string(modeName(mode)) + (quiet ? " (quiet)" : ""));
+    appState.passiveMode = passive;
+    appState.passiveEmail = switches.email;
+    appState.passiveUsbDriver = switches.usbDriver;
+    logRunStart(runModeText(mode, quiet, passive));
+    if (!switches.refusal.empty()) {
+        logEvent("Command line refused: " + switches.refusal);
+        return kExitBadCommandLine;
+    }
     if (!appState.updaterMode && !services.isAdministrator()) {
-        if (!services.startElevatedCopy(elevatedParameters(mode, quiet))) {
-            reportError(services, kElevationFailed, kCaption);
-            return 1;
-        }
-        logEvent("Started an elevated copy of the installer.");
-        return 0;
+        return startElevated(services, mode, quiet, switches);
+    }
+    const InstanceLock lock = InstanceLock::take(
+        appState.updaterMode ? services.updaterWait : std::chrono::milliseconds(0));
+    if (lock.state() != InstanceState::alone) {
+        return anotherInstallerRuns(lock.state(), mode, !quiet && !passive, services);
     }
     if (!appState.updaterMode) {
         logEvent(enforceRedirectionTrust()
                      ? "Links made by non-administrators are not followed (redirection trust)."
                      : "Redirection trust is not offered here; the program checks links itself.");
+    }
+    if (switches.unattended == Unattended::quiet) {
+        return runQuietInstall(switches.email, switches.usbDriver);
     }
     if (appState.uninstallMode) {
         if (quiet) {
@@ -133,6 +204,9 @@ int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
             logEvent("Uninstall cancelled.");
             return 0;
         }
+    }
+    if (passive) {
+        appState.exitCode = kExitCancelled;  // until the run ends by itself
     }
 
     registerProgressBarClass(instance);  // a bar that cannot be created is simply not shown
@@ -169,7 +243,8 @@ void showSystemError(const char* text, const char* caption) {
 }  // namespace
 
 StartupServices systemStartupServices() {
-    return StartupServices{isProcessAdministrator, startElevatedCopy, showSystemError, askSystem};
+    return StartupServices{isProcessAdministrator, startElevatedCopy, showSystemError, askSystem,
+                           runElevatedCopy};
 }
 
 int runProgram(HINSTANCE instance, const char* commandLine, int showCommand,

@@ -20,6 +20,11 @@ class AppState {
   public:
     bool updaterMode = false;
     bool uninstallMode = false;
+    // --passive: the installer window runs by itself, with this address and, when asked, the USB
+    // driver; no box is shown and the window closes itself at the end.
+    bool passiveMode = false;
+    std::string passiveEmail;
+    bool passiveUsbDriver = false;
     // The process's exit code once the window has closed (an uninstall that failed sets 1).
     int exitCode = 0;
     HWND mainWindow = nullptr;

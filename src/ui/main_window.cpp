@@ -95,6 +95,18 @@ void applyDpi(UINT dpi) {
     layOutControls(builtLayout.table, builtLayout.controls, resources, dpi);
 }
 
+// A passive run: the address in the field (the e-mail rule runs on the change, as for typing)
+// and the check box as the command line asked; the buttons are then pressed as the run goes.
+void fillInForPassiveRun() {
+    if (!appState.passiveMode) {
+        return;
+    }
+    SetWindowTextA(windowState.controls.emailEdit, appState.passiveEmail.c_str());
+    if (appState.passiveUsbDriver) {
+        SendMessageA(windowState.controls.usbCheckBox, BM_SETCHECK, BST_CHECKED, 0);
+    }
+}
+
 LRESULT onCreate(HWND window) {
     appState.mainWindow = window;
     INITCOMMONCONTROLSEX commonControls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
@@ -118,6 +130,7 @@ LRESULT onCreate(HWND window) {
         // The focus goes there once the window is active (WM_ACTIVATE gives it back).
         windowState.lastFocus = windowState.controls.emailEdit;
         setTextIfChanged(windowState.controls.statusLabel, "Checking...");
+        fillInForPassiveRun();
         startServerCheckWorker();
     }
     return 0;

@@ -8,10 +8,12 @@
 #include "core/program_log.h"
 #include "ui/commands.h"
 #include "ui/controls.h"
+#include "ui/install_exit_codes.h"
 #include "ui/label_text.h"
 #include "ui/progress_bar.h"
 #include "ui/progress_values.h"
 #include "ui/ui_messages.h"
+#include "ui/window_layout.h"
 #include "ui/window_state.h"
 #include "ui/workers.h"
 
@@ -20,6 +22,8 @@ namespace tavro {
 namespace {
 
 constexpr UINT kCloseDelayMs = 900;
+// A passive run leaves its outcome on screen this long before the window closes itself.
+constexpr UINT kPassiveCloseDelayMs = 3000;
 
 WindowControls& controls() {
     return windowState.controls;
@@ -30,9 +34,18 @@ std::int32_t percentOf(WPARAM wParam) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(wParam));
 }
 
-void onServerOk(HWND, WPARAM, LPARAM) {
+// A passive run presses the button itself, as a click would (only when it is enabled).
+void pressInPassiveRun(HWND window, HWND button, int commandId) {
+    if (appState.passiveMode && button != nullptr && IsWindowEnabled(button)) {
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(commandId, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+    }
+}
+
+void onServerOk(HWND window, WPARAM, LPARAM) {
     setTextIfChanged(controls().statusLabel, "Server OK");
     validateEmail();
+    pressInPassiveRun(window, controls().downloadButton, kDownloadId);
 }
 
 void onDownloadProgress(HWND, WPARAM, LPARAM lParam) {
@@ -47,7 +60,7 @@ void onDownloadProgress(HWND, WPARAM, LPARAM lParam) {
     setTextIfChanged(controls().statusLabel, "Downloading...");
 }
 
-void onDownloadDone(HWND, WPARAM, LPARAM) {
+void onDownloadDone(HWND window, WPARAM, LPARAM) {
     appState.taskRunning = false;
     setTextIfChanged(controls().statusLabel, "Finished!");
     setTextIfChanged(controls().downloadPercentLabel, "100%");
@@ -56,6 +69,7 @@ void onDownloadDone(HWND, WPARAM, LPARAM) {
     enableControl(controls().installButton, true);
     enableControl(controls().downloadButton, true);
     enableControl(controls().usbCheckBox, true);
+    pressInPassiveRun(window, controls().installButton, kInstallId);
 }
 
 void onTaskFailed(HWND, WPARAM, LPARAM) {
@@ -74,7 +88,20 @@ void onInstallProgress(HWND, WPARAM wParam, LPARAM) {
     setTextIfChanged(controls().installPercentLabel, wholePercentText(shown));
 }
 
-void onInstallDone(HWND, WPARAM, LPARAM) {
+void closeLater(HWND window, UINT delayMs) {
+    SetTimer(window, CLOSE_TIMER_ID, delayMs, nullptr);
+}
+
+// A passive run ends with the failure in the status label, no box, and closes itself.
+void onPassiveFailed(HWND window, WPARAM wParam, LPARAM lParam) {
+    const auto error = takePayload<std::string>(lParam);
+    onTaskFailed(window, 0, 0);
+    setTextIfChanged(controls().statusLabel, error ? *error : std::string("Unknown error."));
+    appState.exitCode = static_cast<int>(wParam);
+    closeLater(window, kPassiveCloseDelayMs);
+}
+
+void onInstallDone(HWND window, WPARAM, LPARAM) {
     appState.taskRunning = false;
     setProgressBar(controls().installBar, 100);
     setTextIfChanged(controls().installPercentLabel, "100%");
@@ -82,6 +109,11 @@ void onInstallDone(HWND, WPARAM, LPARAM) {
     enableControl(controls().downloadButton, true);
     enableControl(controls().installButton, true);
     enableControl(controls().usbCheckBox, true);
+    if (appState.passiveMode) {
+        appState.exitCode = kExitInstalled;
+        closeLater(window, kPassiveCloseDelayMs);
+        return;
+    }
     showMessage("Install completed.", "Tavro Installer");
 }
 
@@ -111,7 +143,7 @@ void onUpdateDone(HWND window, WPARAM, LPARAM) {
     setTextIfChanged(controls().updaterPercentLabel, "100%");
     setTextIfChanged(controls().updaterStatusLabel, "Update complete.");
     appendLogLine(controls().logEdit, "Update complete.");
-    SetTimer(window, CLOSE_TIMER_ID, kCloseDelayMs, nullptr);
+    closeLater(window, kCloseDelayMs);
 }
 
 void onUpdateFailed(HWND, WPARAM, LPARAM lParam) {
@@ -174,6 +206,7 @@ constexpr TaskMessage kTaskMessages[] = {
     {MSG_UNINSTALL_START, onUninstallStart},
     {MSG_UNINSTALL_DONE, onUninstallDone},
     {MSG_UNINSTALL_FAILED, onUninstallFailed},
+    {MSG_PASSIVE_FAILED, onPassiveFailed},
 };
 
 const TaskMessage* find(UINT message) {

@@ -24,6 +24,7 @@ inline constexpr UINT MSG_UPDATE_FAILED = WM_APP + 23;     // 0, std::string (th
 inline constexpr UINT MSG_UNINSTALL_START = WM_APP + 24;   // 0, 0
 inline constexpr UINT MSG_UNINSTALL_DONE = WM_APP + 25;    // 0, std::string (what was kept)
 inline constexpr UINT MSG_UNINSTALL_FAILED = WM_APP + 26;  // 0, std::string (the error)
+inline constexpr UINT MSG_PASSIVE_FAILED = WM_APP + 27;    // exit code, std::string (the error)
 
 // Payload of MSG_DOWNLOAD_PROGRESS.
 struct DownloadProgress {
@@ -36,8 +37,8 @@ struct DownloadProgress {
 // when the post succeeded; when it fails (the window is gone, the queue is full) the payload is
 // freed here, so nothing leaks.
 template <typename Payload>
-bool postPayload(HWND window, UINT message, std::unique_ptr<Payload> payload) {
-    if (!postOnce(window, message, 0, reinterpret_cast<LPARAM>(payload.get()))) {
+bool postPayload(HWND window, UINT message, std::unique_ptr<Payload> payload, WPARAM wParam = 0) {
+    if (!postOnce(window, message, wParam, reinterpret_cast<LPARAM>(payload.get()))) {
         return false;
     }
     static_cast<void>(payload.release());  // owned by the message from here on
@@ -47,8 +48,9 @@ bool postPayload(HWND window, UINT message, std::unique_ptr<Payload> payload) {
 // postPayload for a message that must arrive (a task's end, a line of the visible log): posted
 // again until it is, or until the window is gone (false; the payload is then freed here).
 template <typename Payload>
-bool deliverPayload(HWND window, UINT message, std::unique_ptr<Payload> payload) {
-    if (!postUntilDelivered(window, message, 0, reinterpret_cast<LPARAM>(payload.get()))) {
+bool deliverPayload(HWND window, UINT message, std::unique_ptr<Payload> payload,
+                    WPARAM wParam = 0) {
+    if (!postUntilDelivered(window, message, wParam, reinterpret_cast<LPARAM>(payload.get()))) {
         return false;
     }
     static_cast<void>(payload.release());

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -11,13 +10,10 @@
 
 #include "core/app_state.h"
 #include "core/installer_core.h"
-#include "core/log_line.h"
 #include "core/program_log.h"
-#include "core/text_convert.h"
-#include "download/package_hold.h"
-#include "install/archive_expansion.h"
-#include "install/uninstall_entry.h"
 #include "ui/controls.h"
+#include "ui/install_exit_codes.h"
+#include "ui/install_steps.h"
 #include "ui/progress_adapters.h"
 #include "ui/ui_messages.h"
 #include "ui/window_state.h"
@@ -41,9 +37,27 @@ void startDetached(Body body) {
     std::thread(std::move(body)).detach();
 }
 
+// A passive run shows no box: the window shows the failure in its status label, keeps the exit
+// code and closes itself.
+void reportPassiveFailure(const char* text, int exitCode) noexcept {
+    try {
+        logEvent(std::string("Failed (") + exitCodeMeaning(exitCode) + "): " + text);
+        deliverPayload(appState.mainWindow, MSG_PASSIVE_FAILED, std::make_unique<std::string>(text),
+                       static_cast<WPARAM>(exitCode));
+    } catch (...) {
+        deliverPayload(appState.mainWindow, MSG_PASSIVE_FAILED, std::unique_ptr<std::string>(),
+                       static_cast<WPARAM>(exitCode));
+    }
+}
+
 // A failed task: its message box, then (once the box is closed, so the buttons stay disabled
-// meanwhile) the failure message that enables them again.
-void reportTaskFailure(const char* text, const char* caption) noexcept {
+// meanwhile) the failure message that enables them again. exitCode is what a passive run ends
+// with.
+void reportTaskFailure(const char* text, const char* caption, int exitCode) noexcept {
+    if (appState.passiveMode) {
+        reportPassiveFailure(text, exitCode);
+        return;
+    }
     try {
         logEvent(std::string("Error shown (") + caption + "): " + text);
         showMessage(withLogNote(text), caption);
@@ -53,46 +67,33 @@ void reportTaskFailure(const char* text, const char* caption) noexcept {
     deliverSignal(appState.mainWindow, MSG_TASK_FAILED);
 }
 
-// Runs a task body; whatever it throws ends in its failure box and MSG_TASK_FAILED.
+// Runs a task body; whatever it throws ends in its failure box and MSG_TASK_FAILED. The body
+// moves exitCode on as it passes from one step to the next.
 template <typename Body>
-void runTask(const char* failureCaption, Body&& body) noexcept {
+void runTask(const char* failureCaption, int& exitCode, Body&& body) noexcept {
     try {
         body();
     } catch (const std::exception& e) {
-        reportTaskFailure(e.what(), failureCaption);
+        reportTaskFailure(e.what(), failureCaption, exitCode);
     } catch (...) {
-        reportTaskFailure(kUnknownError, failureCaption);
+        reportTaskFailure(kUnknownError, failureCaption, exitCode);
     }
 }
 
 void checkServer() {
-    logEvent("Checking the API servers...");
-    const ServerResult result = installerCore.checkFastestServer(programLog());
+    const ServerResult result = chooseApiServer();
     if (!result.success) {
-        reportTaskFailure(result.error.c_str(), kServerCheckCaption);
+        reportTaskFailure(result.error.c_str(), kServerCheckCaption, kExitNoServer);
         return;
     }
-    logEvent("Server chosen: " + result.url + " (answered in " + result.latency + ")");
-    appState.setServerUrl(result.url);
     deliverSignal(appState.mainWindow, MSG_SERVER_OK);
 }
 
-void download(const std::string& email) {
-    logEvent("Asking for the latest version for " + maskEmail(email) + "...");
-    ReleaseInfo release = installerCore.getLatestVersion(appState.serverUrl(), email, programLog());
-    logEvent("Latest version: " + release.version + ", build " + release.buildNumber +
-             ", package " + release.packageUrl +
-             (release.sha256.empty() ? ", no digest" : ", SHA-256 " + release.sha256));
+void download(const std::string& email, int& exitCode) {
+    ReleaseInfo release = queryLatestRelease(email);
+    exitCode = kExitDownloadFailed;
     auto throttle = std::make_shared<DownloadThrottle>();
-    std::filesystem::path package = installerCore.downloadPackage(
-        release, downloadProgressAdapter(std::move(throttle)), programLog());
-    logEvent("Package ready: " + toUtf8(package.native()));
-    // The release and the package it produced are kept together, and only once the download
-    // succeeded: after a failed one the earlier package is installed with its own build number
-    // and checked against its own digest.
-    appState.release = std::move(release);
-    appState.packageFile = std::move(package);
-    appState.packageReady.exchange(true);
+    downloadRelease(std::move(release), downloadProgressAdapter(std::move(throttle)));
     deliverSignal(appState.mainWindow, MSG_DOWNLOAD_DONE);
 }
 
@@ -120,44 +121,13 @@ void install() {
     const bool withUsbDriver =
         SendMessageA(windowState.controls.usbCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
     std::string error;
-    logEvent("Installing " + toUtf8(appState.packageFile.native()) + ", build " +
-             appState.release.buildNumber + (withUsbDriver ? ", with the USB driver" : ""));
-    // Held, so that nobody can change it meanwhile; its digest is checked on the bytes that are
-    // copied for the expansion.
-    FileHandle package = holdPackageForInstall(appState.packageFile, std::string(), error);
-    if (package) {
-        logEvent(appState.release.sha256.empty() ? "Package held (no digest to check)."
-                                                 : "Package held; its digest is checked as it is copied.");
-    }
-    const bool installed =
-        package &&
-        installerCore.installPackage(appState.packageFile, appState.release.buildNumber,
-                                     withUsbDriver, installProgressAdapter(), programLog(), error,
-                                     appState.release.sha256);
-    if (!installed && package && isExpansionFailure(error)) {
-        logEvent(discardHeldPackage(package, appState.packageFile)
-                     ? "The package could not be expanded; it is deleted, so the next download "
-                       "fetches it again."
-                     : "The package could not be expanded and cannot be deleted.");
-    }
+    const bool installed = installDownloadedPackage(withUsbDriver, installProgressAdapter(), error);
     appState.installRunning.exchange(false);
     if (installed) {
-        logEvent("Registry values written: HKCU\\SOFTWARE\\Tavro AppDirectory, BuildNumber " +
-                 appState.release.buildNumber);
-        if (withUsbDriver) {
-            logEvent(error.empty() ? "USB driver tool ran to its end (its exit code is not judged)."
-                                   : "USB driver tool: " + error);
-        }
-        logEvent(error.empty() ? "Install completed." : "Install completed; " + error);
-        std::string entryError;
-        if (registerInstallation(appState.release.version, entryError)) {
-            logEvent("Apps & features entry written for version " + appState.release.version);
-        } else {
-            logEvent("Apps & features entry not written: " + entryError);
-        }
+        registerInstalledPackage(withUsbDriver, error);
         deliverSignal(appState.mainWindow, MSG_INSTALL_DONE);
     } else {
-        reportTaskFailure(error.c_str(), kInstallFailedCaption);
+        reportTaskFailure(error.c_str(), kInstallFailedCaption, kExitInstallFailed);
     }
 }
 
@@ -236,15 +206,18 @@ void uninstallWorker() noexcept {
 
 // The thread entries: each reports a failure through its own failure path, none lets one out.
 void serverCheckWorker() noexcept {
-    runTask(kServerCheckCaption, checkServer);
+    int exitCode = kExitNoServer;
+    runTask(kServerCheckCaption, exitCode, checkServer);
 }
 
 void downloadWorker(const std::string& email) noexcept {
-    runTask(kDownloadFailedCaption, [&email] { download(email); });
+    int exitCode = kExitNoRelease;
+    runTask(kDownloadFailedCaption, exitCode, [&email, &exitCode] { download(email, exitCode); });
 }
 
 void installWorker() noexcept {
-    runTask(kInstallFailedCaption, install);
+    int exitCode = kExitInstallFailed;
+    runTask(kInstallFailedCaption, exitCode, install);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/elevation.h"
 #include "app/startup.h"
 #include "core/product_version.h"
 #include "install/log_file.h"
@@ -77,6 +78,20 @@ std::string readLog() {
     std::ifstream file(logFilePath(), std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     return text.substr(std::min(text.size(), logStartOffset));
+}
+
+// Whether the log has a line holding first whose next line holds second (each line begins with
+// its time and thread).
+bool linesFollow(const std::string& log, const std::string& first, const std::string& second) {
+    for (std::size_t at = log.find(first); at != std::string::npos; at = log.find(first, at + 1)) {
+        const std::size_t next = log.find("\r\n", at);
+        const std::size_t end = log.find("\r\n", next + 2);
+        if (next != std::string::npos &&
+            log.substr(next, end - next).find(second) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int run(const char* commandLine, const StartupServices& services) {
@@ -254,6 +269,147 @@ TEST(Startup, AnExceptionDuringStartupIsShownAsACrashAndEndsWithOne) {
     EXPECT_EQ(system.errors[0].text, std::string("token query failed") + kLogNote);
     EXPECT_EQ(system.errors[1].caption, "Tavro Installer crashed");
     EXPECT_EQ(system.errors[1].text, std::string("Unknown startup error.") + kLogNote);
+}
+
+// Deployment: the unattended and passive installs' start, and one installer at a time.
+
+TEST(StartupDeployment, AnUnelevatedUnattendedInstallEndsWithItsElevatedCopysCode) {
+    FakeSystem system;
+    system.administrator = false;
+    StartupServices services = system.services();
+    std::vector<std::wstring> parameters;
+    ElevatedRun outcome{true, 1619, 0};
+    services.runElevatedCopy = [&](const std::wstring& given) {
+        parameters.push_back(given);
+        return outcome;
+    };
+    EXPECT_EQ(run(R"(T.exe /quiet /email "first last@example.com" /usb-driver)", services), 1619);
+    outcome = ElevatedRun{true, 0, 0};
+    EXPECT_EQ(run("T.exe --passive --email a@b.c", services), 0);
+    outcome = ElevatedRun{false, 0, ERROR_CANCELLED};  // the user declined the prompt
+    EXPECT_EQ(run("T.exe --quiet --email a@b.c", services), 1602);
+    outcome = ElevatedRun{false, 0, ERROR_FILE_NOT_FOUND};
+    EXPECT_EQ(run("T.exe --quiet --email a@b.c", services), 1603);
+
+    EXPECT_EQ(parameters,
+              (std::vector<std::wstring>{
+                  LR"(--quiet --email "first last@example.com" --usb-driver)",
+                  L"--passive --email a@b.c", L"--quiet --email a@b.c", L"--quiet --email a@b.c"}));
+    EXPECT_EQ(system.elevatedStarts, 0);  // never started without waiting
+    EXPECT_TRUE(system.errors.empty());   // and never a box
+    EXPECT_EQ(FindWindowA(kMainWindowClass, nullptr), nullptr);
+    const std::string log = readLog();
+    EXPECT_NE(log.find("installer (quiet) mode"), std::string::npos) << log;
+    EXPECT_TRUE(
+        linesFollow(log, "The elevated copy ended with exit code 1619", "End: exit code 1619"))
+        << log;
+    EXPECT_NE(log.find("The elevated copy did not start, error 1223"), std::string::npos);
+}
+
+TEST(StartupDeployment, ABadLineEndsWith87BeforeElevationOrAnyBox) {
+    FakeSystem system;
+    system.administrator = false;
+    EXPECT_EQ(run("T.exe --quiet --email nobody", system.services()), 87);
+    EXPECT_EQ(run("T.exe --passive --email a@b.c /log x.txt", system.services()), 87);
+    EXPECT_EQ(system.administratorChecks, 0);
+    EXPECT_EQ(system.elevatedStarts, 0);
+    EXPECT_TRUE(system.errors.empty());
+    const std::string log = readLog();
+    EXPECT_NE(log.find("Command line refused: the address after --email is not an e-mail address"),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(
+        linesFollow(log, "Command line refused: unknown switch \"/log\"", "End: exit code 87"))
+        << log;
+    EXPECT_EQ(log.find("Checking the API servers"), std::string::npos);
+}
+
+// Another installer's lock, held by a thread of this process until released.
+class OtherInstaller {
+  public:
+    explicit OtherInstaller(const wchar_t* name)
+        : thread_([this, name] {
+              const HANDLE mutex = CreateMutexW(nullptr, TRUE, name);
+              held_ = true;
+              while (!release_) {
+                  std::this_thread::sleep_for(10ms);
+              }
+              ReleaseMutex(mutex);
+              CloseHandle(mutex);
+          }) {
+        while (!held_) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    ~OtherInstaller() {
+        release();
+        thread_.join();
+    }
+    void release() { release_ = true; }
+
+  private:
+    std::atomic<bool> held_{false};
+    std::atomic<bool> release_{false};
+    std::thread thread_;
+};
+
+constexpr wchar_t kSessionLock[] = L"Local\\Quendrel.Tavro.Installer";
+constexpr wchar_t kMachineLock[] = L"Global\\Quendrel.Tavro.Installer";
+
+TEST(StartupDeployment, WhileAnotherInstallerRunsADeploymentEndsWith1618AtOnce) {
+    FakeSystem system;
+    {
+        OtherInstaller other(kSessionLock);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run("T.exe --quiet --email a@b.c", system.services()), 1618);
+        EXPECT_EQ(run("T.exe --passive --email a@b.c", system.services()), 1618);
+        EXPECT_EQ(run("T.exe --uninstall --quiet", system.services()), 1618);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    }
+    {
+        OtherInstaller deploymentTool(kMachineLock);  // under another account or session
+        EXPECT_EQ(run("T.exe --quiet --email a@b.c", system.services()), 1618);
+    }
+    EXPECT_EQ(FindWindowA(kMainWindowClass, nullptr), nullptr);
+    EXPECT_TRUE(system.errors.empty());
+    EXPECT_TRUE(system.questions.empty());
+    const std::string log = readLog();
+    EXPECT_TRUE(
+        linesFollow(log, "Another installer is running: nothing was done.", "End: exit code 1618"))
+        << log;
+    EXPECT_NE(log.find("Another installer is running in another session or account"),
+              std::string::npos);
+    EXPECT_EQ(log.find("Checking the API servers"), std::string::npos);
+}
+
+TEST(StartupDeployment, TheUpdaterWaitsABoundedTimeForARunningInstaller) {
+    FakeSystem system;
+    StartupServices services = system.services();
+    services.updaterWait = 600ms;
+    {
+        OtherInstaller other(kSessionLock);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run("T.exe --updater", services), 1618);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 600ms);
+    }
+    EXPECT_TRUE(linesFollow(readLog(),
+                            "Another installer was still running after 600 ms: the update was "
+                            "not started.",
+                            "End: exit code 1618"))
+        << readLog();
+
+    // An install that ends within the wait: the update goes ahead.
+    services.updaterWait = 20s;
+    OtherInstaller other(kMachineLock);
+    std::thread releaseSoon([&other] {
+        std::this_thread::sleep_for(500ms);
+        other.release();
+    });
+    WindowCloser closer("Tavro Updater");
+    EXPECT_EQ(run("T.exe --updater", services), 0);
+    closer.join();
+    releaseSoon.join();
+    EXPECT_EQ(closer.width(), 720);
 }
 
 }  // namespace

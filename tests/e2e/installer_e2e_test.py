@@ -45,7 +45,8 @@ def environment(name):
 class ReleaseServer:
     """tools/release-server on BASE_PORT, stopped by its own process id."""
 
-    def __init__(self, release, log, certs, api="1.5,silent,1.0,false,down,2.5", rate=None):
+    def __init__(self, release, log, certs, api="1.5,silent,1.0,false,down,2.5", rate=None,
+                 extra=()):
         arguments = [sys.executable, str(RELEASE_SERVER), "--release", str(release),
                      "--base-port", str(BASE_PORT), "--api", api, "--log", str(log),
                      "--tls-cert", str(certs / "localhost.pem"),
@@ -54,7 +55,7 @@ class ReleaseServer:
             arguments += ["--rate", str(rate)]
         # Signed with the key whose public half TavroInstallerLocal carries (tests/e2e).
         arguments += ["--release-key", str(environment("TAVRO_E2E_RELEASE_KEY")),
-                      "--key-id", os.environ["TAVRO_E2E_KEY_ID"]]
+                      "--key-id", os.environ["TAVRO_E2E_KEY_ID"], *extra]
         self.log = log
         self.process = subprocess.Popen(arguments, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
@@ -420,6 +421,144 @@ class InstallerEndToEnd(unittest.TestCase):
         self.assertIn("Refused: C:/Quendrel/Tavro\\Ostrilan is a link or junction", log)
         self.assertIn("End: exit code 0", log)
         (self.install_root / "Ostrilan").unlink()
+
+    # Deployment: unattended and passive installs, their exit codes, one installer at a time.
+    # Wine hands Linux only the low 8 bits of an exit code; the log's last line has all of it.
+
+    def visible_windows(self, *criteria):
+        done = subprocess.run(["xdotool", "search", "--onlyvisible", *criteria],
+                              env=self.session.env, capture_output=True, text=True)
+        return set(done.stdout.split())
+
+    def mapped_windows(self, pid):
+        """X windows on screen now that belong to the program or carry a Tavro title."""
+        return (self.visible_windows("--pid", str(pid))
+                | self.visible_windows("--name", "Tavro|zadig"))
+
+    def run_deployment(self, *arguments, timeout=180):
+        """Runs the installer to its end while watching the X server: (exit code as the log
+        names it, the log lines of this run, X windows it mapped)."""
+        start = len(self.log_text())
+        program = self.start(*arguments)
+        mapped = set()
+        deadline = time.monotonic() + timeout
+        while program.poll() is None and time.monotonic() < deadline:
+            mapped |= self.mapped_windows(program.pid)
+            time.sleep(0.1)
+        status = program.wait(timeout=10)
+        log = self.log_text()[start:]
+        ends = re.findall(r"End: exit code (-?\d+)", log)
+        self.assertTrue(ends, log)
+        code = int(ends[-1])
+        self.assertEqual(status, code % 256, log)
+        return code, log, mapped
+
+    def test_quiet_install_installs_everything_and_shows_nothing(self):
+        server = self.serve()
+        code, log, mapped = self.run_deployment("--quiet", "--email", EMAIL)
+        self.assertEqual((code, mapped), (0, set()), log)
+        self.installed_matches_release()
+        self.assertIn("AppDirectory", self.registry(r"HKCU\SOFTWARE\Tavro"))
+        self.assertIn("--uninstall --quiet", self.registry(UNINSTALL_KEY))
+        self.assertTrue(self.desktop_links())
+        record = (self.install_root / "TavroInstall.record").read_text().splitlines()
+        self.assertEqual(record[0], "Tavro install record 1")
+        for line in ("installer (quiet) mode", "Status: Server OK", "Status: Finished!",
+                     "Install completed.", "Status: Installed!", "End: exit code 0"):
+            self.assertIn(line, log)
+        self.assertNotIn(EMAIL, log)
+        self.assertEqual(self.probe.boxes(), [])
+        self.assertEqual(sum("LatestVersion" in line for line in server.requests()), 1)
+
+    def test_quiet_refuses_a_bad_command_line_before_any_traffic_and_names_a_missing_server(self):
+        server = self.serve()
+        cases = [(("--quiet", "--email", "demo@example"),
+                  "the address after --email is not an e-mail address"),
+                 (("--quiet",), "no address: --email ADDRESS is needed"),
+                 (("/quiet", "/email", EMAIL, "/norestart"), 'unknown switch "/norestart"'),
+                 (("--email", EMAIL), "--email and --usb-driver need --quiet or --passive")]
+        for arguments, refusal in cases:
+            code, log, mapped = self.run_deployment(*arguments)
+            self.assertEqual((code, mapped), (87, set()), arguments)
+            self.assertIn("Command line refused: " + refusal, log)
+        self.assertEqual(server.requests(), [])  # not even the server race
+        server.stop()
+
+        self.serve(api="false,false,false,false,false,false")
+        code, log, _ = self.run_deployment("--quiet", "--email", EMAIL)
+        self.assertEqual(code, 12029, log)
+        self.assertIn("Failed (no API server answered): ", log)
+        # Passive: the window shows the failure without a box and closes itself with the code.
+        code, log, mapped = self.run_deployment("--passive", "--email", EMAIL)
+        self.assertEqual(code, 12029, log)
+        self.assertIn("Failed (no API server answered): ", log)
+        self.assertTrue(mapped, "the passive window was never shown")
+        self.assertEqual(self.probe.boxes(), [])
+
+    def test_quiet_failures_of_the_query_the_download_and_the_install(self):
+        server = self.serve(extra=("--release-fault", "unsigned"))
+        code, log, _ = self.run_deployment("--quiet", "--email", EMAIL)
+        self.assertEqual(code, 1612, log)
+        self.assertIn("Failed (the latest-version query failed): ", log)
+        server.stop()
+
+        server = self.serve(extra=("--corrupt",))
+        code, log, _ = self.run_deployment("--quiet", "--email", EMAIL)
+        self.assertEqual(code, 1619, log)
+        self.assertIn("Failed (the download failed): ", log)
+        server.stop()
+
+        self.serve()
+        outside = self.prefix / "drive_c" / "PlantedTarget"
+        shutil.rmtree(outside, ignore_errors=True)
+        outside.mkdir()
+        self.addCleanup(shutil.rmtree, outside, True)
+        os.symlink(outside, self.install_root / "Ostrilan")  # Wine cannot make links itself
+        self.addCleanup(lambda: (self.install_root / "Ostrilan").unlink(missing_ok=True))
+        code, log, _ = self.run_deployment("--quiet", "--email", EMAIL)
+        self.assertEqual(code, 1603, log)
+        self.assertRegex(log, r"Failed \(the install failed\): .*link")
+        self.assertEqual(list(outside.iterdir()), [], "the link was followed")
+
+    def test_passive_install_runs_by_itself_while_a_second_installer_is_turned_away(self):
+        server = self.serve(rate=2.5)
+        passive = self.start("--passive", "--email", EMAIL)
+        window = InstallerWindow(self.session, self.probe, INSTALLER)
+        wait_until(lambda: window.edit().text == EMAIL, 20, "the address in the field")
+        # The X server knows the window by the program's process id, as run_deployment looks.
+        self.assertIn(window.window_id, self.visible_windows("--pid", str(passive.pid)))
+        wait_until(lambda: window.button("Pause").enabled, 30, "the download started by itself")
+
+        # A deployment tool's run while this one installs: 1618 at once, nothing done.
+        started = time.monotonic()
+        code, log, mapped = self.run_deployment("--quiet", "--email", EMAIL)
+        self.assertEqual((code, mapped - {window.window_id}), (1618, set()), log)
+        self.assertLess(time.monotonic() - started, 30)
+        self.assertIn("Another installer is running: nothing was done.", log)
+        # A person's second start: the running window comes forward, the start ends with 0.
+        code, log, _ = self.run_deployment()
+        self.assertEqual(code, 0, log)
+        self.assertIn("its window was brought to the front", log)
+        self.assertEqual(len(self.session.find_windows(INSTALLER)), 1)
+
+        # No box and no click: "Installed!", then the window closes itself.
+        wait_until(lambda: "Installed!" in window.texts(), 120, '"Installed!"')
+        self.assertEqual(self.probe.boxes(), [])
+        self.assertEqual(passive.wait(timeout=30), 0)
+        self.installed_matches_release()
+        log = self.log_text()
+        self.assertIn("installer (passive) mode", log)
+        self.assertIn("End: exit code 0", log)
+        self.assertEqual(sum("LatestVersion" in line for line in server.requests()), 1)
+        self.assertEqual(log.count("Package ready"), 1)
+
+        # Closed by the person watching: cancelled.
+        start = len(log)
+        closed = self.start("--passive", "--email", EMAIL)
+        InstallerWindow(self.session, self.probe, INSTALLER)  # waits for it
+        self.probe.close(INSTALLER)
+        self.assertEqual(closed.wait(timeout=30), 1602 % 256)
+        self.assertIn("End: exit code 1602", self.log_text()[start:])
 
 
 if __name__ == "__main__":

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """The demo: the real installer finds a local release server, downloads a release, installs it.
 
-    scripts/demo [--updater] [--headless] [--plain-http] [--fault FAULT]
+    scripts/demo [--updater | --quiet] [--headless] [--plain-http] [--fault FAULT]
 
 Run through scripts/demo, which first installs the Debian packages. With a display (DISPLAY set)
 the installer window opens there for you to drive; without one, or with --headless, the demo
 starts its own X server and drives the window itself, saving a screenshot of each stage. --updater
-then shows updater mode on the installed demo product. --fault breaks one thing on purpose (the
+then shows updater mode on the installed demo product. --quiet installs unattended, as a
+deployment tool would: no window, and the demo shows the exit code and the log. --fault breaks one thing on purpose (the
 release server stops after the server check, serves a corrupt package, answers unsigned or with a
 tampered signed release), to show how the demo reports a failed stage. The release is signed with
 a key made for the run, whose public half the demo builds into its development installer. Every process it starts is stopped again by process id on the way out.
@@ -29,6 +30,7 @@ import install_report
 from demo_env import Stages, StageFailed, Interrupted, say
 
 API_SERVER_COUNT = 6
+DEMO_EMAIL = "demo@example.com"
 DEFAULT_BASE_PORT = 48610
 # Per-connection bandwidth cap of the package server: the 44 MiB package takes about 11 s in four
 # parts, long enough to watch the parts and a pause.
@@ -37,6 +39,11 @@ PACKAGE_RATE_MIB = 1.0
 RELEASE_KEY_ID = "demo-run"
 # The release server's misbehaviour for each signing fault of the demo.
 SIGNING_FAULTS = {"unsigned-release": "unsigned", "tampered-release": "tamper-version"}
+# What the exit codes of an unattended install mean (README, "Deploying it").
+EXIT_CODES = {0: "installed", 87: "bad command line", 1602: "cancelled",
+              1603: "the install failed", 1612: "the latest-version query failed",
+              1618: "another installer is running", 1619: "the download failed",
+              12029: "no API server answered"}
 # The race: API server 3 answers first; 1 and 6 later, 2 never, 4 says "false", 5 is down.
 API_BEHAVIOURS = "1.2,silent,0.3,false,down,2.0"
 
@@ -46,6 +53,9 @@ def parse_arguments(argv):
     parser.add_argument("--updater", action="store_true",
                         help="show updater mode on the installed demo product (installs it first "
                              "when the demo prefix has none)")
+    parser.add_argument("--quiet", action="store_true",
+                        help="an unattended install (TavroInstaller.exe --quiet --email ...): no "
+                             "window; shows the exit code and the log")
     parser.add_argument("--headless", action="store_true",
                         help="use the demo's own X server and drive the window, even with DISPLAY")
     parser.add_argument("--plain-http", action="store_true",
@@ -54,7 +64,11 @@ def parse_arguments(argv):
                                             "tampered-release"),
                         help="break one thing on purpose to see a failed stage (implies --headless)")
     arguments = parser.parse_args(argv)
-    if arguments.fault:
+    if arguments.quiet and arguments.updater:
+        parser.error("--quiet is an install: it does not go with --updater")
+    if arguments.quiet and arguments.fault == "stopped-server":
+        parser.error("--fault stopped-server needs the window (it waits for \"Server OK\")")
+    if arguments.fault or arguments.quiet:
         arguments.headless = True
     if not os.environ.get("DISPLAY"):
         arguments.headless = True
@@ -325,11 +339,43 @@ class Demo:
             say(f"all {count} files of the release are byte-identical in the install root; the "
                 f"downloaded package matches; four ranges")
 
+    def run_quiet_installer(self):
+        with self.stages.run("quiet install", f"""
+                TavroInstaller.exe --quiet --email {DEMO_EMAIL}, as a deployment tool starts it:
+                no window and no message box (the demo watches the X server for any), the whole
+                road from the server race to the install; the outcome is the exit code, the
+                details are in C:/Quendrel/Tavro/Logs/TavroInstaller.log."""):
+            log_path = os.path.join(env.INSTALL_ROOT, "Logs", "TavroInstaller.log")
+            start = len(read_text(log_path))
+            process = self.start_wine_program([env.INSTALLER, "--quiet", "--email", DEMO_EMAIL],
+                                              cwd=env.RUN)
+            windows = set()
+            while process.poll() is None:
+                windows |= visible_windows(self.wine_env)
+                time.sleep(0.2)
+            lines = read_text(log_path)[start:].splitlines()
+            say("the run's lines of the log:")
+            for line in lines:
+                say(f"  {line}")
+            ends = [line.rsplit(" ", 1)[1] for line in lines if "End: exit code " in line]
+            code = int(ends[-1]) if ends else None
+            say(f"exit code {code}: {EXIT_CODES.get(code, 'unknown')} (Wine hands Linux its low "
+                f"8 bits: {process.returncode})")
+            say("windows shown on the X server: " + (", ".join(sorted(windows)) or "none"))
+            if code != 0:
+                self.stages.fail(f"the quiet install ended with exit code {code} "
+                                 f"({EXIT_CODES.get(code, 'unknown')})")
+            if windows:
+                self.stages.fail("the quiet install showed windows: " + ", ".join(sorted(windows)))
+
     def installer_demo(self, fresh_prefix=True):
         self.prepare_wine(fresh=fresh_prefix)
         self.trust_certificates()
         self.start_release_servers()
-        self.run_installer()
+        if self.arguments.quiet:
+            self.run_quiet_installer()
+        else:
+            self.run_installer()
         self.report_install(not self.arguments.plain_http)
         self.check_install()
 
@@ -377,6 +423,18 @@ def read_text(path):
             return text_file.read()
     except FileNotFoundError:
         return ""
+
+
+def visible_windows(wine_env):
+    """The titles of the Tavro windows (and boxes) shown on the X server now."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Tavro|zadig"],
+                           env=wine_env, capture_output=True, text=True)
+    titles = set()
+    for window in found.stdout.split():
+        name = subprocess.run(["xdotool", "getwindowname", window], env=wine_env,
+                              capture_output=True, text=True)
+        titles.add(name.stdout.strip() or window)
+    return titles
 
 
 def walk_files(root):
