@@ -19,6 +19,7 @@ import subprocess
 import sys
 import time
 import unittest
+import zipfile
 
 SOURCE = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(SOURCE / "tools" / "drive"))
@@ -560,6 +561,63 @@ class InstallerEndToEnd(unittest.TestCase):
         self.probe.close(INSTALLER)
         self.assertEqual(closed.wait(timeout=30), 1602 % 256)
         self.assertIn("End: exit code 1602", self.log_text()[start:])
+
+    def check_many_files(self):
+        """Not part of the test run (ctest --preset mingw-many-files, bench/install/README.md):
+        the release and its update with TAVRO_MANY_FILES more files of 1 KiB; a passive install
+        and the updater over it end with their windows in the right state."""
+        count = int(os.environ.get("TAVRO_MANY_FILES", "30000"))
+        self.release = release_with_many_files(self.release, self.output / "many-files", count)
+        self.serve()
+        started = time.monotonic()
+        program = self.start("--passive", "--email", EMAIL)
+        window = InstallerWindow(self.session, self.probe, INSTALLER)
+        seen = []
+        wait_until(lambda: seen.append(window.texts()) or "Installed!" in seen[-1], 1800,
+                   '"Installed!"', interval=0.5)
+        self.assertEqual(window.bars(), [100, 100], seen[-1])
+        self.assertEqual(program.wait(timeout=60), 0)
+        install_seconds = time.monotonic() - started
+        self.assertEqual(self.probe.boxes(), [])
+        self.installed_matches_release()
+        record = (self.install_root / "TavroInstall.record").read_text().splitlines()
+        self.assertGreater(len(record), count)
+
+        self.prepare_update()
+        started = time.monotonic()
+        updater = self.start("--updater")
+        window = InstallerWindow(self.session, self.probe, UPDATER)
+        window.wait_for_text("Update complete.", 1800)
+        self.assertEqual(window.bars(), [100])
+        self.assertEqual(updater.wait(timeout=60), 0)
+        update_seconds = time.monotonic() - started
+        extra = self.release / "Update" / "Unpacked" / "ManyFiles"
+        for path in list(extra.rglob("*.bin"))[::997]:
+            installed = self.install_root / path.relative_to(extra.parent)
+            self.assertTrue(filecmp.cmp(path, installed, shallow=False), installed)
+        print(f"{count} more files: passive install {install_seconds:.1f} s, exit code 0; "
+              f"updater {update_seconds:.1f} s, exit code 0; "
+              f"record {len(record)} lines", file=sys.stderr)
+
+
+def release_with_many_files(release, folder, count):
+    """A copy of the test release whose package and update hold count more files of 1 KiB in
+    folders of 200 (ManyFiles/d000/f00000.bin ...); the package is stored, not compressed."""
+    shutil.rmtree(folder, ignore_errors=True)
+    shutil.copytree(release, folder)
+    for tree, seed in ((folder / "release-files", 1), (folder / "Update" / "Unpacked", 2)):
+        for n in range(count):
+            path = tree / "ManyFiles" / f"d{n // 200:03d}" / f"f{n:05d}.bin"
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(hashlib.sha256(b"%d %d" % (seed, n)).digest() * 32)
+    manifest = json.loads((folder / "release" / "release.json").read_text())
+    package = folder / "release" / manifest["Package"]
+    package.unlink()
+    with zipfile.ZipFile(package, "w", zipfile.ZIP_STORED) as archive:
+        for path in sorted((folder / "release-files").rglob("*")):
+            if path.is_file():
+                archive.write(path, path.relative_to(folder / "release-files").as_posix())
+    return folder
 
 
 if __name__ == "__main__":
