@@ -583,7 +583,8 @@ class InstallerEndToEnd(unittest.TestCase):
         record = (self.install_root / "TavroInstall.record").read_text().splitlines()
         self.assertGreater(len(record), count)
 
-        self.prepare_update()
+        shutil.copytree(self.release / "Update" / "Unpacked",
+                        self.install_root / "Update" / "Unpacked")
         started = time.monotonic()
         updater = self.start("--updater")
         window = InstallerWindow(self.session, self.probe, UPDATER)
