@@ -9,8 +9,8 @@
 #include "api/release_check.h"
 #include "api/release_keys.h"
 #include "core/installer_core.h"
-#include "download/package_digest.h"
 #include "download/package_download.h"
+#include "fs/package_digest.h"
 #include "net/http_client.h"
 #include "net/reply_limit.h"
 

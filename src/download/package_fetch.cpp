@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "core/progress_math.h"
-#include "download/package_digest.h"
 #include "download/progress_adapter.h"
+#include "fs/package_digest.h"
 
 namespace tavro {
 

@@ -10,8 +10,8 @@
 #include <system_error>
 
 #include "core/unique_resource.h"
+#include "fs/link_guard.h"
 #include "install/known_folders.h"
-#include "install/link_guard.h"
 
 namespace tavro {
 

@@ -1,4 +1,4 @@
-#include "install/link_guard.h"
+#include "fs/link_guard.h"
 
 #include <windows.h>
 
@@ -9,9 +9,9 @@
 #include "core/text_convert.h"
 #include "core/unique_resource.h"
 #include "core/win_handles.h"
-#include "install/guarded_path.h"
-#include "install/held_folder.h"
-#include "install/install_paths.h"
+#include "fs/guarded_path.h"
+#include "fs/held_folder.h"
+#include "fs/install_paths.h"
 
 namespace tavro {
 

@@ -1,4 +1,4 @@
-#include "install/held_folder.h"
+#include "fs/held_folder.h"
 
 #include <winternl.h>
 
@@ -7,8 +7,8 @@
 #include <system_error>
 
 #include "core/text_convert.h"
-#include "install/guarded_path.h"
-#include "install/link_guard.h"
+#include "fs/guarded_path.h"
+#include "fs/link_guard.h"
 
 namespace tavro {
 

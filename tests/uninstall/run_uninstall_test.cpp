@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "core/installer_core.h"
-#include "install/install_paths.h"
+#include "fs/install_paths.h"
 #include "install/install_record.h"
 #include "install/install_test_support.h"
 #include "install/uninstall_entry.h"
