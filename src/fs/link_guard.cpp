@@ -22,14 +22,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // Folders open too; a link at the last element is opened itself, not what it points to.
 constexpr DWORD kOpenItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 
-std::string shown(const std::wstring& path) {
-    try {
-        return toAnsi(path);
-    } catch (const std::system_error&) {
-        return toUtf8(path);  // the path cannot be shown in the ANSI code page
-    }
-}
-
 // Attributes, link count and kind of an open file, read the cheap way (under Wine
 // GetFileInformationByHandle costs over a millisecond: it also asks for the volume).
 struct OpenedInfo {
@@ -54,20 +46,20 @@ bool infoOf(HANDLE handle, OpenedInfo& info) {
 std::string handleProblem(HANDLE handle, const std::wstring& path) {
     OpenedInfo info;
     if (!infoOf(handle, info)) {
-        return unresolvedText(shown(path), GetLastError());
+        return unresolvedText(pathText(path), GetLastError());
     }
     if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return reparsePointText(shown(path));
+        return reparsePointText(pathText(path));
     }
     const std::wstring reached = reportedPlaceOf(handle);
     if (reached.empty()) {
-        return unresolvedText(shown(path), GetLastError());
+        return unresolvedText(pathText(path), GetLastError());
     }
     if (!samePlace(path, reached)) {
-        return leadsElsewhereText(shown(path), shown(reached));
+        return leadsElsewhereText(pathText(path), pathText(reached));
     }
     if (!(info.attributes & FILE_ATTRIBUTE_DIRECTORY) && info.links > 1) {
-        return hardLinkText(shown(path), info.links);
+        return hardLinkText(pathText(path), info.links);
     }
     return {};
 }
@@ -146,7 +138,7 @@ void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& ref
     }
     if (!samePlace(path, reached)) {
         // The platform followed a link to open it: deleting would delete what it points to.
-        refusal = leadsElsewhereText(shown(path), shown(reached));
+        refusal = leadsElsewhereText(pathText(path), pathText(reached));
         return;
     }
     if (listedAsFolder && isRealFolder(info.attributes)) {
@@ -178,7 +170,7 @@ std::string linkProblem(const std::filesystem::path& path) {
             return {};  // absent: nothing below it exists yet
         }
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            return reparsePointText(shown(element));
+            return reparsePointText(pathText(element));
         }
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && &element == &chain.back()) {
             // An existing file: a link the attributes do not show (the platform may report a
@@ -200,7 +192,7 @@ std::string openedFileProblem(void* handle, const std::filesystem::path& path) {
 }
 
 LinkRefused::LinkRefused(const std::string& problem)
-    : std::runtime_error("Refusing to write through a link: " + problem) {}
+    : std::runtime_error("Refusing to write through a link: " + problem), problem_(problem) {}
 
 void refuseLinks(const std::filesystem::path& path) {
     const std::string problem = linkProblem(path);

@@ -30,6 +30,12 @@ std::string openedFileProblem(void* handle, const std::filesystem::path& path);
 class LinkRefused : public std::runtime_error {
   public:
     explicit LinkRefused(const std::string& problem);
+
+    // The reason alone, naming the path.
+    const std::string& problem() const noexcept { return problem_; }
+
+  private:
+    std::string problem_;
 };
 
 // Throws LinkRefused when linkProblem(path) is not empty.
