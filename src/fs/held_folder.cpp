@@ -113,37 +113,6 @@ DWORD win32Code(NTSTATUS status) {
     return nativeCalls().toWin32(status);
 }
 
-// Why an open handle is not the plain entry expected at path; empty when it is. A handle opened
-// through a link shows either the link's own reparse bit (Windows) or a reported place other
-// than path (the platform followed it); a file with a second hard link can be changed from
-// another place and is refused too.
-std::string problemOf(HANDLE handle, const std::wstring& path, bool file) {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    FILE_STANDARD_INFO standard{};
-    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)) ||
-        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard))) {
-        return unresolvedText(pathText(path), GetLastError());
-    }
-    if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return reparsePointText(pathText(path));
-    }
-    const std::wstring reached = reportedPlaceOf(handle);
-    if (reached.empty()) {
-        return unresolvedText(pathText(path), GetLastError());
-    }
-    if (!samePlace(path, reached)) {
-        return leadsElsewhereText(pathText(path), pathText(reached));
-    }
-    const bool folder = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (file && folder) {
-        return pathText(path) + " is a folder";
-    }
-    if (file && standard.NumberOfLinks > 1) {
-        return hardLinkText(pathText(path), standard.NumberOfLinks);
-    }
-    return {};
-}
-
 // The file id of an open file or folder; false when it cannot be read.
 bool fileIdOf(HANDLE handle, std::uint64_t& id) {
     BY_HANDLE_FILE_INFORMATION info{};
@@ -205,7 +174,8 @@ bool listedAs(HANDLE folder, std::wstring_view name, HANDLE opened) {
 }
 
 void refuseProblem(HANDLE handle, const std::wstring& path, bool file) {
-    const std::string problem = problemOf(handle, path, file);
+    const std::string problem =
+        openedProblem(handle, path, file ? OpenedAs::File : OpenedAs::Folder);
     if (!problem.empty()) {
         throw LinkRefused(problem);
     }

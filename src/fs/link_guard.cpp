@@ -41,29 +41,6 @@ bool infoOf(HANDLE handle, OpenedInfo& info) {
     return true;
 }
 
-// What is wrong with an open handle to path: a reparse point, a place other than path, or a
-// file with a second hard link. Empty when nothing is.
-std::string handleProblem(HANDLE handle, const std::wstring& path) {
-    OpenedInfo info;
-    if (!infoOf(handle, info)) {
-        return unresolvedText(pathText(path), GetLastError());
-    }
-    if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return reparsePointText(pathText(path));
-    }
-    const std::wstring reached = reportedPlaceOf(handle);
-    if (reached.empty()) {
-        return unresolvedText(pathText(path), GetLastError());
-    }
-    if (!samePlace(path, reached)) {
-        return leadsElsewhereText(pathText(path), pathText(reached));
-    }
-    if (!(info.attributes & FILE_ATTRIBUTE_DIRECTORY) && info.links > 1) {
-        return hardLinkText(pathText(path), info.links);
-    }
-    return {};
-}
-
 // One entry of a folder as its listing shows it.
 struct ListedEntry {
     std::wstring name;
@@ -181,14 +158,39 @@ std::string linkProblem(const std::filesystem::path& path) {
             if (!handle) {
                 return {};  // the operation itself will meet and report the same failure
             }
-            return handleProblem(handle.get(), element);
+            return openedProblem(handle.get(), element, OpenedAs::Anything);
         }
     }
     return {};  // folders all the way (a folder cannot be a hard link)
 }
 
+std::string openedProblem(void* handle, const std::wstring& path, OpenedAs expected) {
+    OpenedInfo info;
+    if (!infoOf(handle, info)) {
+        return unresolvedText(pathText(path), GetLastError());
+    }
+    if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return reparsePointText(pathText(path));
+    }
+    const std::wstring reached = reportedPlaceOf(handle);
+    if (reached.empty()) {
+        return unresolvedText(pathText(path), GetLastError());
+    }
+    if (!samePlace(path, reached)) {
+        return leadsElsewhereText(pathText(path), pathText(reached));
+    }
+    const bool folder = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (expected == OpenedAs::File && folder) {
+        return pathText(path) + " is a folder";
+    }
+    if (expected != OpenedAs::Folder && !folder && info.links > 1) {
+        return hardLinkText(pathText(path), info.links);
+    }
+    return {};
+}
+
 std::string openedFileProblem(void* handle, const std::filesystem::path& path) {
-    return handleProblem(handle, path.native());
+    return openedProblem(handle, path.native(), OpenedAs::Anything);
 }
 
 LinkRefused::LinkRefused(const std::string& problem)
