@@ -175,10 +175,14 @@ bool goneOrNeverThere(DWORD code) {
 
 // Deletes one file; false, with the kept line added, when it is there and cannot be deleted.
 bool deleteFileOrList(const fs::path& file, std::vector<std::string>& kept) {
-    if (DeleteFileW(file.c_str()) || goneOrNeverThere(GetLastError())) {
+    if (DeleteFileW(file.c_str())) {
         return true;
     }
-    kept.push_back(cannotRemoveLine(static_cast<long>(GetLastError()), toUtf8(file.native())));
+    const DWORD code = GetLastError();
+    if (goneOrNeverThere(code)) {
+        return true;
+    }
+    kept.push_back(cannotRemoveLine(static_cast<long>(code), toUtf8(file.native())));
     return false;
 }
 
@@ -238,8 +242,8 @@ void removeKeptInstaller(const Say& say, std::vector<std::string>& keptLines) {
         return;
     }
     if (!MoveFileExW(kept.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        keptLines.push_back(
-            cannotRemoveLine(static_cast<long>(GetLastError()), toUtf8(kept.native())));
+        const DWORD code = GetLastError();
+        keptLines.push_back(cannotRemoveLine(static_cast<long>(code), toUtf8(kept.native())));
         return;
     }
     MoveFileExW(kept.parent_path().c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);  // when empty
