@@ -24,11 +24,11 @@
 
 #include "core/installer_core.h"
 #include "core/win_handles.h"
-#include "download/file_append.h"
-#include "download/file_sha256.h"
-#include "download/sha256_stream.h"
 #include "download/package_hold.h"
-#include "install/install_paths.h"
+#include "fs/file_append.h"
+#include "fs/file_sha256.h"
+#include "fs/install_paths.h"
+#include "fs/sha256_stream.h"
 
 namespace {
 

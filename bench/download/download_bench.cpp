@@ -22,7 +22,7 @@
 #include "core/installer_core.h"
 #include "core/records.h"
 #include "core/text_convert.h"
-#include "install/install_paths.h"
+#include "fs/install_paths.h"
 #include "net/crack_url.h"
 
 namespace {

@@ -35,10 +35,10 @@
 #include "core/bcrypt_handles.h"
 #include "core/installer_core.h"
 #include "core/win_handles.h"
+#include "fs/install_paths.h"
+#include "fs/link_guard.h"
 #include "install/directory_copy.h"
-#include "install/install_paths.h"
 #include "install/install_record.h"
-#include "install/link_guard.h"
 #include "install/protected_folder.h"
 #include "ui/progress_values.h"
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "core/product_registry.h"
 #include "core/text_convert.h"
 
 namespace tavro {
@@ -17,7 +18,7 @@ std::optional<std::string> installedBuildNumber() {
     wchar_t value[kLongestValueBytes / sizeof(wchar_t)] = {};
     DWORD bytes = sizeof(value);
     // RegGetValueW opens and closes the key itself and always ends the text with a zero.
-    const LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Tavro", L"BuildNumber",
+    const LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, kProductKey, kBuildNumberValue,
                                         RRF_RT_REG_SZ, nullptr, value, &bytes);
     if (status != ERROR_SUCCESS) {
         return std::nullopt;

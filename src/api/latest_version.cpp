@@ -9,14 +9,18 @@
 #include "api/release_check.h"
 #include "api/release_keys.h"
 #include "core/installer_core.h"
-#include "download/package_digest.h"
+#include "core/step_failure.h"
 #include "download/package_download.h"
+#include "fs/package_digest.h"
 #include "net/http_client.h"
 #include "net/reply_limit.h"
 
 namespace tavro {
 
 namespace {
+
+// Failures of this step read "LatestVersion failed: <reason>".
+constexpr std::string_view kStep = "LatestVersion";
 
 constexpr char kLatestVersionPath[] = "/api/Software/LatestVersion";
 constexpr std::uint32_t kQueryTimeoutSeconds = 90;
@@ -43,10 +47,6 @@ std::string resolvePackageUrl(const std::string& serverUrl, const std::string& f
     return fileName.front() == '/' ? serverUrl + fileName : serverUrl + "/" + fileName;
 }
 
-[[noreturn]] void fail(const std::string& reason) {
-    throw std::runtime_error("LatestVersion failed: " + reason);
-}
-
 // The package digest, if the reply's object has a member of that name: 64 hexadecimal digits in
 // either case, kept in lower case. An empty member counts as none, as for the other members.
 // Only the member name counts: a value such as "SHA256" of another member, or a digest-like
@@ -58,7 +58,7 @@ std::string packageDigest(const std::string& reply) {
     }
     const std::optional<std::string> digest = parseSha256Hex(*member);
     if (!digest) {
-        fail("Sha256 is not 64 hexadecimal digits");
+        failStep(kStep, "Sha256 is not 64 hexadecimal digits");
     }
     return *digest;
 }
@@ -68,8 +68,9 @@ std::string packageDigest(const std::string& reply) {
 void requireCreatablePackagePath(const ReleaseInfo& release) {
     const std::size_t length = longestDownloadPath(release);
     if (length > kLongestPlatformPath) {
-        fail("Version and BuildNumber make a package path of " + std::to_string(length) +
-             " characters; at most " + std::to_string(kLongestPlatformPath) + " are possible");
+        failStep(kStep, "Version and BuildNumber make a package path of " + std::to_string(length) +
+                            " characters; at most " + std::to_string(kLongestPlatformPath) +
+                            " are possible");
     }
 }
 
@@ -104,7 +105,7 @@ void applySignedRelease(const std::string& reply, std::span<const ReleaseKey> ke
         if (log) {
             log(std::string("Release check failed: ") + refusal.what());
         }
-        fail(refusal.what());
+        failStep(kStep, refusal.what());
     }
 }
 
@@ -126,7 +127,7 @@ ReleaseInfo InstallerCore::getLatestVersion(const std::string& serverUrl, const 
     const HttpResponse response = httpPostJson(serverUrl + kLatestVersionPath, requestBody(email),
                                                kQueryTimeoutSeconds, kApiReplyLimitBytes);
     if (response.statusCode < 200 || response.statusCode > 299 || !response.error.empty()) {
-        fail(response.error + " status=" + std::to_string(response.statusCode));
+        failStep(kStep, response.error + " status=" + std::to_string(response.statusCode));
     }
     ReleaseInfo release;
     release.packageUrl = jsonFindValue(response.body, "FileName");

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "api/json_text.h"
-#include "download/package_digest.h"
+#include "fs/package_digest.h"
 
 namespace tavro {
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/last_error.h"
 #include "core/own_program.h"
 #include "core/unique_resource.h"
 #include "core/win_handles.h"
@@ -13,7 +14,7 @@ namespace tavro {
 
 namespace {
 
-struct SidTraits {
+struct SidTraits : KeepsLastError {
     using type = PSID;
     static type invalid() noexcept { return nullptr; }
     static void close(type sid) noexcept { FreeSid(sid); }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/last_error.h"
 #include "core/program_log.h"
 #include "core/win_handles.h"
 #include "ui/main_window.h"
@@ -18,7 +19,7 @@ constexpr wchar_t kMachineLockName[] = L"Global\\Quendrel.Tavro.Installer";
 // MUTEX_MODIFY_STATE), so that a run under any account can wait for the one that holds it.
 constexpr wchar_t kLockSddl[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;WD)";
 
-struct LocalMemoryTraits {
+struct LocalMemoryTraits : KeepsLastError {
     using type = void*;
     static type invalid() noexcept { return nullptr; }
     static void close(type memory) noexcept { LocalFree(memory); }

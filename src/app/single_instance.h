@@ -5,11 +5,12 @@
 #include <chrono>
 #include <string>
 
+#include "core/last_error.h"
 #include "core/unique_resource.h"
 
 namespace tavro {
 
-struct HeldMutexTraits {
+struct HeldMutexTraits : KeepsLastError {
     using type = HANDLE;
     static type invalid() noexcept { return nullptr; }
     static void close(type mutex) noexcept {

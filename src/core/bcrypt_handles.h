@@ -5,11 +5,12 @@
 #include <bcrypt.h>
 // clang-format on
 
+#include "core/last_error.h"
 #include "core/unique_resource.h"
 
 namespace tavro {
 
-struct BcryptAlgorithmTraits {
+struct BcryptAlgorithmTraits : KeepsLastError {
     using type = BCRYPT_ALG_HANDLE;
     static type invalid() noexcept { return nullptr; }
     static void close(type handle) noexcept { BCryptCloseAlgorithmProvider(handle, 0); }
@@ -17,7 +18,7 @@ struct BcryptAlgorithmTraits {
 // Owns an open CNG algorithm provider.
 using BcryptAlgorithm = UniqueResource<BcryptAlgorithmTraits>;
 
-struct BcryptHashTraits {
+struct BcryptHashTraits : KeepsLastError {
     using type = BCRYPT_HASH_HANDLE;
     static type invalid() noexcept { return nullptr; }
     static void close(type handle) noexcept { BCryptDestroyHash(handle); }
@@ -25,7 +26,7 @@ struct BcryptHashTraits {
 // Owns a CNG hash object (destroy it before its provider is closed).
 using BcryptHash = UniqueResource<BcryptHashTraits>;
 
-struct BcryptKeyTraits {
+struct BcryptKeyTraits : KeepsLastError {
     using type = BCRYPT_KEY_HANDLE;
     static type invalid() noexcept { return nullptr; }
     static void close(type handle) noexcept { BCryptDestroyKey(handle); }

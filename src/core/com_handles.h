@@ -2,12 +2,13 @@
 
 #include <objbase.h>
 
+#include "core/last_error.h"
 #include "core/unique_resource.h"
 
 namespace tavro {
 
 template <typename Interface>
-struct ComPtrTraits {
+struct ComPtrTraits : KeepsLastError {
     using type = Interface*;
     static type invalid() noexcept { return nullptr; }
     static void close(type pointer) noexcept { pointer->Release(); }
@@ -16,7 +17,7 @@ struct ComPtrTraits {
 template <typename Interface>
 using ComPtr = UniqueResource<ComPtrTraits<Interface>>;
 
-struct CoTaskMemTraits {
+struct CoTaskMemTraits : KeepsLastError {
     using type = wchar_t*;
     static type invalid() noexcept { return nullptr; }
     static void close(type buffer) noexcept { CoTaskMemFree(buffer); }

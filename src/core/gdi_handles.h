@@ -2,12 +2,13 @@
 
 #include <windows.h>
 
+#include "core/last_error.h"
 #include "core/unique_resource.h"
 
 namespace tavro {
 
 template <typename Handle>
-struct GdiObjectTraits {
+struct GdiObjectTraits : KeepsLastError {
     using type = Handle;
     static type invalid() noexcept { return nullptr; }
     static void close(type object) noexcept { DeleteObject(object); }
@@ -20,7 +21,9 @@ using PenHandle = UniqueResource<GdiObjectTraits<HPEN>>;
 // BeginPaint .. EndPaint for one WM_PAINT.
 class PaintScope {
   public:
-    explicit PaintScope(HWND window) noexcept : window_(window) { dc_ = BeginPaint(window, &paint_); }
+    explicit PaintScope(HWND window) noexcept : window_(window) {
+        dc_ = BeginPaint(window, &paint_);
+    }
     ~PaintScope() { EndPaint(window_, &paint_); }
     PaintScope(const PaintScope&) = delete;
     PaintScope& operator=(const PaintScope&) = delete;
@@ -37,7 +40,8 @@ class PaintScope {
 // selected object can delete it afterwards (a selected object is never deleted).
 class SelectionScope {
   public:
-    SelectionScope(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(SelectObject(dc, object)) {}
+    SelectionScope(HDC dc, HGDIOBJ object) noexcept
+        : dc_(dc), previous_(SelectObject(dc, object)) {}
     ~SelectionScope() {
         if (previous_ != nullptr && previous_ != HGDI_ERROR) {
             SelectObject(dc_, previous_);

@@ -73,6 +73,14 @@ std::string pathToAnsi(const std::filesystem::path& path) {
     return toAnsi(path.native());
 }
 
+std::string pathText(const std::filesystem::path& path) {
+    try {
+        return pathToAnsi(path);
+    } catch (const std::system_error&) {
+        return toUtf8(path.native());
+    }
+}
+
 std::filesystem::path ansiToPath(std::string_view ansi) {
     return std::filesystem::path(multiByteToWide(CP_ACP, ansi));
 }

@@ -21,6 +21,10 @@ std::string toAnsi(std::wstring_view wide);
 // A path as 8-bit text in the ANSI code page (see toAnsi).
 std::string pathToAnsi(const std::filesystem::path& path);
 
+// A path as log lines and messages show it: in the ANSI code page, or as UTF-8 when the code
+// page cannot hold one of its characters.
+std::string pathText(const std::filesystem::path& path);
+
 // 8-bit text in the ANSI code page to a path. Paths are never built from narrow bytes directly:
 // the standard library would widen them byte by byte.
 std::filesystem::path ansiToPath(std::string_view ansi);

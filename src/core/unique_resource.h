@@ -8,6 +8,9 @@ namespace tavro {
 // "nothing owned" and the function that releases a handle:
 //   struct Traits { using type = ...; static type invalid() noexcept; static void close(type)
 //   noexcept; };
+// Traits may also have saveError() and restoreError(saved): the thread's error state is then
+// saved before a close and restored after it, so a close never hides the error of the call whose
+// result is being taken over.
 template <typename Traits>
 class UniqueResource {
   public:
@@ -35,7 +38,7 @@ class UniqueResource {
     void reset(type value = Traits::invalid()) noexcept {
         type old = std::exchange(value_, value);
         if (old != Traits::invalid()) {
-            Traits::close(old);
+            closeKeepingError(old);
         }
     }
 
@@ -48,6 +51,16 @@ class UniqueResource {
     }
 
   private:
+    static void closeKeepingError(type old) noexcept {
+        if constexpr (requires { Traits::restoreError(Traits::saveError()); }) {
+            const auto saved = Traits::saveError();
+            Traits::close(old);
+            Traits::restoreError(saved);
+        } else {
+            Traits::close(old);
+        }
+    }
+
     type value_ = Traits::invalid();
 };
 

@@ -2,11 +2,12 @@
 
 #include <windows.h>
 
+#include "core/last_error.h"
 #include "core/unique_resource.h"
 
 namespace tavro {
 
-struct RegKeyTraits {
+struct RegKeyTraits : KeepsLastError {
     using type = HKEY;
     static type invalid() noexcept { return nullptr; }
     static void close(type key) noexcept { RegCloseKey(key); }
@@ -14,7 +15,7 @@ struct RegKeyTraits {
 // Owns an open registry key.
 using RegKey = UniqueResource<RegKeyTraits>;
 
-struct KernelHandleTraits {
+struct KernelHandleTraits : KeepsLastError {
     using type = HANDLE;
     static type invalid() noexcept { return nullptr; }
     static void close(type handle) noexcept { CloseHandle(handle); }
@@ -22,7 +23,7 @@ struct KernelHandleTraits {
 // Owns a process, thread, event or snapshot handle (null when empty).
 using KernelHandle = UniqueResource<KernelHandleTraits>;
 
-struct FileHandleTraits {
+struct FileHandleTraits : KeepsLastError {
     using type = HANDLE;
     static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void close(type handle) noexcept { CloseHandle(handle); }

@@ -7,17 +7,18 @@
 #include <system_error>
 
 #include "core/installer_core.h"
+#include "core/step_failure.h"
 #include "core/text_convert.h"
-#include "download/file_sha256.h"
-#include "download/sha256_stream.h"
-#include "download/package_digest.h"
-#include "download/file_append.h"
 #include "download/package_fetch.h"
 #include "download/package_name.h"
 #include "download/package_reuse.h"
-#include "install/held_folder.h"
-#include "install/install_paths.h"
-#include "install/link_guard.h"
+#include "fs/file_append.h"
+#include "fs/file_sha256.h"
+#include "fs/held_folder.h"
+#include "fs/install_paths.h"
+#include "fs/link_guard.h"
+#include "fs/package_digest.h"
+#include "fs/sha256_stream.h"
 #include "net/download_to_file.h"
 #include "net/head_request.h"
 
@@ -32,12 +33,10 @@ std::size_t longestDownloadPath(const ReleaseInfo& release) {
     return partFilePath(packagePath(release), kParallelParts - 1).native().size();
 }
 
-bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t remoteSize,
-                          LogCallback log) {
-    return reuseExistingPackage(package, remoteSize, std::move(log), pathToAnsi);
-}
-
 namespace {
+
+// Failures of this step read "Download failed: <reason>".
+constexpr std::string_view kStep = "Download";
 
 // Opens a part or temporary file for a transfer relative to a held, checked handle to its folder
 // (new, or an existing one emptied), so a folder swapped for a link meanwhile cannot receive it.
@@ -76,16 +75,13 @@ std::optional<std::uintmax_t> sizeInHeldFolder(const std::filesystem::path& file
     return std::nullopt;
 }
 
-[[noreturn]] void fail(const std::string& reason) {
-    throw std::runtime_error("Download failed: " + reason);
-}
-
 // The download folder lies where normal users may write: nothing is written, deleted or renamed
 // there through a link or junction.
 void refuseLinksOnTheWay(const std::filesystem::path& path) {
-    const std::string problem = linkProblem(path);
-    if (!problem.empty()) {
-        fail("refusing to write through a link: " + problem);
+    try {
+        refuseLinks(path);
+    } catch (const LinkRefused& refused) {
+        failStep(kStep, "refusing to write through a link: " + refused.problem());
     }
 }
 
@@ -96,7 +92,7 @@ std::string expectedDigest(const ReleaseInfo& release) {
     }
     const std::optional<std::string> digest = parseSha256Hex(release.sha256);
     if (!digest) {
-        fail("the package digest is not 64 hexadecimal digits");
+        failStep(kStep, "the package digest is not 64 hexadecimal digits");
     }
     return *digest;
 }
@@ -165,7 +161,8 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
             const DWORD code = GetLastError();
             folder.remove(to.filename().native());
             throw std::filesystem::filesystem_error(
-                "rename", from, to, std::error_code(static_cast<int>(code), std::system_category()));
+                "rename", from, to,
+                std::error_code(static_cast<int>(code), std::system_category()));
         }
         flushToDisk(target.get(), pathToAnsi(to));
         HeldFolder::removeOpened(source.get(), folder.childPath(from.filename().native()));

@@ -21,8 +21,4 @@ inline constexpr std::size_t kLongestPlatformPath = 259;
 // Characters in the longest path the download of release writes (the last part file).
 std::size_t longestDownloadPath(const ReleaseInfo& release);
 
-// reuseExistingPackage with paths written in the ANSI code page.
-bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t remoteSize,
-                          LogCallback log);
-
 }  // namespace tavro

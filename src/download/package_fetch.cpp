@@ -11,21 +11,21 @@
 #include <vector>
 
 #include "core/progress_math.h"
-#include "download/package_digest.h"
+#include "core/step_failure.h"
 #include "download/progress_adapter.h"
+#include "fs/package_digest.h"
 
 namespace tavro {
 
 namespace {
 
+// Failures of this step read "Download failed: <reason>".
+constexpr std::string_view kStep = "Download";
+
 std::filesystem::path withSuffix(const std::filesystem::path& path, const char* suffix) {
     std::filesystem::path result = path;
     result += suffix;
     return result;
-}
-
-[[noreturn]] void fail(const std::string& reason) {
-    throw std::runtime_error("Download failed: " + reason);
 }
 
 // Deletes file if it is there, the way the source says.
@@ -86,13 +86,13 @@ void downloadWhole(const PackageSource& source, ProgressAdapter& adapter,
                    const std::filesystem::path& temp, RunningDigest& running) {
     std::string error;
     if (!source.transfer(0, 0, temp, adapter.callback(), feeding(running), error)) {
-        fail(error);
+        failStep(kStep, error);
     }
     const std::uint64_t expected = adapter.total();
     if (expected != 0) {
         const auto size = sizeOf(source, temp);
         if (!size || *size != expected) {
-            fail(sizeMismatch(size.value_or(0), expected));
+            failStep(kStep, sizeMismatch(size.value_or(0), expected));
         }
     }
 }
@@ -147,12 +147,12 @@ class PartMerger {
         const std::filesystem::path partFile = partFilePath(package_, index);
         if (index == 0) {
             if (!sizeOf(source_, partFile)) {
-                fail("missing part file " + source_.pathText(partFile));
+                failStep(kStep, "missing part file " + source_.pathText(partFile));
             }
             try {
                 source_.moveReplacing(partFile, temp_);
             } catch (const std::exception& e) {
-                fail(std::string("cannot create merged file: ") + e.what());
+                failStep(kStep, std::string("cannot create merged file: ") + e.what());
             }
             return;
         }
@@ -164,11 +164,11 @@ class PartMerger {
             case AppendResult::Done:
                 break;
             case AppendResult::CannotOpenSource:
-                fail("missing part file " + source_.pathText(partFile));
+                failStep(kStep, "missing part file " + source_.pathText(partFile));
             case AppendResult::CannotReadSource:
-                fail("Cannot read " + source_.pathText(partFile));
+                failStep(kStep, "Cannot read " + source_.pathText(partFile));
             case AppendResult::CannotWriteTarget:
-                fail("Cannot write " + source_.pathText(temp_));
+                failStep(kStep, "Cannot write " + source_.pathText(temp_));
         }
         removeFile(source_, partFile);
     }
@@ -177,7 +177,7 @@ class PartMerger {
     void finish() {
         const auto merged = sizeOf(source_, temp_);
         if (!merged || *merged != size_) {
-            fail(sizeMismatch(merged.value_or(0), size_));
+            failStep(kStep, sizeMismatch(merged.value_or(0), size_));
         }
     }
 
@@ -263,25 +263,15 @@ void requireSignedSize(const HeadResult& head, std::optional<std::uint64_t> sign
         return;
     }
     if (!head.ok) {
-        fail("the package host gives no size (" + head.error + "); the release is signed for " +
-             std::to_string(*signedSize) + " bytes");
+        failStep(kStep, "the package host gives no size (" + head.error +
+                            "); the release is signed for " + std::to_string(*signedSize) +
+                            " bytes");
     }
     if (head.contentLength != *signedSize) {
-        fail("the package host gives a size of " + std::to_string(head.contentLength) +
-             " bytes; the release is signed for " + std::to_string(*signedSize) + " bytes");
+        failStep(kStep, "the package host gives a size of " + std::to_string(head.contentLength) +
+                            " bytes; the release is signed for " + std::to_string(*signedSize) +
+                            " bytes");
     }
-}
-
-}  // namespace
-
-std::filesystem::path partFilePath(const std::filesystem::path& package, int index) {
-    std::filesystem::path result = tempFilePath(package);
-    result += ".part" + std::to_string(index);
-    return result;
-}
-
-std::filesystem::path tempFilePath(const std::filesystem::path& package) {
-    return withSuffix(package, ".temp");
 }
 
 // The digest of the finished temp: the running one when it saw every byte in order, else one
@@ -305,13 +295,25 @@ void verifyDigest(const PackageSource& source, const std::filesystem::path& temp
     std::string error;
     const std::string digest = digestOfDownload(source, temp, running, error);
     if (digest.empty()) {
-        fail("package digest could not be computed: " + error);
+        failStep(kStep, "package digest could not be computed: " + error);
     }
     if (digest != expectedDigest) {
         checkPath(source, temp);
         removeFile(source, temp);
-        fail(digestMismatchText(expectedDigest, digest));
+        failStep(kStep, digestMismatchText(expectedDigest, digest));
     }
+}
+
+}  // namespace
+
+std::filesystem::path partFilePath(const std::filesystem::path& package, int index) {
+    std::filesystem::path result = tempFilePath(package);
+    result += ".part" + std::to_string(index);
+    return result;
+}
+
+std::filesystem::path tempFilePath(const std::filesystem::path& package) {
+    return withSuffix(package, ".temp");
 }
 
 std::filesystem::path fetchPackage(const std::filesystem::path& package,

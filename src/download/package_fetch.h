@@ -7,9 +7,10 @@
 #include <string>
 
 #include "core/callbacks.h"
-#include "download/block_pipeline.h"
 #include "download/package_reuse.h"
-#include "download/running_digest.h"
+#include "fs/block_pipeline.h"
+#include "fs/file_append.h"
+#include "fs/running_digest.h"
 #include "net/download_to_file.h"
 #include "net/head_request.h"
 
@@ -25,9 +26,6 @@ inline constexpr std::uint64_t kParallelThreshold = 1048576;
 using TransferFunction = std::function<bool(
     std::uint64_t rangeStart, std::uint64_t rangeEnd, const std::filesystem::path& target,
     ByteProgressCallback progress, const WrittenBytesCallback& written, std::string& error)>;
-
-// How appending one file to another ended.
-enum class AppendResult { Done, CannotOpenSource, CannotReadSource, CannotWriteTarget };
 
 // What the download needs from the platform.
 struct PackageSource {

@@ -1,10 +1,10 @@
 #include "download/package_hold.h"
 
 #include "core/text_convert.h"
-#include "download/file_sha256.h"
-#include "download/package_digest.h"
-#include "install/held_folder.h"
-#include "install/link_guard.h"
+#include "fs/file_sha256.h"
+#include "fs/held_folder.h"
+#include "fs/link_guard.h"
+#include "fs/package_digest.h"
 
 namespace tavro {
 

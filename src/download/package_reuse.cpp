@@ -3,7 +3,7 @@
 #include <optional>
 #include <system_error>
 
-#include "download/package_digest.h"
+#include "fs/package_digest.h"
 
 namespace tavro {
 

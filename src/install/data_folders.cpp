@@ -3,8 +3,8 @@
 #include <exception>
 #include <filesystem>
 
-#include "install/install_paths.h"
-#include "install/link_guard.h"
+#include "fs/install_paths.h"
+#include "fs/link_guard.h"
 
 namespace tavro {
 

@@ -13,8 +13,8 @@
 #include "core/progress_math.h"
 #include "core/text_convert.h"
 #include "core/win_handles.h"
-#include "install/file_hasher.h"
-#include "install/held_folder.h"
+#include "fs/file_hasher.h"
+#include "fs/held_folder.h"
 
 namespace tavro {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/callbacks.h"
+#include "fs/link_guard.h"
 #include "install/install_record_text.h"
-#include "install/link_guard.h"
 
 namespace tavro {
 

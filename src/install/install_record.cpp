@@ -7,11 +7,11 @@
 
 #include "core/text_convert.h"
 #include "core/win_handles.h"
-#include "download/file_sha256.h"
-#include "install/install_paths.h"
+#include "fs/file_sha256.h"
+#include "fs/held_folder.h"
+#include "fs/install_paths.h"
+#include "fs/link_guard.h"
 #include "install/directory_copy.h"
-#include "install/held_folder.h"
-#include "install/link_guard.h"
 
 namespace tavro {
 

@@ -7,10 +7,10 @@
 
 #include "core/log_line.h"
 #include "core/win_handles.h"
-#include "download/file_append.h"
-#include "install/held_folder.h"
-#include "install/install_paths.h"
-#include "install/link_guard.h"
+#include "fs/file_append.h"
+#include "fs/held_folder.h"
+#include "fs/install_paths.h"
+#include "fs/link_guard.h"
 
 namespace tavro {
 

@@ -9,15 +9,16 @@
 #include <random>
 #include <system_error>
 
+#include "core/last_error.h"
 #include "core/unique_resource.h"
+#include "fs/link_guard.h"
 #include "install/known_folders.h"
-#include "install/link_guard.h"
 
 namespace tavro {
 
 namespace {
 
-struct LocalMemoryTraits {
+struct LocalMemoryTraits : KeepsLastError {
     using type = void*;
     static type invalid() noexcept { return nullptr; }
     static void close(type memory) noexcept { LocalFree(memory); }
@@ -97,10 +98,9 @@ std::wstring protectedDescriptorText() {
 std::wstring folderDaclText(const std::filesystem::path& folder) {
     PACL dacl = nullptr;
     LocalMemory descriptor;
-    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, &dacl, nullptr,
-                              reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put())) !=
-        ERROR_SUCCESS) {
+    if (GetNamedSecurityInfoW(
+            folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+            nullptr, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put())) != ERROR_SUCCESS) {
         return {};
     }
     LocalMemory text;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tavro {
 
@@ -10,5 +11,15 @@ namespace tavro {
 // "RegCreateKeyEx failed" or "RegSetValueEx failed"; a value written before a failure stays.
 bool writeRegistryRecords(const std::string& buildNumber, const std::filesystem::path& installRoot,
                           std::string& error);
+
+// A registry value or key that a removal left, and the platform's error code.
+struct RegistryLeft {
+    std::string name;  // "HKEY_CURRENT_USER\SOFTWARE\Tavro\AppDirectory"
+    long error = 0;
+};
+
+// Removes both values and then the key, when nothing else (of others) is left in it. What
+// could not be removed is returned; values and keys that are not there count as removed.
+std::vector<RegistryLeft> removeRegistryRecords();
 
 }  // namespace tavro

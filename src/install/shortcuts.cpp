@@ -8,7 +8,7 @@
 
 #include "core/com_handles.h"
 #include "core/text_convert.h"
-#include "install/install_paths.h"
+#include "fs/install_paths.h"
 #include "install/known_folders.h"
 
 namespace tavro {

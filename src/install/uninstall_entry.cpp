@@ -9,11 +9,11 @@
 #include "core/own_program.h"
 #include "core/text_convert.h"
 #include "core/win_handles.h"
-#include "install/install_paths.h"
+#include "fs/file_append.h"
+#include "fs/install_paths.h"
+#include "fs/link_guard.h"
 #include "install/install_record.h"
-#include "download/file_append.h"
 #include "install/known_folders.h"
-#include "install/link_guard.h"
 
 namespace tavro {
 

@@ -23,14 +23,6 @@ constexpr std::size_t kWriteBufferBytes = 256 * 1024;
 // A slow transfer writes (and so reports) what it has at least this often.
 constexpr auto kWriteInterval = std::chrono::milliseconds(100);
 
-std::string pathText(const std::filesystem::path& path) {
-    try {
-        return pathToAnsi(path);
-    } catch (const std::system_error&) {
-        return toUtf8(path.native());  // the path cannot be shown in the ANSI code page
-    }
-}
-
 // The target file, written through a buffer that the reads fill directly. Every write and the
 // close are checked, and each write reports the bytes that reached the file.
 class BufferedFile {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/diagnostics.h"
+#include "core/last_error.h"
 #include "core/text_convert.h"
 #include "core/unique_resource.h"
 #include "net/crack_url.h"
@@ -16,7 +17,7 @@ namespace tavro {
 
 namespace {
 
-struct GlobalTextTraits {
+struct GlobalTextTraits : KeepsLastError {
     using type = LPWSTR;
     static type invalid() noexcept { return nullptr; }
     static void close(type text) noexcept { GlobalFree(text); }

@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <string>
 
+#include "core/last_error.h"
 #include "core/unique_resource.h"
 #include "net/request_timeouts.h"
 
 namespace tavro {
 
-struct WinHttpHandleTraits {
+struct WinHttpHandleTraits : KeepsLastError {
     using type = HINTERNET;
     static type invalid() noexcept { return nullptr; }
     static void close(type handle) noexcept { WinHttpCloseHandle(handle); }

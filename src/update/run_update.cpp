@@ -5,12 +5,12 @@
 #include "core/installer_core.h"
 #include "core/progress_math.h"
 #include "core/text_convert.h"
+#include "fs/install_paths.h"
+#include "fs/link_guard.h"
 #include "install/directory_copy.h"
-#include "install/install_paths.h"
 #include "install/install_record.h"
-#include "install/link_guard.h"
-#include "install/uninstall_entry.h"
 #include "install/shortcuts.h"
+#include "install/uninstall_entry.h"
 #include "update/product_processes.h"
 
 namespace tavro {

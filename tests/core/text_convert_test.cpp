@@ -42,5 +42,10 @@ TEST(TextConvert, AnsiConversionRefusesCharactersOutsideTheCodePage) {
     }
 }
 
+TEST(TextConvert, PathTextIsAnsiWhereTheCodePageHoldsThePathAndUtf8Elsewhere) {
+    EXPECT_EQ(pathText(L"C:/Quendrel/caf\u00E9.txt"), "C:/Quendrel/caf\xE9.txt");
+    EXPECT_EQ(pathText(L"C:\\\u0416.zip"), "C:\\\xD0\x96.zip");
+}
+
 }  // namespace
 }  // namespace tavro

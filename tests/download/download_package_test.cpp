@@ -7,11 +7,11 @@
 #include <thread>
 
 #include "core/installer_core.h"
-#include "download/file_sha256.h"
 #include "download/package_download.h"
 #include "download/package_fetch.h"
 #include "download/package_hold.h"
-#include "install/install_paths.h"
+#include "fs/file_sha256.h"
+#include "fs/install_paths.h"
 #include "support/test_files.h"
 #include "support/test_http_server.h"
 

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "download/package_digest.h"
 #include "download/progress_adapter.h"
+#include "fs/package_digest.h"
 #include "support/observed.h"
 #include "support/test_files.h"
 

@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "core/installer_core.h"
-#include "download/file_sha256.h"
-#include "install/install_paths.h"
+#include "fs/file_sha256.h"
+#include "fs/install_paths.h"
 #include "install/install_record.h"
 #include "install/install_test_support.h"
 #include "install/uninstall_entry.h"

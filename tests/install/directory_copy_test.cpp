@@ -8,7 +8,7 @@
 
 #include "core/text_convert.h"
 #include "core/win_handles.h"
-#include "download/file_sha256.h"
+#include "fs/file_sha256.h"
 #include "install/install_test_support.h"
 #include "support/observed.h"
 

@@ -9,10 +9,10 @@
 
 #include "core/installer_core.h"
 #include "core/text_convert.h"
-#include "install/install_paths.h"
+#include "fs/install_paths.h"
 #include "install/install_test_support.h"
-#include "support/observed.h"
 #include "install/zip_writer.h"
+#include "support/observed.h"
 
 namespace tavro {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/win_handles.h"
-#include "install/install_paths.h"
+#include "fs/install_paths.h"
 #include "support/test_files.h"
 
 namespace tavro::test {

@@ -8,10 +8,10 @@
 
 #include "core/installer_core.h"
 #include "download/package_fetch.h"
+#include "fs/install_paths.h"
 #include "install/directory_copy.h"
-#include "install/install_paths.h"
-#include "install/log_file.h"
 #include "install/install_test_support.h"
+#include "install/log_file.h"
 #include "install/zip_writer.h"
 #include "support/test_http_server.h"
 

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "core/text_convert.h"
+#include "fs/install_paths.h"
 #include "install/data_folders.h"
-#include "install/install_paths.h"
 #include "install/install_test_support.h"
 #include "install/known_folders.h"
 #include "install/registry_records.h"

@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "core/installer_core.h"
+#include "fs/install_paths.h"
+#include "fs/link_guard.h"
 #include "install/directory_copy.h"
-#include "install/install_paths.h"
 #include "install/install_record.h"
-#include "install/link_guard.h"
 #include "install/log_file.h"
 #include "support/test_http_server.h"
 

@@ -14,7 +14,7 @@
 
 #include "core/installer_core.h"
 #include "download/package_download.h"
-#include "install/install_paths.h"
+#include "fs/install_paths.h"
 #include "net/download_to_file.h"
 #include "net/head_request.h"
 #include "net/http_client.h"

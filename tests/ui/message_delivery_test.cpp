@@ -13,7 +13,7 @@
 #include "core/app_state.h"
 #include "core/progress_math.h"
 #include "core/text_convert.h"
-#include "install/install_paths.h"
+#include "fs/install_paths.h"
 #include "ui/message_post.h"
 #include "ui/progress_adapters.h"
 #include "ui/ui_messages.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "core/text_convert.h"
+#include "fs/install_paths.h"
 #include "install/hidden_command.h"
-#include "install/install_paths.h"
 #include "install/install_test_support.h"
 
 namespace tavro {

@@ -7,7 +7,7 @@
 
 #include "core/installer_core.h"
 #include "core/text_convert.h"
-#include "install/install_paths.h"
+#include "fs/install_paths.h"
 #include "install/install_test_support.h"
 #include "support/observed.h"
 #include "support/timeouts.h"

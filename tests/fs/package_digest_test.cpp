@@ -1,4 +1,4 @@
-#include "download/package_digest.h"
+#include "fs/package_digest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "download/file_append.h"
+#include "fs/file_append.h"
 
 #include <windows.h>
 
 #include <memory>
 
 #include "core/win_handles.h"
-#include "download/block_pipeline.h"
+#include "fs/block_pipeline.h"
 
 namespace tavro {
 

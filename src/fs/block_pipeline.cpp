@@ -1,4 +1,4 @@
-#include "download/block_pipeline.h"
+#include "fs/block_pipeline.h"
 
 #include <array>
 #include <exception>

@@ -1,5 +1,5 @@
 // The read/hash/write hand-off of the merge: portable, so it runs under ThreadSanitizer natively.
-#include "download/block_pipeline.h"
+#include "fs/block_pipeline.h"
 
 #include <gtest/gtest.h>
 

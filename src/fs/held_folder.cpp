@@ -1,4 +1,4 @@
-#include "install/held_folder.h"
+#include "fs/held_folder.h"
 
 #include <winternl.h>
 
@@ -7,21 +7,21 @@
 #include <system_error>
 
 #include "core/text_convert.h"
-#include "install/guarded_path.h"
-#include "install/link_guard.h"
+#include "fs/guarded_path.h"
+#include "fs/link_guard.h"
 
 namespace tavro {
 
 namespace {
 
 // NtCreateFile's dispositions and options (the same numbers on every Windows).
-constexpr ULONG kOpenExisting = 1;       // FILE_OPEN
-constexpr ULONG kCreateNew = 2;          // FILE_CREATE
-constexpr ULONG kOpenOrCreate = 3;       // FILE_OPEN_IF
-constexpr ULONG kFolderOnly = 0x1;       // FILE_DIRECTORY_FILE
-constexpr ULONG kSynchronous = 0x20;     // FILE_SYNCHRONOUS_IO_NONALERT
-constexpr ULONG kFileOnly = 0x40;        // FILE_NON_DIRECTORY_FILE
-constexpr ULONG kBackupIntent = 0x4000;  // FILE_OPEN_FOR_BACKUP_INTENT
+constexpr ULONG kOpenExisting = 1;         // FILE_OPEN
+constexpr ULONG kCreateNew = 2;            // FILE_CREATE
+constexpr ULONG kOpenOrCreate = 3;         // FILE_OPEN_IF
+constexpr ULONG kFolderOnly = 0x1;         // FILE_DIRECTORY_FILE
+constexpr ULONG kSynchronous = 0x20;       // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG kFileOnly = 0x40;          // FILE_NON_DIRECTORY_FILE
+constexpr ULONG kBackupIntent = 0x4000;    // FILE_OPEN_FOR_BACKUP_INTENT
 constexpr ULONG kLinkItself = 0x00200000;  // FILE_OPEN_REPARSE_POINT
 constexpr int kRenameInformation = 10;     // FileRenameInformation
 
@@ -66,8 +66,7 @@ const NativeCalls& nativeCalls() {
             found.createFile = lookUp<NtCreateFileCall>(ntdll, "NtCreateFile");
             found.setInformation = lookUp<NtSetInformationFileCall>(ntdll, "NtSetInformationFile");
             found.toWin32 = lookUp<RtlNtStatusToDosErrorCall>(ntdll, "RtlNtStatusToDosError");
-            found.queryDirectory =
-                lookUp<NtQueryDirectoryFileCall>(ntdll, "NtQueryDirectoryFile");
+            found.queryDirectory = lookUp<NtQueryDirectoryFileCall>(ntdll, "NtQueryDirectoryFile");
             found.queryInformation =
                 lookUp<NtQueryInformationFileCall>(ntdll, "NtQueryInformationFile");
         }
@@ -78,14 +77,6 @@ const NativeCalls& nativeCalls() {
         throw std::runtime_error("The system's native file calls cannot be found");
     }
     return calls;
-}
-
-std::string shown(const std::wstring& path) {
-    try {
-        return toAnsi(path);
-    } catch (const std::system_error&) {
-        return toUtf8(path);
-    }
 }
 
 [[noreturn]] void failWith(const std::string& what, const std::wstring& path, DWORD code) {
@@ -110,8 +101,8 @@ NTSTATUS openRelative(HANDLE root, std::wstring_view name, ACCESS_MASK access, U
     IO_STATUS_BLOCK io{};
     HANDLE opened = nullptr;
     const NTSTATUS status = nativeCalls().createFile(
-        &opened, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-        kShareAll, disposition, options | kSynchronous | kLinkItself, nullptr, 0);
+        &opened, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, kShareAll,
+        disposition, options | kSynchronous | kLinkItself, nullptr, 0);
     if (status >= 0) {
         handle.reset(opened);
     }
@@ -120,37 +111,6 @@ NTSTATUS openRelative(HANDLE root, std::wstring_view name, ACCESS_MASK access, U
 
 DWORD win32Code(NTSTATUS status) {
     return nativeCalls().toWin32(status);
-}
-
-// Why an open handle is not the plain entry expected at path; empty when it is. A handle opened
-// through a link shows either the link's own reparse bit (Windows) or a reported place other
-// than path (the platform followed it); a file with a second hard link can be changed from
-// another place and is refused too.
-std::string problemOf(HANDLE handle, const std::wstring& path, bool file) {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    FILE_STANDARD_INFO standard{};
-    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)) ||
-        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard))) {
-        return unresolvedText(shown(path), GetLastError());
-    }
-    if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return reparsePointText(shown(path));
-    }
-    const std::wstring reached = reportedPlaceOf(handle);
-    if (reached.empty()) {
-        return unresolvedText(shown(path), GetLastError());
-    }
-    if (!samePlace(path, reached)) {
-        return leadsElsewhereText(shown(path), shown(reached));
-    }
-    const bool folder = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (file && folder) {
-        return shown(path) + " is a folder";
-    }
-    if (file && standard.NumberOfLinks > 1) {
-        return hardLinkText(shown(path), standard.NumberOfLinks);
-    }
-    return {};
 }
 
 // The file id of an open file or folder; false when it cannot be read.
@@ -191,10 +151,10 @@ bool listedIdOf(HANDLE folder, std::wstring_view name, std::uint64_t& id) {
     mask.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
     mask.MaximumLength = mask.Length;
     IO_STATUS_BLOCK io{};
-    const NTSTATUS status = nativeCalls().queryDirectory(
-        fresh.get(), nullptr, nullptr, nullptr, &io, buffer.data(),
-        static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)), kIdBothDirectoryInformation,
-        TRUE, &mask, TRUE);
+    const NTSTATUS status =
+        nativeCalls().queryDirectory(fresh.get(), nullptr, nullptr, nullptr, &io, buffer.data(),
+                                     static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)),
+                                     kIdBothDirectoryInformation, TRUE, &mask, TRUE);
     if (status < 0) {
         return false;
     }
@@ -214,7 +174,8 @@ bool listedAs(HANDLE folder, std::wstring_view name, HANDLE opened) {
 }
 
 void refuseProblem(HANDLE handle, const std::wstring& path, bool file) {
-    const std::string problem = problemOf(handle, path, file);
+    const std::string problem =
+        openedProblem(handle, path, file ? OpenedAs::File : OpenedAs::Folder);
     if (!problem.empty()) {
         throw LinkRefused(problem);
     }
@@ -226,8 +187,9 @@ void refuseOpened(HANDLE folder, std::wstring_view name, HANDLE handle, const st
                   bool file) {
     refuseProblem(handle, path, file);
     if (!listedAs(folder, name, handle)) {
-        throw LinkRefused(shown(path) + " is not what its folder holds under that name (a link "
-                                        "appeared on the way)");
+        throw LinkRefused(pathText(path) +
+                          " is not what its folder holds under that name (a link "
+                          "appeared on the way)");
     }
 }
 
@@ -242,22 +204,23 @@ void refuseOpenedListed(HANDLE folder, std::wstring_view name, HANDLE handle,
         return;
     }
     if (!listedAs(folder, name, handle)) {
-        throw LinkRefused(shown(path) +
+        throw LinkRefused(pathText(path) +
                           " is not what its folder holds under that name (a link "
                           "appeared on the way)");
     }
 }
 
-constexpr ACCESS_MASK kFolderAccess =
-    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_ADD_FILE |
-    FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD;
-constexpr ACCESS_MASK kFolderReadAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
+                                      FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD;
+constexpr ACCESS_MASK kFolderReadAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 
 // The drive's root folder ("C:\"), where a walk starts; no one but the system can make a link of
 // it.
 FileHandle openDriveRoot(const std::wstring& root) {
-    FileHandle handle(CreateFileW(root.c_str(), kFolderReadAccess | FILE_ADD_SUBDIRECTORY, kShareAll,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FileHandle handle(CreateFileW(root.c_str(), kFolderReadAccess | FILE_ADD_SUBDIRECTORY,
+                                  kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                  nullptr));
     if (!handle) {
         handle.reset(CreateFileW(root.c_str(), kFolderReadAccess, kShareAll, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -329,7 +292,7 @@ HeldFolder HeldFolder::open(const std::filesystem::path& path, bool create) {
 }
 
 HeldFolder HeldFolder::child(std::wstring_view name, bool create, bool mayBeAbsent,
-                              std::wstring written) const {
+                             std::wstring written) const {
     const std::wstring path = written.empty() ? childPath(name) : std::move(written);
     if (name == L"." || name == L".." || name.find_first_of(L"\\/:") != std::wstring_view::npos) {
         failWith("open", path, ERROR_BAD_PATHNAME);
@@ -337,9 +300,9 @@ HeldFolder HeldFolder::child(std::wstring_view name, bool create, bool mayBeAbse
     FileHandle handle;
     // Opened for what the later steps do inside it; where that is not granted (a folder of
     // another owner), for reading, which is all the walk needs on its way down.
-    NTSTATUS status = openRelative(handle_.get(), name, kFolderAccess,
-                                   create ? kOpenOrCreate : kOpenExisting,
-                                   kFolderOnly | kBackupIntent, handle);
+    NTSTATUS status =
+        openRelative(handle_.get(), name, kFolderAccess, create ? kOpenOrCreate : kOpenExisting,
+                     kFolderOnly | kBackupIntent, handle);
     if (status == static_cast<NTSTATUS>(0xC0000022)) {  // access denied
         status = openRelative(handle_.get(), name, kFolderReadAccess, kOpenExisting,
                               kFolderOnly | kBackupIntent, handle);
@@ -359,7 +322,7 @@ HeldFolder HeldFolder::folder(const std::filesystem::path& relative, bool create
     HeldFolder current;
     const HeldFolder* at = this;
     for (const std::filesystem::path& element : relative) {
-        if (element.empty() || element == L"." ) {
+        if (element.empty() || element == L".") {
             continue;
         }
         current = at->child(element.native(), create, false);
@@ -492,7 +455,7 @@ void HeldFolder::refuseIfMoved() const {
     const FileHandle atPath(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!atPath || !sameOpenFile(atPath.get(), handle_.get())) {
-        throw LinkRefused(shown(path_) + " was moved or replaced while it was in use");
+        throw LinkRefused(pathText(path_) + " was moved or replaced while it was in use");
     }
 }
 
@@ -515,9 +478,8 @@ void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) co
     record->fileNameLength = static_cast<ULONG>(newName.size() * sizeof(wchar_t));
     std::memcpy(record->fileName, newName.data(), newName.size() * sizeof(wchar_t));
     IO_STATUS_BLOCK io{};
-    const NTSTATUS status = nativeCalls().setInformation(file, &io, record,
-                                                         static_cast<ULONG>(bytes),
-                                                         kRenameInformation);
+    const NTSTATUS status = nativeCalls().setInformation(
+        file, &io, record, static_cast<ULONG>(bytes), kRenameInformation);
     if (status < 0) {
         refuseIfMoved();  // a rename carried out by path fails when the folder was swapped
         failWith("rename", childPath(newName), win32Code(status));

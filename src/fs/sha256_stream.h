@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "download/running_digest.h"
+#include "fs/running_digest.h"
 
 namespace tavro {
 

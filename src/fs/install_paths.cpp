@@ -1,4 +1,4 @@
-#include "install/install_paths.h"
+#include "fs/install_paths.h"
 
 namespace tavro {
 

@@ -1,4 +1,4 @@
-#include "download/running_digest.h"
+#include "fs/running_digest.h"
 
 namespace tavro {
 

@@ -2,10 +2,12 @@
 
 #include <filesystem>
 
-#include "download/block_pipeline.h"
-#include "download/package_fetch.h"
+#include "fs/block_pipeline.h"
 
 namespace tavro {
+
+// How appending one file to another ended.
+enum class AppendResult { Done, CannotOpenSource, CannotReadSource, CannotWriteTarget };
 
 // Appends the whole of file `from` to the end of the existing file `to` in 1 MiB blocks, the
 // source opened with the sequential-scan hint. Without see through one buffer; with it, each

@@ -1,4 +1,4 @@
-#include "download/sha256_stream.h"
+#include "fs/sha256_stream.h"
 
 // clang-format off
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include <limits>
 
 #include "core/bcrypt_handles.h"
-#include "download/package_digest.h"
+#include "fs/package_digest.h"
 
 namespace tavro {
 

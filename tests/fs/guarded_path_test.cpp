@@ -1,4 +1,4 @@
-#include "install/guarded_path.h"
+#include "fs/guarded_path.h"
 
 #include <gtest/gtest.h>
 

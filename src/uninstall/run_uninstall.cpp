@@ -7,12 +7,13 @@
 #include "core/installer_core.h"
 #include "core/progress_math.h"
 #include "core/text_convert.h"
-#include "download/file_sha256.h"
-#include "install/install_paths.h"
-#include "install/held_folder.h"
+#include "fs/file_sha256.h"
+#include "fs/held_folder.h"
+#include "fs/install_paths.h"
+#include "fs/link_guard.h"
 #include "install/install_record.h"
 #include "install/known_folders.h"
-#include "install/link_guard.h"
+#include "install/registry_records.h"
 #include "install/uninstall_entry.h"
 #include "update/product_processes.h"
 
@@ -28,6 +29,15 @@ fs::path recordedPath(const std::string& name) {
     std::wstring relative = toWide(name);
     std::replace(relative.begin(), relative.end(), L'/', L'\\');
     return installRoot() / relative;
+}
+
+// The line of the kept list for something the uninstall could not remove.
+std::string cannotRemoveLine(long code, const std::string& what) {
+    std::string line = "Kept (cannot be removed, error ";
+    line += std::to_string(code);
+    line += "): ";
+    line += what;
+    return line;
 }
 
 // Whether the file at relative below root is (still) there.
@@ -86,8 +96,7 @@ void removeRecordedFile(const HeldFolder& root, const RecordEntry& entry,
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             kept.push_back("Kept (now a folder): " + entry.path);
         } else {
-            kept.push_back("Kept (cannot be removed, error " +
-                           std::to_string(failed.code().value()) + "): " + entry.path);
+            kept.push_back(cannotRemoveLine(failed.code().value(), entry.path));
         }
         return;
     }
@@ -98,7 +107,8 @@ void removeRecordedFile(const HeldFolder& root, const RecordEntry& entry,
 
 // Every folder below folder that is now empty, deepest first, then folder itself through its
 // parent; found and removed through held handles, so a link is never entered nor removed.
-void removeEmptyFolders(const HeldFolder& parent, const HeldFolder& folder, std::wstring_view name) {
+void removeEmptyFolders(const HeldFolder& parent, const HeldFolder& folder,
+                        std::wstring_view name) {
     for (const HeldFolder::Entry& entry : folder.entries()) {
         if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
             !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -159,41 +169,69 @@ void listLeftFiles(const fs::path& root, std::vector<std::string>& kept) {
     }
 }
 
-void removeShortcuts(const Say& say) {
-    for (const wchar_t* name : {L"Tavro", L"Ostrilan"}) {
-        const std::wstring link = std::wstring(name) + L".lnk";
-        DeleteFileW((desktopFolder() / link).c_str());
-        const fs::path menuFolder = programsFolder() / name;
-        DeleteFileW((menuFolder / link).c_str());
-        RemoveDirectoryW(menuFolder.c_str());  // when empty
-    }
-    say("Shortcuts removed.");
+bool goneOrNeverThere(DWORD code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
-void removeRegistryValues(const Say& say) {
-    for (const wchar_t* name : {L"AppDirectory", L"BuildNumber"}) {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Tavro", name);
+// Deletes one file; false, with the kept line added, when it is there and cannot be deleted.
+bool deleteFileOrList(const fs::path& file, std::vector<std::string>& kept) {
+    if (DeleteFileW(file.c_str())) {
+        return true;
     }
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Tavro", 0, KEY_QUERY_VALUE, &opened) ==
-        ERROR_SUCCESS) {
-        DWORD subKeys = 0;
-        DWORD values = 0;
-        const LSTATUS status =
-            RegQueryInfoKeyW(opened, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                             nullptr, nullptr, nullptr, nullptr);
-        RegCloseKey(opened);
-        if (status == ERROR_SUCCESS && subKeys == 0 && values == 0) {
-            RegDeleteKeyW(HKEY_CURRENT_USER, L"SOFTWARE\\Tavro");  // nothing of others in it
-        }
+    const DWORD code = GetLastError();
+    if (goneOrNeverThere(code)) {
+        return true;
     }
-    RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
-    say("Registry values and the Apps & features entry removed.");
+    kept.push_back(cannotRemoveLine(static_cast<long>(code), toUtf8(file.native())));
+    return false;
+}
+
+// Removes a folder when it is empty; false, with the kept line added, when it is there, empty
+// and cannot be removed.
+bool removeEmptyFolderOrList(const fs::path& folder, std::vector<std::string>& kept) {
+    if (RemoveDirectoryW(folder.c_str())) {
+        return true;
+    }
+    const DWORD code = GetLastError();
+    if (goneOrNeverThere(code) || code == ERROR_DIR_NOT_EMPTY) {
+        return true;
+    }
+    kept.push_back(cannotRemoveLine(static_cast<long>(code), toUtf8(folder.native())));
+    return false;
+}
+
+void removeShortcuts(const Say& say, std::vector<std::string>& kept) {
+    bool allRemoved = true;
+    for (const wchar_t* name : {L"Tavro", L"Ostrilan"}) {
+        const std::wstring link = std::wstring(name) + L".lnk";
+        allRemoved &= deleteFileOrList(desktopFolder() / link, kept);
+        const fs::path menuFolder = programsFolder() / name;
+        allRemoved &= deleteFileOrList(menuFolder / link, kept);
+        allRemoved &= removeEmptyFolderOrList(menuFolder, kept);
+    }
+    say(allRemoved ? "Shortcuts removed." : "Shortcuts removed but those listed.");
+}
+
+void removeRegistryValues(const Say& say, std::vector<std::string>& kept) {
+    bool allRemoved = true;
+    for (const RegistryLeft& left : removeRegistryRecords()) {
+        kept.push_back(cannotRemoveLine(left.error, left.name));
+        allRemoved = false;
+    }
+    const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
+    if (status != ERROR_SUCCESS && !goneOrNeverThere(static_cast<DWORD>(status))) {
+        std::string entry = "HKEY_CURRENT_USER\\";
+        entry += toUtf8(kUninstallKey);
+        kept.push_back(cannotRemoveLine(status, entry));
+        allRemoved = false;
+    }
+    say(allRemoved ? "Registry values and the Apps & features entry removed."
+                   : "Registry values and the Apps & features entry removed but those listed.");
 }
 
 // The kept installer goes last. While it runs from there it cannot delete itself: the system
 // removes it, and its folder, at the next restart.
-void removeKeptInstaller(const Say& say) {
+void removeKeptInstaller(const Say& say, std::vector<std::string>& keptLines) {
     const fs::path kept = keptInstallerPath();
     if (kept.empty() || GetFileAttributesW(kept.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return;
@@ -203,8 +241,12 @@ void removeKeptInstaller(const Say& say) {
         say("Removed " + toUtf8(kept.native()));
         return;
     }
-    MoveFileExW(kept.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    MoveFileExW(kept.parent_path().c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!MoveFileExW(kept.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        const DWORD code = GetLastError();
+        keptLines.push_back(cannotRemoveLine(static_cast<long>(code), toUtf8(kept.native())));
+        return;
+    }
+    MoveFileExW(kept.parent_path().c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);  // when empty
     say(toUtf8(kept.native()) + " is removed at the next restart.");
 }
 
@@ -248,9 +290,9 @@ bool InstallerCore::runUninstall(InstallCallback progress, LogCallback log,
         }
         removeEmptyFolders();
         listLeftFiles(installRoot(), kept);
-        removeShortcuts(say);
-        removeRegistryValues(say);
-        removeKeptInstaller(say);
+        removeShortcuts(say, kept);
+        removeRegistryValues(say, kept);
+        removeKeptInstaller(say, kept);
         for (const std::string& line : kept) {
             say(line);
         }

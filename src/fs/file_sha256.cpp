@@ -1,11 +1,11 @@
-#include "download/file_sha256.h"
+#include "fs/file_sha256.h"
 
 #include <windows.h>
 
 #include <vector>
 
 #include "core/win_handles.h"
-#include "download/sha256_stream.h"
+#include "fs/sha256_stream.h"
 
 namespace tavro {
 

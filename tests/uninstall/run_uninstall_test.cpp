@@ -8,7 +8,9 @@
 #include <algorithm>
 
 #include "core/installer_core.h"
-#include "install/install_paths.h"
+#include "core/text_convert.h"
+#include "core/win_handles.h"
+#include "fs/install_paths.h"
 #include "install/install_record.h"
 #include "install/install_test_support.h"
 #include "install/uninstall_entry.h"
@@ -96,6 +98,31 @@ TEST_F(RunUninstall, RemovesExactlyTheInstalledFilesAndKeepsAndListsTheUsersOwn)
     EXPECT_FALSE(test::readTavroValue(L"BuildNumber").has_value());
     HKEY entry = nullptr;
     EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ, &entry), ERROR_SUCCESS);
+    EXPECT_EQ(lines.back(), "Uninstall complete; kept what is listed.");
+}
+
+TEST_F(RunUninstall, AShortcutThatCannotBeDeletedIsListedAndNotCalledRemoved) {
+    install();
+    const fs::path link = test::desktopLink(L"Tavro");
+    const FileHandle held(CreateFileW(link.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+
+    std::vector<std::string> kept;
+    std::vector<std::string> lines;
+    std::string error;
+    ASSERT_TRUE(installerCore.runUninstall(
+        {}, [&lines](const std::string& line) { lines.push_back(line); }, kept, error))
+        << error;
+
+    EXPECT_TRUE(fs::exists(link));
+    EXPECT_FALSE(fs::exists(test::desktopLink(L"Ostrilan")));
+    const std::string line = "Kept (cannot be removed, error 32): " + toUtf8(link.native());
+    EXPECT_TRUE(listed(kept, line));
+    EXPECT_TRUE(listed(lines, line));
+    EXPECT_FALSE(listed(lines, "Shortcuts removed."));
+    EXPECT_TRUE(listed(lines, "Shortcuts removed but those listed."));
+    EXPECT_TRUE(listed(lines, "Registry values and the Apps & features entry removed."));
     EXPECT_EQ(lines.back(), "Uninstall complete; kept what is listed.");
 }
 

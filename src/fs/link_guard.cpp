@@ -1,4 +1,4 @@
-#include "install/link_guard.h"
+#include "fs/link_guard.h"
 
 #include <windows.h>
 
@@ -9,9 +9,9 @@
 #include "core/text_convert.h"
 #include "core/unique_resource.h"
 #include "core/win_handles.h"
-#include "install/guarded_path.h"
-#include "install/held_folder.h"
-#include "install/install_paths.h"
+#include "fs/guarded_path.h"
+#include "fs/held_folder.h"
+#include "fs/install_paths.h"
 
 namespace tavro {
 
@@ -21,14 +21,6 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Folders open too; a link at the last element is opened itself, not what it points to.
 constexpr DWORD kOpenItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-
-std::string shown(const std::wstring& path) {
-    try {
-        return toAnsi(path);
-    } catch (const std::system_error&) {
-        return toUtf8(path);  // the path cannot be shown in the ANSI code page
-    }
-}
 
 // Attributes, link count and kind of an open file, read the cheap way (under Wine
 // GetFileInformationByHandle costs over a millisecond: it also asks for the volume).
@@ -47,29 +39,6 @@ bool infoOf(HANDLE handle, OpenedInfo& info) {
     info.attributes = tag.FileAttributes;
     info.links = standard.NumberOfLinks;
     return true;
-}
-
-// What is wrong with an open handle to path: a reparse point, a place other than path, or a
-// file with a second hard link. Empty when nothing is.
-std::string handleProblem(HANDLE handle, const std::wstring& path) {
-    OpenedInfo info;
-    if (!infoOf(handle, info)) {
-        return unresolvedText(shown(path), GetLastError());
-    }
-    if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return reparsePointText(shown(path));
-    }
-    const std::wstring reached = reportedPlaceOf(handle);
-    if (reached.empty()) {
-        return unresolvedText(shown(path), GetLastError());
-    }
-    if (!samePlace(path, reached)) {
-        return leadsElsewhereText(shown(path), shown(reached));
-    }
-    if (!(info.attributes & FILE_ATTRIBUTE_DIRECTORY) && info.links > 1) {
-        return hardLinkText(shown(path), info.links);
-    }
-    return {};
 }
 
 // One entry of a folder as its listing shows it.
@@ -146,7 +115,7 @@ void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& ref
     }
     if (!samePlace(path, reached)) {
         // The platform followed a link to open it: deleting would delete what it points to.
-        refusal = leadsElsewhereText(shown(path), shown(reached));
+        refusal = leadsElsewhereText(pathText(path), pathText(reached));
         return;
     }
     if (listedAsFolder && isRealFolder(info.attributes)) {
@@ -178,7 +147,7 @@ std::string linkProblem(const std::filesystem::path& path) {
             return {};  // absent: nothing below it exists yet
         }
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            return reparsePointText(shown(element));
+            return reparsePointText(pathText(element));
         }
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && &element == &chain.back()) {
             // An existing file: a link the attributes do not show (the platform may report a
@@ -189,18 +158,43 @@ std::string linkProblem(const std::filesystem::path& path) {
             if (!handle) {
                 return {};  // the operation itself will meet and report the same failure
             }
-            return handleProblem(handle.get(), element);
+            return openedProblem(handle.get(), element, OpenedAs::Anything);
         }
     }
     return {};  // folders all the way (a folder cannot be a hard link)
 }
 
+std::string openedProblem(void* handle, const std::wstring& path, OpenedAs expected) {
+    OpenedInfo info;
+    if (!infoOf(handle, info)) {
+        return unresolvedText(pathText(path), GetLastError());
+    }
+    if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return reparsePointText(pathText(path));
+    }
+    const std::wstring reached = reportedPlaceOf(handle);
+    if (reached.empty()) {
+        return unresolvedText(pathText(path), GetLastError());
+    }
+    if (!samePlace(path, reached)) {
+        return leadsElsewhereText(pathText(path), pathText(reached));
+    }
+    const bool folder = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (expected == OpenedAs::File && folder) {
+        return pathText(path) + " is a folder";
+    }
+    if (expected != OpenedAs::Folder && !folder && info.links > 1) {
+        return hardLinkText(pathText(path), info.links);
+    }
+    return {};
+}
+
 std::string openedFileProblem(void* handle, const std::filesystem::path& path) {
-    return handleProblem(handle, path.native());
+    return openedProblem(handle, path.native(), OpenedAs::Anything);
 }
 
 LinkRefused::LinkRefused(const std::string& problem)
-    : std::runtime_error("Refusing to write through a link: " + problem) {}
+    : std::runtime_error("Refusing to write through a link: " + problem), problem_(problem) {}
 
 void refuseLinks(const std::filesystem::path& path) {
     const std::string problem = linkProblem(path);

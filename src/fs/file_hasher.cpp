@@ -1,11 +1,11 @@
-#include "install/file_hasher.h"
+#include "fs/file_hasher.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
 
-#include "download/package_digest.h"
+#include "fs/package_digest.h"
 
 namespace tavro {
 

@@ -26,10 +26,23 @@ std::string linkProblem(const std::filesystem::path& path);
 // Empty when it is.
 std::string openedFileProblem(void* handle, const std::filesystem::path& path);
 
+// What an open handle must be for openedProblem: a file also must not be a folder; a folder is
+// not asked about hard links.
+enum class OpenedAs { Anything, File, Folder };
+
+// openedFileProblem for what the handle was opened as.
+std::string openedProblem(void* handle, const std::wstring& path, OpenedAs expected);
+
 // Thrown for a refused path; what() is "Refusing to write through a link: " + the reason.
 class LinkRefused : public std::runtime_error {
   public:
     explicit LinkRefused(const std::string& problem);
+
+    // The reason alone, naming the path.
+    const std::string& problem() const noexcept { return problem_; }
+
+  private:
+    std::string problem_;
 };
 
 // Throws LinkRefused when linkProblem(path) is not empty.
