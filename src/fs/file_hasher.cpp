@@ -1,8 +1,6 @@
 #include "fs/file_hasher.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <limits>
 #include <stdexcept>
 
 #include "fs/package_digest.h"
@@ -47,17 +45,10 @@ void FileHasher::start() {
 }
 
 void FileHasher::add(const void* data, std::size_t size) {
-    auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));  // CNG only reads them
-    while (size > 0) {
-        const ULONG step =
-            static_cast<ULONG>(std::min<std::size_t>(size, std::numeric_limits<ULONG>::max()));
-        const NTSTATUS status = BCryptHashData(hash_.get(), bytes, step, 0);
-        if (!BCRYPT_SUCCESS(status)) {
-            hash_.reset();  // a failed object is not used again
-            fail("BCryptHashData", status);
-        }
-        bytes += step;
-        size -= step;
+    const NTSTATUS status = hashData(hash_.get(), data, size);
+    if (!BCRYPT_SUCCESS(status)) {
+        hash_.reset();  // a failed object is not used again
+        fail("BCryptHashData", status);
     }
 }
 

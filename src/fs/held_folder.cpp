@@ -509,12 +509,12 @@ void HeldFolder::removeOpened(HANDLE file, const std::wstring& path) {
     }
 }
 
-std::vector<HeldFolder::Entry> HeldFolder::entries() const {
-    std::vector<Entry> entries;
+std::vector<HeldFolder::Entry> listedEntries(HANDLE folder, DWORD& error) {
+    std::vector<HeldFolder::Entry> entries;
     std::vector<std::uint64_t> buffer(8192);  // 64 KiB, aligned for the records
     const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
     FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-    while (GetFileInformationByHandleEx(handle_.get(), kind, buffer.data(), bytes)) {
+    while (GetFileInformationByHandleEx(folder, kind, buffer.data(), bytes)) {
         kind = FileIdBothDirectoryInfo;
         const auto* record = reinterpret_cast<const unsigned char*>(buffer.data());
         for (;;) {
@@ -532,8 +532,15 @@ std::vector<HeldFolder::Entry> HeldFolder::entries() const {
         }
     }
     const DWORD code = GetLastError();
-    if (code != ERROR_NO_MORE_FILES && code != ERROR_FILE_NOT_FOUND) {
-        failWith("list", path_, code);
+    error = code == ERROR_NO_MORE_FILES || code == ERROR_FILE_NOT_FOUND ? 0 : code;
+    return entries;
+}
+
+std::vector<HeldFolder::Entry> HeldFolder::entries() const {
+    DWORD error = 0;
+    std::vector<Entry> entries = listedEntries(handle_.get(), error);
+    if (error != 0) {
+        failWith("list", path_, error);
     }
     return entries;
 }

@@ -101,6 +101,10 @@ bool samePlace(const std::wstring& a, const std::wstring& b);
 // Whether two handles are open on one file (the same volume and file id).
 bool sameOpenFile(HANDLE a, HANDLE b);
 
+// What the open folder handle folder lists (without "." and ".."), through the handle itself, so
+// exactly the folder that was checked; error is the code that ended the listing early, or 0.
+std::vector<HeldFolder::Entry> listedEntries(HANDLE folder, DWORD& error);
+
 // Flushes file to the disk; throws std::runtime_error naming what on failure.
 void flushToDisk(HANDLE file, const std::string& what);
 

@@ -42,34 +42,11 @@ bool infoOf(HANDLE handle, OpenedInfo& info) {
 }
 
 // One entry of a folder as its listing shows it.
-struct ListedEntry {
-    std::wstring name;
-    DWORD attributes = 0;
-};
-
-// The entries of an open folder, without "." and "..", listed through the handle itself (so
-// exactly the folder that was checked), not by its path.
-std::vector<ListedEntry> entriesOf(HANDLE folder) {
-    std::vector<ListedEntry> entries;
-    std::vector<std::uint64_t> buffer(8192);  // 64 KiB, aligned for the records
-    const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
-    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-    while (GetFileInformationByHandleEx(folder, kind, buffer.data(), bytes)) {
-        kind = FileIdBothDirectoryInfo;
-        const auto* record = reinterpret_cast<const unsigned char*>(buffer.data());
-        for (;;) {
-            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
-            std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
-            if (name != L"." && name != L"..") {
-                entries.push_back({std::move(name), info->FileAttributes});
-            }
-            if (info->NextEntryOffset == 0) {
-                break;
-            }
-            record += info->NextEntryOffset;
-        }
-    }
-    return entries;  // the listing ends with ERROR_NO_MORE_FILES
+// The entries of an open folder, listed through the handle itself (so exactly the folder that
+// was checked), not by its path; what cannot be listed stays.
+std::vector<HeldFolder::Entry> entriesOf(HANDLE folder) {
+    DWORD unlisted = 0;
+    return listedEntries(folder, unlisted);
 }
 
 bool isRealFolder(DWORD attributes) {
@@ -119,7 +96,7 @@ void removeEntry(const std::wstring& path, bool listedAsFolder, std::string& ref
         return;
     }
     if (listedAsFolder && isRealFolder(info.attributes)) {
-        for (const ListedEntry& child : entriesOf(entry.get())) {
+        for (const HeldFolder::Entry& child : entriesOf(entry.get())) {
             removeEntry(path + L"\\" + child.name, isRealFolder(child.attributes), refusal);
             if (!refusal.empty()) {
                 return;

@@ -5,9 +5,7 @@
 #include <bcrypt.h>
 // clang-format on
 
-#include <algorithm>
 #include <cstdio>
-#include <limits>
 
 #include "core/bcrypt_handles.h"
 #include "fs/package_digest.h"
@@ -41,17 +39,10 @@ class Sha256Stream final : public DigestStream {
     }
 
     bool add(const void* data, std::size_t size) override {
-        auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));  // CNG only reads them
-        while (size > 0) {
-            const ULONG step =
-                static_cast<ULONG>(std::min<std::size_t>(size, std::numeric_limits<ULONG>::max()));
-            const NTSTATUS status = BCryptHashData(hash_.get(), bytes, step, 0);
-            if (!BCRYPT_SUCCESS(status)) {
-                failure_ = statusText("BCryptHashData", status);
-                return false;
-            }
-            bytes += step;
-            size -= step;
+        const NTSTATUS status = hashData(hash_.get(), data, size);
+        if (!BCRYPT_SUCCESS(status)) {
+            failure_ = statusText("BCryptHashData", status);
+            return false;
         }
         return true;
     }
