@@ -1,29 +1,37 @@
-#include "api/installed_build.h"
+#include "api/build_floor.h"
 
-#include <windows.h>
-
-#include "core/product_registry.h"
-#include "core/text_convert.h"
+#include "api/release_statement.h"
+#include "core/machine_record.h"
 
 namespace tavro {
 
-namespace {
-
-// Build numbers are short; a longer value is not one the installer wrote.
-constexpr DWORD kLongestValueBytes = 512;
-
-}  // namespace
-
-std::optional<std::string> installedBuildNumber() {
-    wchar_t value[kLongestValueBytes / sizeof(wchar_t)] = {};
-    DWORD bytes = sizeof(value);
-    // RegGetValueW opens and closes the key itself and always ends the text with a zero.
-    const LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, kProductKey, kBuildNumberValue,
-                                        RRF_RT_REG_SZ, nullptr, value, &bytes);
-    if (status != ERROR_SUCCESS) {
-        return std::nullopt;
+std::optional<std::string> rollbackFloor() {
+    const MachineValue value = readMachineValue(kMachineKey, kBuildFloorValue);
+    switch (value.state) {
+        case MachineValue::State::absent:
+            return std::nullopt;
+        case MachineValue::State::text:
+            return value.text;
+        case MachineValue::State::unreadable:
+            break;
     }
-    return toUtf8(std::wstring(value));
+    return "(a value that is not text)";
+}
+
+bool raiseRollbackFloor(const std::string& build, std::string& error) {
+    const std::optional<std::string> floor = rollbackFloor();
+    if (floor) {
+        const BuildOrder order = compareBuilds(build, *floor);
+        if (order == BuildOrder::NotComparable) {
+            error = "the build " + build + " or the rollback floor " + *floor +
+                    " is not a decimal number; the floor is left as it is";
+            return false;
+        }
+        if (order != BuildOrder::Newer) {
+            return true;  // never lowered
+        }
+    }
+    return writeMachineValue(kMachineKey, kBuildFloorValue, build, error);
 }
 
 }  // namespace tavro

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "api/build_floor.h"
 #include "core/app_state.h"
 #include "core/installer_core.h"
 #include "core/log_line.h"
@@ -45,6 +46,22 @@ void downloadRelease(ReleaseInfo release, DownloadCallback progress) {
     appState.packageReady.exchange(true);
 }
 
+namespace {
+
+// Only a signed build raises the floor: a build number from an unsigned reply is the server's
+// word, and a server could otherwise set a floor that refuses every later release.
+void raiseFloorToInstalledBuild() {
+    if (!appState.release.signedSize) {
+        return;
+    }
+    std::string error;
+    logEvent(raiseRollbackFloor(appState.release.buildNumber, error)
+                 ? "Rollback floor: at least build " + appState.release.buildNumber
+                 : "Rollback floor not raised: " + error);
+}
+
+}  // namespace
+
 void registerInstalledPackage(bool withUsbDriver, const std::string& usbError) {
     logEvent("Registry values written: HKCU\\SOFTWARE\\Tavro AppDirectory, BuildNumber " +
              appState.release.buildNumber);
@@ -53,6 +70,7 @@ void registerInstalledPackage(bool withUsbDriver, const std::string& usbError) {
                                   : "USB driver tool: " + usbError);
     }
     logEvent(usbError.empty() ? "Install completed." : "Install completed; " + usbError);
+    raiseFloorToInstalledBuild();
     std::string entryError;
     if (registerInstallation(appState.release.version, entryError)) {
         logEvent("Apps & features entry written for version " + appState.release.version);
@@ -72,10 +90,10 @@ bool installDownloadedPackage(bool withUsbDriver, InstallCallback progress, std:
                      ? "Package held (no digest to check)."
                      : "Package held; its digest is checked as it is copied.");
     }
-    const bool installed =
-        package && installerCore.installPackage(appState.packageFile, appState.release.buildNumber,
-                                                withUsbDriver, std::move(progress), programLog(),
-                                                error, appState.release.sha256);
+    const bool installed = package && installerCore.installPackage(
+                                          appState.packageFile, appState.release.buildNumber,
+                                          withUsbDriver, std::move(progress), programLog(), error,
+                                          appState.release.sha256, appState.release.signedSize);
     if (!installed && package && isExpansionFailure(error)) {
         logEvent(discardHeldPackage(package, appState.packageFile)
                      ? "The package could not be expanded; it is deleted, so the next download "
