@@ -9,6 +9,7 @@
 #include "app/quiet_install.h"
 #include "app/run_log.h"
 #include "app/run_mode.h"
+#include "core/own_program.h"
 #include "app/single_instance.h"
 #include "core/program_log.h"
 #include "core/app_state.h"
@@ -158,6 +159,9 @@ std::string runModeText(RunMode mode, bool quiet, bool passive) {
 
 int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
         const StartupServices& given) {
+    // Held from the first moment, so the copy kept for Apps & features is read from this
+    // program's own file, which nobody can change or swap while this process runs.
+    ownProgramFile();
     const RunMode mode = runModeOf(commandLine);
     const InstallSwitches switches =
         mode == RunMode::installer ? installSwitchesOf(commandLine) : InstallSwitches{};
