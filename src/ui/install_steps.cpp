@@ -11,6 +11,7 @@
 #include "core/text_convert.h"
 #include "download/package_hold.h"
 #include "install/archive_expansion.h"
+#include "install/lock_down.h"
 #include "install/uninstall_entry.h"
 
 namespace tavro {
@@ -79,6 +80,28 @@ void registerInstalledPackage(bool withUsbDriver, const std::string& usbError) {
     }
 }
 
+namespace {
+
+// Under the machine's lock-down policy: the program files and folders just installed (and those
+// from before) become the administrators' alone. false with the reason in error.
+bool lockDownProgramFiles(std::string& error) {
+    try {
+        const LockDownCount count = lockDownInstallRoot();
+        logEvent("Lock-down policy: " + std::to_string(count.set) +
+                 " program files and folders set to administrators and the system (users read "
+                 "and execute)" +
+                 (count.linksSkipped ? "; links skipped: " + std::to_string(count.linksSkipped)
+                                     : std::string()));
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+        logEvent("Lock-down policy: " + error);
+        return false;
+    }
+}
+
+}  // namespace
+
 bool installDownloadedPackage(bool withUsbDriver, InstallCallback progress, std::string& error) {
     logEvent("Installing " + toUtf8(appState.packageFile.native()) + ", build " +
              appState.release.buildNumber + (withUsbDriver ? ", with the USB driver" : ""));
@@ -94,6 +117,9 @@ bool installDownloadedPackage(bool withUsbDriver, InstallCallback progress, std:
                                           appState.packageFile, appState.release.buildNumber,
                                           withUsbDriver, std::move(progress), programLog(), error,
                                           appState.release.sha256, appState.release.signedSize);
+    if (installed && lockDownPolicySet() && !lockDownProgramFiles(error)) {
+        return false;
+    }
     if (!installed && package && isExpansionFailure(error)) {
         logEvent(discardHeldPackage(package, appState.packageFile)
                      ? "The package could not be expanded; it is deleted, so the next download "

@@ -21,6 +21,7 @@
 #include "app/elevation.h"
 #include "app/startup.h"
 #include "core/product_version.h"
+#include "install/lock_down_rules.h"
 #include "install/log_file.h"
 #include "core/app_state.h"
 #include "ui/main_window.h"
@@ -408,6 +409,31 @@ TEST(StartupDeployment, OnlyAMachineWideLockTheAdministratorsOwnIsObeyed) {
         OtherInstaller elevated(kMachineLock, sddl);
         EXPECT_EQ(run("T.exe --uninstall --quiet", system.services()), 1618);
     }
+}
+
+TEST(StartupDeployment, UnderTheLockDownPolicyTheUpdaterRefusesAtOnceWithItsOwnCode) {
+    const DWORD on = 1;
+    ASSERT_EQ(
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kLockDownValue, REG_DWORD, &on, sizeof(on)),
+        ERROR_SUCCESS);
+    FakeSystem system;
+    StartupServices services = system.services();
+    services.updaterWait = 20s;
+    {
+        OtherInstaller other(kSessionLock);  // not even waited for
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run("T.exe --updater", services), 1625);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    }
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kLockDownValue);
+    const std::string text =
+        "Updates are turned off on this computer by its administrator (the Tavro lock-down "
+        "policy): the update was not started. New versions come from the administrator's installs.";
+    ASSERT_EQ(system.errors.size(), 1u);
+    EXPECT_EQ(system.errors[0].text,
+              text + "\n\nDetails: C:/Quendrel/Tavro/Logs/TavroInstaller.log");
+    EXPECT_EQ(FindWindowA(kMainWindowClass, nullptr), nullptr);
+    EXPECT_TRUE(linesFollow(readLog(), text, "End: exit code 1625")) << readLog();
 }
 
 TEST(StartupDeployment, TheUpdaterWaitsABoundedTimeForARunningInstaller) {
