@@ -65,4 +65,6 @@ if(failure)
     message(FATAL_ERROR "Signing ${OUTPUT} failed:\n${failure}")
 endif()
 file(RENAME "${OUTPUT}.signing" "${OUTPUT}")
+file(CHMOD "${OUTPUT}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+     GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 message(STATUS "Signed ${OUTPUT} (SHA-256, ${stamp})")

@@ -80,8 +80,8 @@ DWORD runChild(const fs::path& program, const std::wstring& testName) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE,
-                                        0, nullptr, nullptr, &startup, &process);
+    const BOOL started = CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &process);
     SetEnvironmentVariableA(kChildVariable, nullptr);
     if (!started) {
         ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
