@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "core/product_version.h"
+#include "core/win_handles.h"
 #include "fs/install_paths.h"
 #include "install/code_signature.h"
 #include "install/install_record.h"
@@ -43,12 +44,8 @@ std::vector<unsigned char> signerOf(const fs::path& program) {
 }
 
 bool entryExists() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(key);
-    return true;
+    RegKey key;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 std::wstring entryText(const wchar_t* name) {
@@ -87,11 +84,11 @@ DWORD runChild(const fs::path& program, const std::wstring& testName) {
         ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
         return 1;
     }
-    WaitForSingleObject(process.hProcess, 60000);
+    const KernelHandle child(process.hProcess);
+    const KernelHandle thread(process.hThread);
+    WaitForSingleObject(child.get(), 60000);
     DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(child.get(), &code);
     return code;
 }
 
