@@ -5,6 +5,8 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "core/own_program.h"
