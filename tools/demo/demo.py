@@ -154,9 +154,14 @@ class Demo:
         verified = subprocess.run(["osslsigncode", "verify", "-CAfile",
                                    os.path.join(env.SIGNING, "ca.pem"), "-in", env.INSTALLER],
                                   capture_output=True, text=True, check=False)
-        for line in verified.stdout.splitlines():
-            if line.startswith(("\tSubject:", "Message digest algorithm", "Signature verification")):
-                say(line.strip())
+        wanted = ("Subject:", "Text description:", "Message digest algorithm  :",
+                  "Timestamp is", "Signature verification:")
+        shown = set()
+        for line in (line.strip() for line in verified.stdout.splitlines()):
+            prefix = next((start for start in wanted if line.startswith(start)), None)
+            if prefix and prefix not in shown:  # the signer's subject, not its CA's
+                shown.add(prefix)
+                say(line)
         if verified.returncode != 0:
             self.stages.fail("the installer's signature does not verify: " +
                              (verified.stdout + verified.stderr).strip()[-400:])
@@ -348,7 +353,8 @@ class Demo:
     def check_install(self):
         with self.stages.run("check", """
                 The installed files must be byte-identical to the release's files, the downloaded
-                package to the served package, and the download must have come in four ranges."""):
+                package to the served package, and the download must have come in four ranges;
+                the installer's signed copy must be kept in Program Files."""):
             missing, different = install_report.compare_trees(env.RELEASE_FILES, env.INSTALL_ROOT)
             problems = [f"missing: {path}" for path in missing]
             problems += [f"differs from the release: {path}" for path in different]
@@ -369,6 +375,23 @@ class Demo:
             count = sum(1 for _ in walk_files(env.RELEASE_FILES))
             say(f"all {count} files of the release are byte-identical in the install root; the "
                 f"downloaded package matches; four ranges")
+            self.check_kept_installer()
+
+    def check_kept_installer(self):
+        """The signed installer's copy in Program Files, registered for the uninstall."""
+        kept = os.path.join(env.DRIVE_C, "Program Files", "Tavro", "TavroInstaller.exe")
+        if not os.path.isfile(kept):
+            self.stages.fail("no installer copy in C:/Program Files/Tavro (see the log's "
+                             "\"Apps & features entry\" line)")
+        if install_report.sha256(kept) != install_report.sha256(env.INSTALLER):
+            self.stages.fail("the installer copy in C:/Program Files/Tavro differs from the "
+                             "signed installer")
+        log = read_text(os.path.join(env.INSTALL_ROOT, "Logs", "TavroInstaller.log"))
+        if "Apps & features entry written" not in log:
+            self.stages.fail("the installer copy was not registered for the uninstall (see the "
+                             "log's \"Apps & features entry\" line)")
+        say("the installer's copy in C:/Program Files/Tavro is the signed installer, verified "
+            "and registered for the uninstall")
 
     def run_quiet_installer(self):
         with self.stages.run("quiet install", f"""
