@@ -21,8 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Set for the copy of this program that a test starts to register from a changed file.
-constexpr char kChildVariable[] = "TAVRO_SIGNATURE_TEST_CHILD";
+// For the copy of this program that a test starts to register from a changed file: the file the
+// child writes the outcome of its registration to.
+constexpr char kChildVariable[] = "TAVRO_SIGNATURE_TEST_OUTCOME";
 
 fs::path thisProgram() {
     wchar_t path[MAX_PATH] = {};
@@ -71,9 +72,9 @@ std::wstring versionText(const fs::path& program, const std::wstring& name) {
 }
 
 // Runs a copy of this program as the child half of a test; its exit code.
-DWORD runChild(const fs::path& program, const std::wstring& testName) {
+DWORD runChild(const fs::path& program, const std::wstring& testName, const fs::path& outcome) {
     std::wstring command = L"\"" + program.native() + L"\" --gtest_filter=" + testName;
-    SetEnvironmentVariableA(kChildVariable, "1");
+    SetEnvironmentVariableA(kChildVariable, outcome.string().c_str());
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -146,20 +147,26 @@ TEST_F(SignedInstaller, ProgramWithAByteChangedKeepsNoCopyAndRegistersNothing) {
     bytes[0x4E] = 't';
     test::writeFile(changed, bytes);
 
-    EXPECT_EQ(runChild(changed, L"SignedInstallerChild.RegistersFromTheProgramItRuns"), 0u);
+    const fs::path outcome = scratch.path() / L"outcome.txt";
+    EXPECT_EQ(runChild(changed, L"SignedInstallerChild.RegistersFromTheProgramItRuns", outcome),
+              0u);
+    // TRUST_E_BAD_DIGEST: the file no longer matches its signature.
+    const std::string said =
+        fs::exists(outcome) ? test::readFile(outcome) : "(the child did not run)";
+    EXPECT_NE(said.find("WinVerifyTrust refuses it: 0x80096010"), std::string::npos) << said;
     EXPECT_FALSE(fs::exists(keptInstallerPath()));
     EXPECT_FALSE(entryExists());
 }
 
-// The child half of the test above, run from the changed file.
+// The child half of the test above, run from the changed file: registers, and writes what came
+// of it for the parent to judge.
 TEST(SignedInstallerChild, RegistersFromTheProgramItRuns) {
-    if (std::getenv(kChildVariable) == nullptr) {
+    const char* outcome = std::getenv(kChildVariable);
+    if (outcome == nullptr) {
         GTEST_SKIP() << "runs only as the copy that a test starts";
     }
     std::string error;
-    EXPECT_FALSE(registerInstallation("2.4.1", error));
-    // TRUST_E_BAD_DIGEST: the file no longer matches its signature.
-    EXPECT_NE(error.find("WinVerifyTrust refuses it: 0x80096010"), std::string::npos) << error;
+    test::writeFile(outcome, registerInstallation("2.4.1", error) ? "registered" : error);
 }
 
 TEST_F(SignedInstaller, CopySignedByAnotherCertificateOrUnsignedIsRefusedAndDeleted) {
