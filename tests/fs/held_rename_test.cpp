@@ -109,6 +109,15 @@ TEST_F(HeldRename, ATakenNameIsNotReplacedUnlessAskedAndTheRenameSucceedsInPlace
     EXPECT_EQ(readFile(folder() / L"b"), "old");
     held.rename(a.get(), L"c", false);
     EXPECT_EQ(readFile(folder() / L"c"), "new");
+    {
+        // An open target is never replaced, as Windows never replaces a running program's file.
+        const FileHandle open(CreateFileW((folder() / L"b").c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(open);
+        EXPECT_THROW(held.rename(a.get(), L"b", true), fs::filesystem_error);
+        EXPECT_EQ(readFile(folder() / L"b"), "old");
+    }
     held.rename(a.get(), L"b", true);
     EXPECT_EQ(readFile(folder() / L"b"), "new");
     EXPECT_FALSE(fs::exists(folder() / L"a"));
