@@ -33,7 +33,8 @@ if(CMAKE_CROSSCOMPILING)
     set_tests_properties(xvfb_cleanup PROPERTIES FIXTURES_CLEANUP xvfb TIMEOUT 60)
 
     add_test(NAME wine_prefix_setup
-             COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh setup ${TAVRO_TEST_RUN_DIR} ${TAVRO_STANDIN_DIR})
+             COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh setup ${TAVRO_TEST_RUN_DIR} ${TAVRO_STANDIN_DIR}
+                     ${CMAKE_BINARY_DIR}/test-signing/ca.pem)
     set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix FIXTURES_REQUIRED xvfb
                          TIMEOUT 300 ENVIRONMENT "TAVRO_DISPLAY_FILE=${TAVRO_DISPLAY_FILE}")
     add_test(NAME wine_prefix_cleanup

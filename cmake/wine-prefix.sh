@@ -1,9 +1,10 @@
 #!/bin/sh
 # Creates (setup) or removes (cleanup) the Wine prefix one test run uses.
-#   wine-prefix.sh setup   DIR [STANDIN_DIR]
+#   wine-prefix.sh setup   DIR [STANDIN_DIR [SIGNING_CA]]
 #   wine-prefix.sh cleanup DIR
 # DIR/certs gets the run's certificates (tools/tls/make-test-certs.sh), and the prefix trusts
-# their test CA (trust-ca.exe from STANDIN_DIR): only this prefix, never the host.
+# their test CA (trust-ca.exe from STANDIN_DIR): only this prefix, never the host. So it does the
+# build's throwaway code-signing CA (SIGNING_CA, tools/codesign/make-signing-certs.sh) when given.
 # DIR/prefix is the WINEPREFIX, DIR/home the sandboxed HOME, so nothing reaches the real desktop.
 # With TAVRO_DISPLAY_FILE naming the test run's X server, the prefix's desktop process starts on
 # that display (it decides the display driver of every later program); without it, on none.
@@ -38,6 +39,11 @@ setup)
         "$(dirname "$0")/../tools/tls/make-test-certs.sh" "$dir/certs"
         wine "$standins/trust-ca.exe" "Z:$dir/certs/ca.pem" </dev/null >"$dir/trust-ca.log" 2>&1 ||
             { cat "$dir/trust-ca.log" >&2; exit 1; }
+        signing_ca=${4:-}
+        if [ -n "$signing_ca" ] && [ -f "$signing_ca" ]; then
+            wine "$standins/trust-ca.exe" "Z:$signing_ca" </dev/null >>"$dir/trust-ca.log" 2>&1 ||
+                { cat "$dir/trust-ca.log" >&2; exit 1; }
+        fi
     fi
     ;;
 cleanup)

@@ -9,7 +9,7 @@ packages="
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev libz-mingw-w64-dev
     wine wine64 xvfb xdotool x11-xkb-utils imagemagick
-    nginx-light aria2
+    nginx-light aria2 osslsigncode
 "
 
 missing=""

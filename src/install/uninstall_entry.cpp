@@ -12,6 +12,7 @@
 #include "fs/file_append.h"
 #include "fs/install_paths.h"
 #include "fs/link_guard.h"
+#include "install/code_signature.h"
 #include "install/install_record.h"
 #include "install/known_folders.h"
 
@@ -242,7 +243,8 @@ bool refreshUninstallEntry(const std::string& version, std::uint32_t estimatedKi
 
 bool registerInstallation(const std::string& version, std::string& error) {
     ParsedRecord record;
-    return keepInstallerCopy(error) && readInstallRecord(record, error) &&
+    return keepInstallerCopy(error) && keptCopyCarriesOurSignature(keptInstallerPath(), error) &&
+           readInstallRecord(record, error) &&
            writeUninstallEntry(version, recordKibibytes(record.entries), error);
 }
 

@@ -34,8 +34,9 @@ bool refreshUninstallEntry(const std::string& version, std::uint32_t estimatedKi
 // The product version in a program's version resource ("4.2.0.0"); empty when it has none.
 std::string productVersionOf(const std::filesystem::path& program);
 
-// After a successful install: the kept installer copy, then the entry, its size from the
-// install record. false with error.
+// After a successful install: the kept installer copy, checked to be signed as this program is
+// (install/code_signature.h), then the entry, its size from the install record. false with
+// error.
 bool registerInstallation(const std::string& version, std::string& error);
 
 }  // namespace tavro

@@ -24,7 +24,7 @@ for call in GetDpiForWindow GetDpiForSystem AdjustWindowRectExForDpi; do
         status=1
     fi
 done
-for dll in winhttp.dll comctl32.dll; do
+for dll in winhttp.dll comctl32.dll wintrust.dll crypt32.dll; do
     if ! strings "$program" | grep -qix "$dll"; then
         echo "not delay-loaded: $dll"
         status=1

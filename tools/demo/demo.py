@@ -10,7 +10,8 @@ then shows updater mode on the installed demo product. --quiet installs unattend
 deployment tool would: no window, and the demo shows the exit code and the log. --fault breaks one thing on purpose (the
 release server stops after the server check, serves a corrupt package, answers unsigned or with a
 tampered signed release), to show how the demo reports a failed stage. The release is signed with
-a key made for the run, whose public half the demo builds into its development installer. Every process it starts is stopped again by process id on the way out.
+a key made for the run, whose public half the demo builds into its development installer, and the
+installer is signed (Authenticode) with a throwaway certificate only the demo prefix trusts. Every process it starts is stopped again by process id on the way out.
 Everything runs over HTTPS, as in production, with certificates made for the run whose test CA
 only the demo's prefix trusts; --plain-http runs the old way, over plain HTTP.
 """
@@ -119,6 +120,19 @@ class Demo:
             self.release_key_line = made.stdout.strip()
             say(f"key {RELEASE_KEY_ID}: public half {self.release_key_line.split('=', 1)[1][:44]}...")
 
+    def make_signing_certificate(self):
+        with self.stages.run("signing certificate", f"""
+                A throwaway code-signing certificate "Quendrel Test Signing" and its CA, made with
+                openssl (tools/codesign/make-signing-certs.sh) once and kept in
+                {os.path.relpath(env.SIGNING, env.ROOT)}; the build signs the installer with it,
+                as a production build signs with TAVRO_SIGNING_CERT, and only the demo prefix
+                trusts the CA."""):
+            if os.path.exists(os.path.join(env.SIGNING, "signer.key")):
+                say("kept from an earlier run")
+                return
+            env.run_checked([os.path.join(env.ROOT, "tools", "codesign", "make-signing-certs.sh"),
+                             env.SIGNING])
+
     def build(self):
         servers = api_server_urls(self.port, self.arguments.plain_http)
         with self.stages.run("build", f"""
@@ -129,9 +143,28 @@ class Demo:
                 build takes a few minutes."""):
             env.run_checked(["cmake", "--preset", "demo",
                              f"-DTAVRO_DEVELOPMENT_API_SERVERS={';'.join(servers)}",
-                             f"-DTAVRO_RELEASE_KEYS={self.release_key_line}"],
+                             f"-DTAVRO_RELEASE_KEYS={self.release_key_line}",
+                             f"-DTAVRO_SIGNING_CERT={os.path.join(env.SIGNING, 'signer.pem')}",
+                             f"-DTAVRO_SIGNING_KEY={os.path.join(env.SIGNING, 'signer.key')}"],
                             cwd=env.ROOT, quiet=True)
             env.run_checked(["cmake", "--build", "--preset", "demo", "-j", "2"], cwd=env.ROOT)
+            self.show_signature()
+
+    def show_signature(self):
+        verified = subprocess.run(["osslsigncode", "verify", "-CAfile",
+                                   os.path.join(env.SIGNING, "ca.pem"), "-in", env.INSTALLER],
+                                  capture_output=True, text=True, check=False)
+        wanted = ("Subject:", "Text description:", "Message digest algorithm  :",
+                  "Timestamp is", "Signature verification:")
+        shown = set()
+        for line in (line.strip() for line in verified.stdout.splitlines()):
+            prefix = next((start for start in wanted if line.startswith(start)), None)
+            if prefix and prefix not in shown:  # the signer's subject, not its CA's
+                shown.add(prefix)
+                say(line)
+        if verified.returncode != 0:
+            self.stages.fail("the installer's signature does not verify: " +
+                             (verified.stdout + verified.stderr).strip()[-400:])
 
     def sample_release(self):
         with self.stages.run("sample release", """
@@ -188,18 +221,21 @@ class Demo:
             self.set_window_management()
 
     def trust_certificates(self):
-        if self.arguments.plain_http:
-            return
-        with self.stages.run("certificates", f"""
+        tls = "" if self.arguments.plain_http else f"""
                 Certificates for this run, made with openssl (tools/tls/make-test-certs.sh) in
                 {os.path.relpath(env.CERTS, env.ROOT)}: a test CA and from it a certificate for
-                localhost. The demo prefix's machine Root store gets the test CA (trust-ca.exe);
-                your own system's trust store is never touched."""):
-            env.run_checked([os.path.join(env.ROOT, "tools", "tls", "make-test-certs.sh"),
-                             env.CERTS])
-            env.run_checked(["wine", os.path.join(env.BUILT_TOOLS, "trust-ca.exe"),
-                             "Z:" + os.path.join(env.CERTS, "ca.pem")], env=self.wine_env,
-                            timeout=60)
+                localhost."""
+        with self.stages.run("certificates", f"""{tls}
+                The demo prefix's machine Root store gets the test CAs (trust-ca.exe), the code
+                signing one included; your own system's trust store is never touched."""):
+            cas = [os.path.join(env.SIGNING, "ca.pem")]
+            if not self.arguments.plain_http:
+                env.run_checked([os.path.join(env.ROOT, "tools", "tls", "make-test-certs.sh"),
+                                 env.CERTS])
+                cas.append(os.path.join(env.CERTS, "ca.pem"))
+            for ca in cas:
+                env.run_checked(["wine", os.path.join(env.BUILT_TOOLS, "trust-ca.exe"), "Z:" + ca],
+                                env=self.wine_env, timeout=60)
 
     def set_window_management(self):
         # The demo's own X server has no window manager: unmanaged windows close at once, where
@@ -317,7 +353,8 @@ class Demo:
     def check_install(self):
         with self.stages.run("check", """
                 The installed files must be byte-identical to the release's files, the downloaded
-                package to the served package, and the download must have come in four ranges."""):
+                package to the served package, and the download must have come in four ranges;
+                the installer's signed copy must be kept in Program Files."""):
             missing, different = install_report.compare_trees(env.RELEASE_FILES, env.INSTALL_ROOT)
             problems = [f"missing: {path}" for path in missing]
             problems += [f"differs from the release: {path}" for path in different]
@@ -338,6 +375,23 @@ class Demo:
             count = sum(1 for _ in walk_files(env.RELEASE_FILES))
             say(f"all {count} files of the release are byte-identical in the install root; the "
                 f"downloaded package matches; four ranges")
+            self.check_kept_installer()
+
+    def check_kept_installer(self):
+        """The signed installer's copy in Program Files, registered for the uninstall."""
+        kept = os.path.join(env.DRIVE_C, "Program Files", "Tavro", "TavroInstaller.exe")
+        if not os.path.isfile(kept):
+            self.stages.fail("no installer copy in C:/Program Files/Tavro (see the log's "
+                             "\"Apps & features entry\" line)")
+        if install_report.sha256(kept) != install_report.sha256(env.INSTALLER):
+            self.stages.fail("the installer copy in C:/Program Files/Tavro differs from the "
+                             "signed installer")
+        log = read_text(os.path.join(env.INSTALL_ROOT, "Logs", "TavroInstaller.log"))
+        if "Apps & features entry written" not in log:
+            self.stages.fail("the installer copy was not registered for the uninstall (see the "
+                             "log's \"Apps & features entry\" line)")
+        say("the installer's copy in C:/Program Files/Tavro is the signed installer, verified "
+            "and registered for the uninstall")
 
     def run_quiet_installer(self):
         with self.stages.run("quiet install", f"""
@@ -403,6 +457,7 @@ class Demo:
 
     def run(self):
         self.make_release_key()
+        self.make_signing_certificate()
         self.build()
         self.sample_release()
         self.start_display()

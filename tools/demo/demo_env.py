@@ -32,6 +32,9 @@ SERVER_LOG = os.path.join(RUN, "release-server.log")
 CERTS = os.path.join(RUN, "certs")
 # The private release key of the run (tools/release/make-release-key), never committed.
 RELEASE_KEY = os.path.join(RUN, "release-key", "demo-run.pem")
+# The demo's throwaway code-signing certificates (tools/codesign/make-signing-certs.sh): made
+# once and kept with the build, whose installer is signed with them.
+SIGNING = os.path.join(BUILD, "signing")
 SCREENSHOTS = os.path.join(BUILD, "screenshots")
 
 DRIVE_C = os.path.join(PREFIX, "drive_c")
