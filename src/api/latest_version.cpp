@@ -2,7 +2,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "api/installed_build.h"
+#include "api/build_floor.h"
 #include "api/json_text.h"
 #include "api/machine_identity.h"
 #include "api/p256_verify.h"
@@ -93,7 +93,7 @@ void applySignedRelease(const std::string& reply, std::span<const ReleaseKey> ke
     ReleaseTrust trust;
     trust.keys = keys;
     trust.nowUtc = secondsSince1970();
-    trust.installedBuild = installedBuildNumber();
+    trust.buildFloor = rollbackFloor();
     trust.verify = verifyP256Sha256;
     try {
         SignedRelease signedRelease = checkSignedRelease(reply, trust, log);

@@ -98,24 +98,24 @@ void checkExpiry(const ReleaseStatement& statement, std::int64_t now, const LogC
          "Release check: not expired (valid until " + statement.expires + ", now " + nowText + ")");
 }
 
-void checkRollback(const std::string& signedBuild, const std::optional<std::string>& installed,
+void checkRollback(const std::string& signedBuild, const std::optional<std::string>& floor,
                    const LogCallback& log) {
-    if (!installed) {
-        note(log, "Release check: no installed build recorded, no rollback check made");
+    if (!floor) {
+        note(log, "Release check: no rollback floor recorded yet, no rollback check made");
         return;
     }
-    switch (compareBuilds(signedBuild, *installed)) {
+    switch (compareBuilds(signedBuild, *floor)) {
         case BuildOrder::Older:
             refuse("the signed release is build " + signedBuild +
-                   ", older than the installed build " + *installed);
+                   ", older than the rollback floor " + *floor);
         case BuildOrder::NotComparable:
-            note(log, "Release check: build " + signedBuild + " or installed build " + *installed +
-                          " is not a decimal number, no rollback check made");
-            return;
+            // Fails closed: a floor nobody can compare with protects nothing.
+            refuse("the signed build " + signedBuild + " or the rollback floor " + *floor +
+                   " is not a decimal number");
         case BuildOrder::Same:
         case BuildOrder::Newer:
             note(log, "Release check: build " + signedBuild +
-                          " is not older than the installed build " + *installed);
+                          " is not older than the rollback floor " + *floor);
             return;
     }
 }
@@ -142,7 +142,7 @@ SignedRelease checkSignedRelease(std::string_view reply, const ReleaseTrust& tru
                   release.statement.packageSize + " bytes, SHA-256 " + release.statement.sha256 +
                   ")");
     checkExpiry(release.statement, trust.nowUtc, log);
-    checkRollback(release.statement.buildNumber, trust.installedBuild, log);
+    checkRollback(release.statement.buildNumber, trust.buildFloor, log);
     return release;
 }
 

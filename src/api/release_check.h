@@ -31,9 +31,11 @@ using SignatureCheck =
 
 // What a reply is checked against.
 struct ReleaseTrust {
-    std::span<const ReleaseKey> keys;           // the keys the program accepts
-    std::int64_t nowUtc = 0;                    // seconds since 1970, from the computer's clock
-    std::optional<std::string> installedBuild;  // the installed BuildNumber, if there is one
+    std::span<const ReleaseKey> keys;  // the keys the program accepts
+    std::int64_t nowUtc = 0;           // seconds since 1970, from the computer's clock
+    // The rollback floor (see rollbackFloor), if there is one: an older build is refused, and so
+    // is any build when the floor is not a decimal number.
+    std::optional<std::string> buildFloor;
     SignatureCheck verify;
 };
 

@@ -224,12 +224,12 @@ bool isReleaseKeyId(std::string_view text) {
     });
 }
 
-BuildOrder compareBuilds(std::string_view signedBuild, std::string_view installedBuild) {
-    if (!allDigits(signedBuild) || !allDigits(installedBuild)) {
+BuildOrder compareBuilds(std::string_view signedBuild, std::string_view floorBuild) {
+    if (!allDigits(signedBuild) || !allDigits(floorBuild)) {
         return BuildOrder::NotComparable;
     }
     const std::string_view a = withoutLeadingZeros(signedBuild);
-    const std::string_view b = withoutLeadingZeros(installedBuild);
+    const std::string_view b = withoutLeadingZeros(floorBuild);
     if (a.size() != b.size()) {
         return a.size() > b.size() ? BuildOrder::Newer : BuildOrder::Older;
     }

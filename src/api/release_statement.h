@@ -53,11 +53,11 @@ std::optional<std::uint64_t> parseDecimalSize(std::string_view text);
 // A key id: 1 to 32 characters of A-Z, a-z, 0-9, ".", "_" and "-".
 bool isReleaseKeyId(std::string_view text);
 
-// How a signed build number stands to the installed one.
+// How a signed build number stands to the rollback floor.
 enum class BuildOrder { Newer, Same, Older, NotComparable };
 
 // Compares two build numbers as decimal numbers of any length (leading zeros do not count).
-// NotComparable when either is not all digits (or is empty): then no rollback check is possible.
-BuildOrder compareBuilds(std::string_view signedBuild, std::string_view installedBuild);
+// NotComparable when either is not all digits (or is empty).
+BuildOrder compareBuilds(std::string_view signedBuild, std::string_view floorBuild);
 
 }  // namespace tavro

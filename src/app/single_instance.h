@@ -32,7 +32,10 @@ enum class InstanceState {
 // finds the running window; the machine-wide one covers a deployment tool's run under another
 // account. Both allow every account to wait on them, so an unelevated updater can wait for an
 // elevated install. A lock that cannot be made at all is logged and not waited for: it guards
-// against accidents, and an odd object squatting on the name must not stop every install.
+// against accidents, and an odd object squatting on the name must not stop every install. For the
+// same reason a lock another run made is obeyed only when the administrators or the system own
+// it (see lockOwnerProblem): a standard user who makes the machine-wide name first and holds it
+// stops nothing.
 class InstanceLock {
   public:
     // Waits up to wait in all (zero: only looks).
@@ -45,6 +48,10 @@ class InstanceLock {
     HeldMutex global_;
     InstanceState state_ = InstanceState::alone;
 };
+
+// Why a lock made by another run is not obeyed: it is owned by an account other than the
+// administrators or the system, or its owner cannot be read. Empty when it is obeyed.
+std::string lockOwnerProblem(void* lock);
 
 // Brings the running installer's window of this session to the front. false when there is none.
 bool bringRunningWindowForward();

@@ -9,6 +9,8 @@
 #include "app/quiet_install.h"
 #include "app/run_log.h"
 #include "app/run_mode.h"
+#include "core/own_program.h"
+#include "install/lock_down.h"
 #include "app/single_instance.h"
 #include "api/server_routes.h"
 #include "core/program_log.h"
@@ -33,6 +35,9 @@ constexpr char kElevationFailed[] =
 constexpr char kClassFailed[] = "Could not register application window class.";
 constexpr char kWindowFailed[] = "Could not create application window.";
 constexpr char kUnknownFailure[] = "Unknown startup error.";
+constexpr char kLockedDownText[] =
+    "Updates are turned off on this computer by its administrator (the Tavro lock-down policy): "
+    "the update was not started. New versions come from the administrator's installs.";
 constexpr char kUninstallCaption[] = "Tavro Uninstall";
 constexpr char kUninstallQuestion[] =
     "Remove Tavro and Ostrilan from this computer?\n\nRecordings, databases, settings and "
@@ -159,6 +164,9 @@ std::string runModeText(RunMode mode, bool quiet, bool passive) {
 
 int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
         const StartupServices& given) {
+    // Held from the first moment, so the copy kept for Apps & features is read from this
+    // program's own file, which nobody can change or swap while this process runs.
+    ownProgramFile();
     const RunMode mode = runModeOf(commandLine);
     const InstallSwitches switches =
         mode == RunMode::installer ? installSwitchesOf(commandLine) : InstallSwitches{};
@@ -178,6 +186,13 @@ int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
     if (!switches.refusal.empty()) {
         logEvent("Command line refused: " + switches.refusal);
         return kExitBadCommandLine;
+    }
+    if (appState.updaterMode && lockDownPolicySet()) {
+        // At once, before anything is closed or waited for: under the policy, updates come
+        // from the administrator's own installs.
+        logEvent(kLockedDownText);
+        reportError(services, kLockedDownText, kCaption);
+        return kExitLockedDown;
     }
     if (!appState.updaterMode && !services.isAdministrator()) {
         return startElevated(services, mode, quiet, switches);

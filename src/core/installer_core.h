@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,12 +51,14 @@ class InstallerCore {
     bool installPackage(const std::filesystem::path& packagePath, const std::string& buildNumber,
                         bool installUsbDriver, InstallCallback progress, LogCallback log,
                         std::string& error);
-    // The same, the package's bytes checked against expectedSha256 (lower-case hex; empty: no
-    // check) as they are copied to the place only administrators can write where they are
-    // expanded: what is expanded is exactly what was checked.
+    // The same, the package's size compared with expectedSize (none: no check) before a byte is
+    // copied, and its bytes checked against expectedSha256 (lower-case hex; empty: no check) as
+    // they are copied to the place only administrators can write where they are expanded: what
+    // is expanded is exactly what was checked.
     bool installPackage(const std::filesystem::path& packagePath, const std::string& buildNumber,
                         bool installUsbDriver, InstallCallback progress, LogCallback log,
-                        std::string& error, const std::string& expectedSha256);
+                        std::string& error, const std::string& expectedSha256,
+                        std::optional<std::uint64_t> expectedSize);
 
     // Applies the prepared update under the install root. false with error set on failure.
     bool runUpdate(InstallCallback progress, LogCallback log, std::string& error);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "core/win_handles.h"
+
 namespace tavro {
 
 namespace {
@@ -27,6 +29,16 @@ std::wstring ownProgramPath() {
         }
         path.resize(size * 2);
     }
+}
+
+void* ownProgramFile() {
+    static const FileHandle held = [] {
+        const std::wstring path = ownProgramPath();
+        return FileHandle(path.empty() ? INVALID_HANDLE_VALUE
+                                       : CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                     nullptr, OPEN_EXISTING, 0, nullptr));
+    }();
+    return held ? held.get() : nullptr;
 }
 
 }  // namespace tavro

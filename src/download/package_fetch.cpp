@@ -61,10 +61,15 @@ std::optional<std::uintmax_t> sizeOf(const PackageSource& source,
     return size;
 }
 
+// Whether the download's digest is wanted: to check it, or to record it for a later reuse.
+bool digestWanted(const PackageSource& source, const std::string& expectedDigest) {
+    return !expectedDigest.empty() || static_cast<bool>(source.recordDigest);
+}
+
 // The digest of the download as its bytes pass by; it stands down at once when no digest is
-// expected or none can be started (the finished file is hashed then).
+// wanted or none can be started (the finished file is hashed then).
 RunningDigest startRunningDigest(const PackageSource& source, const std::string& expectedDigest) {
-    if (expectedDigest.empty() || !source.startDigest) {
+    if (!digestWanted(source, expectedDigest) || !source.startDigest) {
         return RunningDigest(nullptr);
     }
     std::string ignored;  // the file is hashed instead, and that failure is the one reported
@@ -289,19 +294,24 @@ std::string digestOfDownload(const PackageSource& source, const std::filesystem:
     return source.digestOf(temp, error);
 }
 
-// The finished temp must have exactly the expected digest; one that does not is deleted.
-void verifyDigest(const PackageSource& source, const std::filesystem::path& temp,
-                  const std::string& expectedDigest, RunningDigest& running) {
+// The digest of the finished temp. When one is expected, the temp must have exactly it, and one
+// that does not is deleted. Empty when no digest is wanted.
+std::string verifyDigest(const PackageSource& source, const std::filesystem::path& temp,
+                         const std::string& expectedDigest, RunningDigest& running) {
+    if (!digestWanted(source, expectedDigest)) {
+        return {};
+    }
     std::string error;
     const std::string digest = digestOfDownload(source, temp, running, error);
     if (digest.empty()) {
         failStep(kStep, "package digest could not be computed: " + error);
     }
-    if (digest != expectedDigest) {
+    if (!expectedDigest.empty() && digest != expectedDigest) {
         checkPath(source, temp);
         removeFile(source, temp);
         failStep(kStep, digestMismatchText(expectedDigest, digest));
     }
+    return digest;
 }
 
 }  // namespace
@@ -328,7 +338,9 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
     if (sizeOf(source, package) || std::filesystem::exists(package)) {
         const std::uintmax_t existingSize =
             sizeOf(source, package).value_or(static_cast<std::uintmax_t>(-1));
-        const ReuseCheck reuse{remoteSize, head.ok, expectedDigest, source.digestOf};
+        const std::string recorded =
+            source.recordedDigest ? source.recordedDigest(package) : std::string();
+        const ReuseCheck reuse{remoteSize, head.ok, expectedDigest, recorded, source.digestOf};
         if (reuseExistingPackage(package, reuse, log, source.pathText)) {
             if (progress) {
                 progress(completedDownloadState(existingSize));
@@ -382,12 +394,13 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
         }
     }
 
-    if (!expectedDigest.empty()) {
-        verifyDigest(source, temp, expectedDigest, running);
-    }
+    const std::string digest = verifyDigest(source, temp, expectedDigest, running);
     checkPath(source, temp);
     checkPath(source, package);
     source.moveReplacing(temp, package);
+    if (source.recordDigest) {
+        source.recordDigest(package, digest);
+    }
     if (progress) {
         progress(completedDownloadState(sizeOf(source, package).value_or(0)));
     }

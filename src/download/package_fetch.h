@@ -51,6 +51,14 @@ struct PackageSource {
     std::function<void(const std::filesystem::path&)> checkPath;
     // The SHA-256 of a file; needed only when a digest is expected.
     DigestFunction digestOf;
+    // The digest recorded by recordDigest when this program finished downloading a file of the
+    // package's name; empty when there is none. May be empty: then an earlier file is reused
+    // only with the release's digest.
+    std::function<std::string(const std::filesystem::path& package)> recordedDigest;
+    // Records the digest of the bytes this download wrote (taken as they were written where it
+    // can be) once they are the package, where only administrators can write. May be empty.
+    std::function<void(const std::filesystem::path& package, const std::string& digest)>
+        recordDigest;
     // A streaming SHA-256 of the bytes as they are written; may be empty (the file is hashed).
     DigestStarter startDigest;
 };
@@ -64,8 +72,10 @@ std::filesystem::path tempFilePath(const std::filesystem::path& package);
 // byte ranges with merge and fallback, size checks, and the rename to package. Returns package;
 // throws std::runtime_error ("Download failed: ...") or std::filesystem::filesystem_error. A
 // file that does not hold exactly the expected size is never renamed to package.
-// expectedDigest (lower-case SHA-256 hex, empty: none) must match both an earlier file to be
-// reused and the downloaded file before it is renamed; a download that does not match is
+// An earlier file is reused only when it holds the bytes of expectedDigest or, without one, of
+// the digest recorded at this program's own download of it (see reuseExistingPackage).
+// expectedDigest (lower-case SHA-256 hex, empty: none) must match the downloaded file before it
+// is renamed; a download that does not match is
 // deleted and fails with "Download failed: package digest mismatch: expected X, got Y". The
 // download's digest costs no pass of its own where it can be helped: part 0 (or the one stream)
 // is hashed as its bytes are written, parts 1 to 3 from the blocks the merge reads; where those

@@ -22,40 +22,8 @@ std::optional<std::uintmax_t> existingPackageSize(const std::filesystem::path& p
     return size;
 }
 
-}  // namespace
-
-bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t remoteSize,
-                          LogCallback log, const PathText& pathText) {
-    const std::optional<std::uintmax_t> existing = existingPackageSize(package);
-    if (!existing) {
-        return false;
-    }
-    const std::uintmax_t localSize = *existing;
-    if (remoteSize == 0) {
-        if (log) {
-            log("Using existing downloaded package with exact filename; remote size was not "
-                "provided by server: " +
-                pathText(package));
-        }
-        return true;
-    }
-    if (localSize == remoteSize) {
-        if (log) {
-            log("Using existing downloaded package: " + pathText(package));
-        }
-        return true;
-    }
-    if (log) {
-        log("Existing package name matched but size did not match remote size. Existing=" +
-            std::to_string(localSize) + " Remote=" + std::to_string(remoteSize));
-    }
-    return false;
-}
-
-namespace {
-
 bool reuseByDigest(const std::filesystem::path& package, const ReuseCheck& check,
-                   const LogCallback& log, const PathText& pathText) {
+                   const std::string& expected, const LogCallback& log, const PathText& pathText) {
     const std::optional<std::uintmax_t> existing = existingPackageSize(package);
     if (!existing) {
         return false;
@@ -76,14 +44,16 @@ bool reuseByDigest(const std::filesystem::path& package, const ReuseCheck& check
         }
         return false;
     }
-    if (digest != check.expectedDigest) {
+    if (digest != expected) {
         if (log) {
-            log("Existing " + digestMismatchText(check.expectedDigest, digest));
+            log("Existing " + digestMismatchText(expected, digest));
         }
         return false;
     }
     if (log) {
-        log("Using existing downloaded package, SHA-256 matched: " + pathText(package));
+        log(std::string("Using existing downloaded package, SHA-256 matched") +
+            (check.expectedDigest.empty() ? " the digest recorded at its download" : "") + ": " +
+            pathText(package));
     }
     return true;
 }
@@ -92,17 +62,17 @@ bool reuseByDigest(const std::filesystem::path& package, const ReuseCheck& check
 
 bool reuseExistingPackage(const std::filesystem::path& package, const ReuseCheck& check,
                           LogCallback log, const PathText& pathText) {
-    if (!check.expectedDigest.empty()) {
-        return reuseByDigest(package, check, log, pathText);
+    const std::string& expected =
+        check.expectedDigest.empty() ? check.recordedDigest : check.expectedDigest;
+    if (!expected.empty()) {
+        return reuseByDigest(package, check, expected, log, pathText);
     }
-    if (!check.probeSucceeded && check.remoteSize != 0 && log) {
-        std::error_code error;
-        if (std::filesystem::file_size(package, error) != 0 && !error) {
-            log("Remote size could not be checked: the HEAD request failed, so its "
-                "Content-Length is not the package's");
-        }
+    if (existingPackageSize(package) && log) {
+        log("Existing package is not reused: neither the release nor a download of this program "
+            "vouches for its bytes: " +
+            pathText(package));
     }
-    return reuseExistingPackage(package, check.remoteSize, std::move(log), pathText);
+    return false;
 }
 
 }  // namespace tavro

@@ -17,26 +17,23 @@ using PathText = std::function<std::string(const std::filesystem::path&)>;
 using DigestFunction =
     std::function<std::string(const std::filesystem::path& file, std::string& error)>;
 
-// Whether an earlier file at package may stand for a package of remoteSize bytes (0: the server
-// did not say): it must exist and be non-empty, and match remoteSize when that is known. Logs the
-// reason for a reuse or a size mismatch. Throws std::filesystem::filesystem_error ("exists")
-// when existence cannot be tested.
-bool reuseExistingPackage(const std::filesystem::path& package, std::uint64_t remoteSize,
-                          LogCallback log, const PathText& pathText);
-
 // What is known about the package when an earlier file of its name is found.
 struct ReuseCheck {
     std::uint64_t remoteSize = 0;  // the HEAD probe's Content-Length (0: none)
     bool probeSucceeded = true;    // false: remoteSize is the length of an error reply
     std::string expectedDigest;    // lower-case SHA-256 hex from the release; empty: none given
-    DigestFunction digestOf;       // needed when expectedDigest is set
+    // The digest this program recorded, where only administrators can write, when it finished
+    // downloading a file of this name; empty: none.
+    std::string recordedDigest;
+    DigestFunction digestOf;  // needed when either digest is set
 };
 
-// The reuse decision with the release's digest. Without one it is the rule above, with one more
-// line first when the probe failed but gave a length (that length is not the package's, so the
-// size was not really checked). With one, the file must be non-empty, match the remote size when
-// a successful probe gave one, and have exactly the expected digest; a digest that differs or
-// cannot be computed is logged.
+// Whether an earlier file at package may stand for the package. The download folder is writable
+// by every user, so a name and a size vouch for nothing: the file is reused only when its bytes
+// have the release's digest or, without one, the digest recorded when this program downloaded
+// it. It must also be non-empty and match the remote size when a successful probe gave one. Logs
+// why a file is or is not reused. Throws std::filesystem::filesystem_error ("exists") when
+// existence cannot be tested.
 bool reuseExistingPackage(const std::filesystem::path& package, const ReuseCheck& check,
                           LogCallback log, const PathText& pathText);
 

@@ -181,8 +181,10 @@ void refuseLinks(const std::filesystem::path& path) {
 }
 
 void createDirectoriesRefusingLinks(const std::filesystem::path& folder) {
-    refuseLinks(folder);
-    std::filesystem::create_directories(folder);
+    refuseLinks(folder);  // names a link the clearest way
+    // Each missing element is made relative to the held, checked one above it: a folder swapped
+    // for a link after the check above cannot lead the creation elsewhere.
+    HeldFolder::open(folder, true);
 }
 
 std::string removeTreeWithoutFollowing(const std::filesystem::path& folder) {

@@ -51,7 +51,9 @@ void refuseLinks(const std::filesystem::path& path);
 // A check run on a path before it is written; throws to refuse it.
 using PathCheck = std::function<void(const std::filesystem::path&)>;
 
-// std::filesystem::create_directories after refuseLinks.
+// Makes folder and any missing folder above it after refuseLinks, each one through a held handle
+// to the folder above it (HeldFolder::open with create). Throws LinkRefused or
+// std::filesystem::filesystem_error.
 void createDirectoriesRefusingLinks(const std::filesystem::path& folder);
 
 // Removes folder and everything in it with a walk that never follows a link: each entry is

@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/installer_core.h"
@@ -28,16 +29,36 @@ namespace tavro {
 
 namespace {
 
+// Whether the open package has the size it should have (none given: any); error says why not.
+// Compared before a byte is copied: a file of any size may stand where the package should be.
+bool hasExpectedSize(HANDLE package, std::optional<std::uint64_t> expectedSize,
+                     std::string& error) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(package, &size)) {
+        error = "Cannot read the package's size: error " + std::to_string(GetLastError());
+        return false;
+    }
+    if (expectedSize && static_cast<std::uint64_t>(size.QuadPart) != *expectedSize) {
+        error = "The package is " + std::to_string(size.QuadPart) + " bytes; the release is " +
+                std::to_string(*expectedSize) + " bytes";
+        return false;
+    }
+    return true;
+}
+
 // Copies the package, read through a checked handle (never through a link), to target in the
-// protected folder, hashing it on the way; true when it was read whole and, with an expected
-// digest, matches it. error says why not.
+// protected folder, hashing it on the way; true when it was read whole, has the expected size
+// and, with an expected digest, matches it. error says why not.
 bool copyPackageForExpansion(const std::filesystem::path& package,
                              const std::filesystem::path& target, const std::string& expectedSha256,
-                             std::string& error) {
+                             std::optional<std::uint64_t> expectedSize, std::string& error) {
     const HeldFolder folder = HeldFolder::open(package.parent_path(), false);
     const FileHandle from = folder.openFile(package.filename().native(), GENERIC_READ);
     if (!from) {
         error = "Expand-Archive failed for " + pathToAnsi(package);
+        return false;
+    }
+    if (!hasExpectedSize(from.get(), expectedSize, error)) {
         return false;
     }
     const FileHandle to(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -52,10 +73,15 @@ bool copyPackageForExpansion(const std::filesystem::path& package,
         return false;
     }
     bool hashed = true;
-    const SeeBlock see = [&hash, &hashed](const char* data, std::size_t size) {
+    std::uint64_t seen = 0;
+    const SeeBlock see = [&hash, &hashed, &seen](const char* data, std::size_t size) {
         hashed = hash->add(data, size) && hashed;
+        seen += size;
     };
-    if (appendOpenFile(from.get(), to.get(), see) != AppendResult::Done || !hashed) {
+    // The caller holds the package without write sharing, so it cannot grow past the size
+    // compared above; the count is what shows it did not.
+    if (appendOpenFile(from.get(), to.get(), see) != AppendResult::Done || !hashed ||
+        (expectedSize && seen != *expectedSize)) {
         error = "Cannot copy the package " + pathToAnsi(package) + " to " + pathToAnsi(target);
         return false;
     }
@@ -76,13 +102,14 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
                                    const std::string& buildNumber, bool installUsbDriver,
                                    InstallCallback progress, LogCallback log, std::string& error) {
     return installPackage(packagePath, buildNumber, installUsbDriver, std::move(progress),
-                          std::move(log), error, std::string());
+                          std::move(log), error, std::string(), std::nullopt);
 }
 
 bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
                                    const std::string& buildNumber, bool installUsbDriver,
                                    InstallCallback progress, LogCallback log, std::string& error,
-                                   const std::string& expectedSha256) {
+                                   const std::string& expectedSha256,
+                                   std::optional<std::uint64_t> expectedSize) {
     // Owned by this call and released before it returns, on every path.
     const InstallCallback progressSink = std::move(progress);
     const LogCallback logSink = std::move(log);
@@ -106,7 +133,8 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
         if (progressSink) {
             progressSink(InstallState{0, 100, 0.0});
         }
-        if (!copyPackageForExpansion(packagePath, packageCopy, expectedSha256, error)) {
+        if (!copyPackageForExpansion(packagePath, packageCopy, expectedSha256, expectedSize,
+                                     error)) {
             return false;
         }
         if (!expandArchive(packageCopy, extractFolder, error)) {

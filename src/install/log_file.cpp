@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -31,6 +32,28 @@ std::filesystem::path rotatedName(const std::filesystem::path& path) {
 
 std::runtime_error systemFailure(const char* what, DWORD code) {
     return std::runtime_error(std::string(what) + " failed with error " + std::to_string(code));
+}
+
+// Copies from the current position of from to to, at most limit bytes: the log lies where other
+// users may write, so a file of any size, sparse or not, may stand in its place.
+void copyAtMost(HANDLE from, HANDLE to, std::uint64_t limit) {
+    std::vector<char> block(64 * 1024);
+    for (std::uint64_t copied = 0; copied < limit;) {
+        const DWORD wanted =
+            static_cast<DWORD>(std::min<std::uint64_t>(block.size(), limit - copied));
+        DWORD read = 0;
+        if (!ReadFile(from, block.data(), wanted, &read, nullptr)) {
+            throw systemFailure("Rotating the log", GetLastError());
+        }
+        if (read == 0) {
+            return;
+        }
+        DWORD written = 0;
+        if (!WriteFile(to, block.data(), read, &written, nullptr) || written != read) {
+            throw systemFailure("Rotating the log", GetLastError());
+        }
+        copied += read;
+    }
 }
 
 }  // namespace
@@ -83,21 +106,22 @@ void LogFile::append(const std::string& line) {
     }
 }
 
-// The full log's lines move to "<name>.1.log" (replacing the older one) and the log starts empty
-// again. Done with handles only, by copying and emptying rather than renaming: a rename is the
-// one file operation that some platforms carry out by path, where a swapped folder would carry
-// it elsewhere.
+// The full log's lines, at most the rotation limit of them, move to "<name>.1.log" (replacing the
+// older one) and the log starts empty again. Done with handles only, by copying and emptying rather
+// than renaming: a rename is the one file operation that some platforms carry out by path, where a
+// swapped folder would carry it elsewhere.
 void LogFile::rotate(const HeldFolder& folder, HANDLE log) {
     const std::wstring older = rotated_.filename().native();
     folder.remove(older);
     const FileHandle copy = folder.createFile(older, GENERIC_WRITE);
-    const FileHandle whole = folder.openFile(path_.filename().native(), GENERIC_READ | GENERIC_WRITE);
+    const FileHandle whole =
+        folder.openFile(path_.filename().native(), GENERIC_READ | GENERIC_WRITE);
     if (!whole || !sameOpenFile(whole.get(), log)) {
         throw systemFailure("Rotating the log", ERROR_FILE_NOT_FOUND);
     }
-    if (appendOpenFile(whole.get(), copy.get()) != AppendResult::Done) {
-        throw systemFailure("Rotating the log", GetLastError());
-    }
+    // A log this program wrote holds no more than the rotation limit; a larger one was put there
+    // by someone else, and only that much of it is kept.
+    copyAtMost(whole.get(), copy.get(), kLogRotationBytes);
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(whole.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(whole.get())) {
         throw systemFailure("Rotating the log", GetLastError());

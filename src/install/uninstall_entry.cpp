@@ -123,8 +123,8 @@ bool copyOpenFile(HANDLE from, const std::filesystem::path& target, std::string&
     LARGE_INTEGER start{};
     SetFilePointerEx(from, start, nullptr, FILE_BEGIN);
     {
-        const FileHandle to(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const FileHandle to(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!to) {
             error = "Cannot copy the installer to " + pathToAnsi(temporary) + ": error " +
                     std::to_string(GetLastError());
@@ -167,27 +167,26 @@ bool keepInstallerCopy(std::string& error) {
     if (std::filesystem::equivalent(self, target, same)) {
         return true;
     }
-    // The running program, opened once (nobody may change it while it is read) and checked to
-    // be the image this process runs, is what is copied: not whatever its path names by then.
-    const FileHandle program(CreateFileW(self.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // The running program's own file, held since start-up without write or delete sharing, and
+    // checked to be the image this process runs: not whatever its path names by then.
+    const HANDLE program = ownProgramFile();
     if (!program) {
-        error = "Cannot read this program " + pathToAnsi(self) + ": error " +
-                std::to_string(GetLastError());
+        error = "Cannot read this program " + pathToAnsi(self) + ": it is not held open";
         return false;
     }
-    if (const std::string problem = openedFileProblem(program.get(), self); !problem.empty()) {
+    if (const std::string problem = openedFileProblem(program, self); !problem.empty()) {
         error = "Cannot keep the installer: " + problem;
         return false;
     }
-    if (!isRunningImage(program.get())) {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(program, start, nullptr, FILE_BEGIN) || !isRunningImage(program)) {
         error = "Cannot keep the installer: " + pathToAnsi(self) +
                 " is no longer the program that runs";
         return false;
     }
     std::error_code created;
     std::filesystem::create_directories(target.parent_path(), created);
-    return copyOpenFile(program.get(), target, error);
+    return copyOpenFile(program, target, error);
 }
 
 bool writeUninstallEntry(const std::string& version, std::uint32_t estimatedKib,

@@ -12,6 +12,7 @@ inline constexpr int kExitInstallFailed = 1603;     // ERROR_INSTALL_FAILURE
 inline constexpr int kExitNoRelease = 1612;         // ERROR_INSTALL_SOURCE_ABSENT
 inline constexpr int kExitAnotherInstaller = 1618;  // ERROR_INSTALL_ALREADY_RUNNING
 inline constexpr int kExitDownloadFailed = 1619;    // ERROR_INSTALL_PACKAGE_OPEN_FAILED
+inline constexpr int kExitLockedDown = 1625;        // ERROR_INSTALL_PACKAGE_REJECTED (policy)
 inline constexpr int kExitNoServer = 12029;         // ERROR_WINHTTP_CANNOT_CONNECT
 
 // What an exit code means, for the log's last lines.
@@ -31,6 +32,8 @@ constexpr const char* exitCodeMeaning(int code) {
             return "another installer is running";
         case kExitDownloadFailed:
             return "the download failed";
+        case kExitLockedDown:
+            return "updates are turned off by the machine's lock-down policy";
         case kExitNoServer:
             return "no API server answered";
         default:

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "api/build_floor.h"
 #include "core/app_state.h"
 #include "core/installer_core.h"
 #include "core/log_line.h"
@@ -10,6 +11,7 @@
 #include "core/text_convert.h"
 #include "download/package_hold.h"
 #include "install/archive_expansion.h"
+#include "install/lock_down.h"
 #include "install/uninstall_entry.h"
 
 namespace tavro {
@@ -45,6 +47,22 @@ void downloadRelease(ReleaseInfo release, DownloadCallback progress) {
     appState.packageReady.exchange(true);
 }
 
+namespace {
+
+// Only a signed build raises the floor: a build number from an unsigned reply is the server's
+// word, and a server could otherwise set a floor that refuses every later release.
+void raiseFloorToInstalledBuild() {
+    if (!appState.release.signedSize) {
+        return;
+    }
+    std::string error;
+    logEvent(raiseRollbackFloor(appState.release.buildNumber, error)
+                 ? "Rollback floor: at least build " + appState.release.buildNumber
+                 : "Rollback floor not raised: " + error);
+}
+
+}  // namespace
+
 void registerInstalledPackage(bool withUsbDriver, const std::string& usbError) {
     logEvent("Registry values written: HKCU\\SOFTWARE\\Tavro AppDirectory, BuildNumber " +
              appState.release.buildNumber);
@@ -53,6 +71,7 @@ void registerInstalledPackage(bool withUsbDriver, const std::string& usbError) {
                                   : "USB driver tool: " + usbError);
     }
     logEvent(usbError.empty() ? "Install completed." : "Install completed; " + usbError);
+    raiseFloorToInstalledBuild();
     std::string entryError;
     if (registerInstallation(appState.release.version, entryError)) {
         logEvent("Apps & features entry written for version " + appState.release.version);
@@ -60,6 +79,28 @@ void registerInstalledPackage(bool withUsbDriver, const std::string& usbError) {
         logEvent("Apps & features entry not written: " + entryError);
     }
 }
+
+namespace {
+
+// Under the machine's lock-down policy: the program files and folders just installed (and those
+// from before) become the administrators' alone. false with the reason in error.
+bool lockDownProgramFiles(std::string& error) {
+    try {
+        const LockDownCount count = lockDownInstallRoot();
+        logEvent("Lock-down policy: " + std::to_string(count.set) +
+                 " program files and folders set to administrators and the system (users read "
+                 "and execute)" +
+                 (count.linksSkipped ? "; links skipped: " + std::to_string(count.linksSkipped)
+                                     : std::string()));
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+        logEvent("Lock-down policy: " + error);
+        return false;
+    }
+}
+
+}  // namespace
 
 bool installDownloadedPackage(bool withUsbDriver, InstallCallback progress, std::string& error) {
     logEvent("Installing " + toUtf8(appState.packageFile.native()) + ", build " +
@@ -72,10 +113,13 @@ bool installDownloadedPackage(bool withUsbDriver, InstallCallback progress, std:
                      ? "Package held (no digest to check)."
                      : "Package held; its digest is checked as it is copied.");
     }
-    const bool installed =
-        package && installerCore.installPackage(appState.packageFile, appState.release.buildNumber,
-                                                withUsbDriver, std::move(progress), programLog(),
-                                                error, appState.release.sha256);
+    const bool installed = package && installerCore.installPackage(
+                                          appState.packageFile, appState.release.buildNumber,
+                                          withUsbDriver, std::move(progress), programLog(), error,
+                                          appState.release.sha256, appState.release.signedSize);
+    if (installed && lockDownPolicySet() && !lockDownProgramFiles(error)) {
+        return false;
+    }
     if (!installed && package && isExpansionFailure(error)) {
         logEvent(discardHeldPackage(package, appState.packageFile)
                      ? "The package could not be expanded; it is deleted, so the next download "

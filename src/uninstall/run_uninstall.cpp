@@ -80,10 +80,13 @@ void removeRecordedFile(const HeldFolder& root, const RecordEntry& entry,
         if (!opened) {
             return;  // already gone
         }
+        // The size first: a file grown to any size by another user is not read through.
+        LARGE_INTEGER openedSize{};
         std::uint64_t size = 0;
         std::string hashError;
-        const std::string digest = sha256OfOpenFile(opened.get(), size, hashError);
-        if (size != entry.size || digest != entry.sha256) {
+        if (!GetFileSizeEx(opened.get(), &openedSize) ||
+            static_cast<std::uint64_t>(openedSize.QuadPart) != entry.size ||
+            sha256OfOpenFile(opened.get(), size, hashError) != entry.sha256 || size != entry.size) {
             kept.push_back("Kept (changed since it was installed): " + entry.path);
             return;
         }
@@ -150,22 +153,39 @@ void removeEmptyFolders() {
     }
 }
 
-// What is left below the root after the removal (but the run's own log).
-void listLeftFiles(const fs::path& root, std::vector<std::string>& kept) {
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        const DWORD attributes = GetFileAttributesW(it->path().c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            continue;
+// What is left below folder after the removal (but the run's own log), listed through held
+// folders: a folder swapped for a link meanwhile is named, never entered, so no other folder's
+// file names reach the log that every user can read.
+void listLeftFiles(const HeldFolder& folder, const std::wstring& written, bool isLogs,
+                   std::vector<std::string>& kept) {
+    for (const HeldFolder::Entry& entry : folder.entries()) {
+        const std::wstring child = written + L"\\" + entry.name;
+        const std::string path = toUtf8(child);
+        if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            kept.push_back("Kept (a link): " + path);
+        } else if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            try {
+                listLeftFiles(folder.folder(entry.name, false), child, entry.name == L"Logs", kept);
+            } catch (const LinkRefused&) {
+                kept.push_back("Kept (a link): " + path);
+            } catch (const std::exception&) {
+                kept.push_back("Kept (a folder that cannot be listed): " + path);
+            }
+        } else if (!isLogs) {
+            kept.push_back("Kept (not installed): " + path);
         }
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            it.disable_recursion_pending();
-            kept.push_back("Kept (a link): " + toUtf8(it->path().native()));
-        } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                   it->path().parent_path().filename() != L"Logs") {
-            kept.push_back("Kept (not installed): " + toUtf8(it->path().native()));
+    }
+}
+
+void listLeftFiles(std::vector<std::string>& kept) {
+    try {
+        if (const HeldFolder root = heldInstallRoot()) {
+            listLeftFiles(root, installRoot().native(), false, kept);
         }
+    } catch (const LinkRefused&) {
+        kept.push_back("Kept (a link): " + toUtf8(installRoot().native()));
+    } catch (const std::exception&) {
+        // a root that cannot be opened now lists nothing
     }
 }
 
@@ -289,7 +309,7 @@ bool InstallerCore::runUninstall(InstallCallback progress, LogCallback log,
             root.remove(installRecordPath().filename().native());
         }
         removeEmptyFolders();
-        listLeftFiles(installRoot(), kept);
+        listLeftFiles(kept);
         removeShortcuts(say, kept);
         removeRegistryValues(say, kept);
         removeKeptInstaller(say, kept);

@@ -6,13 +6,16 @@
 //   package: PATH       the downloaded package
 //   error: TEXT         the exception that ended the run
 //   verify: MICROSECONDS the mean time of one whole check of the signed reply (--time-verify N)
+//   floor: TEXT         after --raise-floor: "raised", or why not, as an accepted install does
 //
 //   signed_release_probe OUT_FILE SERVER_URL [--key ID=BASE64]... [--download] [--time-verify N]
+//                        [--raise-floor]
 #include <chrono>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "api/build_floor.h"
 #include "api/p256_verify.h"
 #include "api/release_check.h"
 #include "core/installer_core.h"
@@ -28,6 +31,7 @@ struct Options {
     std::string serverUrl;
     std::vector<std::string> keyTexts;
     bool download = false;
+    bool raiseFloor = false;
     int timeVerify = 0;
 };
 
@@ -43,6 +47,8 @@ bool parse(int argc, char** argv, Options& options) {
             options.keyTexts.push_back(argv[++i]);
         } else if (argument == "--download") {
             options.download = true;
+        } else if (argument == "--raise-floor") {
+            options.raiseFloor = true;
         } else if (argument == "--time-verify" && i + 1 < argc) {
             options.timeVerify = std::stoi(argv[++i]);
         } else {
@@ -99,6 +105,11 @@ int main(int argc, char** argv) {
         if (options.download) {
             const auto package = installerCore.downloadPackage(release, {}, log);
             out << "package: " << toUtf8(package.native()) << "\n";
+        }
+        if (options.raiseFloor) {
+            std::string error;
+            out << "floor: " << (raiseRollbackFloor(release.buildNumber, error) ? "raised" : error)
+                << "\n";
         }
     } catch (const std::exception& e) {
         out << "error: " << e.what() << "\n";

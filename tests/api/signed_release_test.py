@@ -67,22 +67,31 @@ class SignedRelease(unittest.TestCase):
     def setUp(self):
         self.download_folder = self.prefix / "drive_c" / "Quendrel" / "Tavro" / "tmp"
         shutil.rmtree(self.download_folder, ignore_errors=True)
-        self.set_installed_build(None)
-        self.addCleanup(self.set_installed_build, None)
+        self.set_floor(None)
+        self.addCleanup(self.set_floor, None)
 
     def wine(self, *arguments):
         subprocess.run(["wine", *arguments], check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
-    def set_installed_build(self, build):
-        """Writes (or with None removes) BuildNumber under HKCU\\SOFTWARE\\Tavro in the prefix."""
-        key = r"HKCU\SOFTWARE\Tavro"
+    def set_value(self, key, name, build, kind="REG_SZ"):
+        """Writes (or with None removes) a value in the prefix's registry."""
         if build is None:
-            subprocess.run(["wine", "reg", "delete", key, "/v", "BuildNumber", "/f"],
+            subprocess.run(["wine", "reg", "delete", key, "/v", name, "/f"],
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
         else:
-            self.wine("reg", "add", key, "/v", "BuildNumber", "/t", "REG_SZ", "/d", build, "/f")
+            self.wine("reg", "add", key, "/v", name, "/t", kind, "/d", build, "/f")
+
+    def set_floor(self, build, kind="REG_SZ"):
+        self.set_value(r"HKLM\SOFTWARE\Tavro", "BuildFloor", build, kind)
+
+    def floor(self):
+        found = subprocess.run(["wine", "reg", "query", r"HKLM\SOFTWARE\Tavro", "/v",
+                                "BuildFloor"], stdin=subprocess.DEVNULL, capture_output=True,
+                               text=True, timeout=60).stdout
+        match = re.search(r"BuildFloor\s+REG_SZ\s+(\S+)", found)
+        return match.group(1) if match else None
 
     def serve(self, fault=None, key_file=None, key_id=KEY_ID):
         """The release server, signing with the test key (or key_file) and fault; its log. The
@@ -162,7 +171,7 @@ class SignedRelease(unittest.TestCase):
         self.assertRegex(log, rf"signature by key {KEY_ID} verified \(version {VERSION}, build "
                               rf"{BUILD}, {PACKAGE_SIZE} bytes, SHA-256 {self.sha256}\)")
         self.assertRegex(log, r"not expired \(valid until \d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ, now ")
-        self.assertIn("no installed build recorded, no rollback check made", log)
+        self.assertIn("no rollback floor recorded yet, no rollback check made", log)
         self.assertIn("Download parts: 4", log)
         microseconds = float(result["verify"])
         print(f"one whole check of a signed reply: {microseconds:.0f} us", file=sys.stderr)
@@ -214,21 +223,42 @@ class SignedRelease(unittest.TestCase):
                                                     ".part3")), leftover.name)
             self.assertLessEqual(leftover.stat().st_size, PACKAGE_SIZE, leftover.name)
 
-    def test_rollback_refuses_an_older_build_and_checks_only_decimal_builds(self):
+    def test_rollback_floor_only_administrators_write_refuses_older_builds_and_fails_closed(self):
         self.serve()
         newer = str(int(BUILD) + 1)
-        self.set_installed_build(newer)
-        result = self.run_probe()
-        self.assertEqual(result.get("error"), REFUSED + f"the signed release is build {BUILD}, "
-                                                        f"older than the installed build {newer}")
-        for installed, note in ((BUILD, f"build {BUILD} is not older than the installed build"),
-                                ("0" + str(int(BUILD) - 1), "is not older than the installed"),
-                                ("7.1", "is not a decimal number, no rollback check made")):
-            with self.subTest(installed=installed):
-                self.set_installed_build(installed)
+        older = f"the signed release is build {BUILD}, older than the rollback floor {newer}"
+        self.set_floor(newer)
+        # The user's own values play no part: deleted or garbled, the floor still holds.
+        for user_value in (None, "a word"):
+            with self.subTest(user_value=user_value):
+                self.set_value(r"HKCU\SOFTWARE\Tavro", "BuildNumber", user_value)
+                self.assertEqual(self.run_probe().get("error"), REFUSED + older)
+        for floor, kind in (("seven", "REG_SZ"), ("7.1", "REG_SZ"), ("731", "REG_DWORD")):
+            with self.subTest(floor=floor, kind=kind):
+                self.set_floor(floor, kind)
+                result = self.run_probe()
+                self.assertRegex(result.get("error", ""), "is not a decimal number$")
+        for floor, note in ((BUILD, f"build {BUILD} is not older than the rollback floor"),
+                            ("0" + str(int(BUILD) - 1), "is not older than the rollback floor"),
+                            (None, "no rollback floor recorded yet")):
+            with self.subTest(floor=floor):
+                self.set_floor(floor)
                 result = self.run_probe()
                 self.assertIn("release", result, result)
                 self.assertIn(note, "\n".join(result["log"]))
+
+    def test_an_accepted_build_raises_the_floor_and_nothing_lowers_it(self):
+        self.serve()
+        for before, after in ((None, BUILD), ("0700", BUILD), (BUILD, BUILD)):
+            with self.subTest(before=before):
+                self.set_floor(before)
+                result = self.run_probe("--raise-floor")
+                self.assertEqual(result.get("floor"), "raised", result)
+                self.assertEqual(self.floor(), after)
+        # A floor above the release refuses it before anything could lower the floor.
+        self.set_floor("9000")
+        self.assertIn("error", self.run_probe("--raise-floor"))
+        self.assertEqual(self.floor(), "9000")
 
 
 if __name__ == "__main__":

@@ -35,5 +35,24 @@ TEST(RunMode, UninstallByEitherSwitchAndTheUpdaterSwitchStillWins) {
     EXPECT_FALSE(isQuietCommandLine("TavroInstaller.exe --uninstall -quiet"));
 }
 
+TEST(RunMode, OurSwitchesAreWholeArgumentsAndNeverReadInsideTheAddress) {
+    // An address holding a switch chooses nothing: the quiet install it asks for stays one.
+    EXPECT_EQ(runModeOf("TavroInstaller.exe --quiet --email ops--uninstall@corp.example"),
+              RunMode::installer);
+    EXPECT_EQ(runModeOf("TavroInstaller.exe --quiet --email ops/updater@corp.example"),
+              RunMode::installer);
+    EXPECT_EQ(runModeOf(R"(TavroInstaller.exe --passive --email "a --updater@b.example")"),
+              RunMode::installer);
+    EXPECT_FALSE(isQuietCommandLine("TavroInstaller.exe --uninstall --email x--quiet@y.example"));
+    EXPECT_EQ(runModeOf("TavroInstaller.exe --quiet --email --uninstall"), RunMode::installer);
+    // Our switches count only whole; an argument that only holds one is not it.
+    EXPECT_EQ(runModeOf("TavroInstaller.exe x--uninstall"), RunMode::installer);
+    EXPECT_FALSE(isQuietCommandLine("TavroInstaller.exe --uninstall --quietly"));
+    // Beside our switches the updater is still found in any other argument or the path.
+    EXPECT_EQ(runModeOf("TavroInstaller.exe --quiet --email a@b.example --updater"),
+              RunMode::updater);
+    EXPECT_EQ(runModeOf(R"("C:/Tools/updater/TavroInstaller.exe" --uninstall)"), RunMode::updater);
+}
+
 }  // namespace
 }  // namespace tavro

@@ -2,6 +2,9 @@
 // and the error box replaced (Wine always runs as administrator and its "runas" never asks), the
 // window classes and windows real. Each test runs in a process of its own, so each may register
 // the classes once.
+#include <windows.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,6 +21,7 @@
 #include "app/elevation.h"
 #include "app/startup.h"
 #include "core/product_version.h"
+#include "install/lock_down_rules.h"
 #include "install/log_file.h"
 #include "core/app_state.h"
 #include "ui/main_window.h"
@@ -327,9 +331,17 @@ TEST(StartupDeployment, ABadLineEndsWith87BeforeElevationOrAnyBox) {
 // Another installer's lock, held by a thread of this process until released.
 class OtherInstaller {
   public:
-    explicit OtherInstaller(const wchar_t* name)
-        : thread_([this, name] {
-              const HANDLE mutex = CreateMutexW(nullptr, TRUE, name);
+    // sddl: the lock's descriptor, as another account would make it; none: the default one.
+    explicit OtherInstaller(const wchar_t* name, const wchar_t* sddl = nullptr)
+        : thread_([this, name, sddl] {
+              PSECURITY_DESCRIPTOR descriptor = nullptr;
+              if (sddl) {
+                  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                       &descriptor, nullptr);
+              }
+              SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+              const HANDLE mutex = CreateMutexW(sddl ? &attributes : nullptr, TRUE, name);
+              LocalFree(descriptor);
               held_ = true;
               while (!release_) {
                   std::this_thread::sleep_for(10ms);
@@ -380,6 +392,48 @@ TEST(StartupDeployment, WhileAnotherInstallerRunsADeploymentEndsWith1618AtOnce) 
     EXPECT_NE(log.find("Another installer is running in another session or account"),
               std::string::npos);
     EXPECT_EQ(log.find("Checking the API servers"), std::string::npos);
+}
+
+TEST(StartupDeployment, OnlyAMachineWideLockTheAdministratorsOwnIsObeyed) {
+    FakeSystem system;
+    {
+        // A standard user's process made the name first and holds it: nothing waits for it.
+        OtherInstaller squatter(kMachineLock, L"O:S-1-5-21-1-2-3-1001D:(A;;GA;;;WD)");
+        EXPECT_NE(run("T.exe --uninstall --quiet", system.services()), 1618);
+    }
+    EXPECT_NE(readLog().find("Installer lock Global\\Quendrel.Tavro.Installer not obeyed: it is "
+                             "owned by S-1-5-21-1-2-3-1001, not by the administrators"),
+              std::string::npos)
+        << readLog();
+    for (const wchar_t* sddl : {L"O:BAD:(A;;GA;;;WD)", L"O:SYD:(A;;GA;;;WD)"}) {
+        OtherInstaller elevated(kMachineLock, sddl);
+        EXPECT_EQ(run("T.exe --uninstall --quiet", system.services()), 1618);
+    }
+}
+
+TEST(StartupDeployment, UnderTheLockDownPolicyTheUpdaterRefusesAtOnceWithItsOwnCode) {
+    const DWORD on = 1;
+    ASSERT_EQ(
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kLockDownValue, REG_DWORD, &on, sizeof(on)),
+        ERROR_SUCCESS);
+    FakeSystem system;
+    StartupServices services = system.services();
+    services.updaterWait = 20s;
+    {
+        OtherInstaller other(kSessionLock);  // not even waited for
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run("T.exe --updater", services), 1625);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    }
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kLockDownValue);
+    const std::string text =
+        "Updates are turned off on this computer by its administrator (the Tavro lock-down "
+        "policy): the update was not started. New versions come from the administrator's installs.";
+    ASSERT_EQ(system.errors.size(), 1u);
+    EXPECT_EQ(system.errors[0].text,
+              text + "\n\nDetails: C:/Quendrel/Tavro/Logs/TavroInstaller.log");
+    EXPECT_EQ(FindWindowA(kMainWindowClass, nullptr), nullptr);
+    EXPECT_TRUE(linesFollow(readLog(), text, "End: exit code 1625")) << readLog();
 }
 
 TEST(StartupDeployment, TheUpdaterWaitsABoundedTimeForARunningInstaller) {

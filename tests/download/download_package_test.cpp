@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "core/installer_core.h"
+#include "core/machine_record.h"
 #include "download/package_download.h"
 #include "download/package_fetch.h"
 #include "download/package_hold.h"
@@ -63,12 +65,18 @@ class DownloadPackage : public ::testing::Test {
   protected:
     void SetUp() override {
         fs::remove_all(downloadFolder());
+        forgetRecordedDigest();
         release_ = {server_.url("/pkg.zip"), "2.4.1", "812"};
         package_ = downloadFolder() / "Tavro-V2.4.1-812.zip";
     }
     void TearDown() override {
         std::error_code ignored;
         fs::remove_all(downloadFolder(), ignored);
+        forgetRecordedDigest();
+    }
+
+    static void forgetRecordedDigest() {
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kDownloadDigestsKey, L"Tavro-V2.4.1-812.zip");
     }
 
     fs::path download() {
@@ -391,64 +399,68 @@ TEST_F(DownloadPackage, StalePartThatCannotBeDeletedEndsTheCallCleanly) {
     EXPECT_EQ(rangesOf(server_.requests()).size(), 2u);
 }
 
-TEST_F(DownloadPackage, ReuseDecisionTableAfterTheProbe) {
+TEST_F(DownloadPackage, APlantedFileIsNeverReusedAndOwnDownloadsAreByTheirRecordedDigest) {
+    // No digest from the release: only the digest recorded at this program's own download, in
+    // HKLM, vouches for an earlier file; its name and size, which anyone may forge, do not.
     const std::string body = pattern(5000);
-    bool headGivesLength = true;
+    int headStatus = 200;
     server_.on("/pkg.zip", [&](const RecordedRequest& request) {
-        Reply reply = rangedPackage(body);
-        reply.sendContentLength = request.method != "HEAD" || headGivesLength;
-        return reply;
+        if (request.method == "HEAD" && headStatus != 200) {
+            return Reply::text(headStatus, "no HEAD here, 22 bytes");
+        }
+        return rangedPackage(body);
     });
     const std::string removing =
         std::string("Removing old/partial package and downloading again: ") + kPackageText;
-    struct Row {
-        std::size_t existing;
-        bool headGivesLength;
+    const std::string unvouched =
+        std::string(
+            "Existing package is not reused: neither the release nor a download of this "
+            "program vouches for its bytes: ") +
+        kPackageText;
+    const std::string reused =
+        std::string(
+            "Using existing downloaded package, SHA-256 matched the digest recorded at "
+            "its download: ") +
+        kPackageText;
+    std::string sameSizeOtherBytes = body;
+    sameSizeOtherBytes[1000] ^= 1;
+    struct Step {
+        const char* what;
+        std::optional<std::string> plant;  // written over the package first
+        int headStatus;
         bool reused;
-        std::vector<std::string> lines;
+        std::string firstLine;
     };
-    const std::vector<Row> rows{
-        {0, true, false, {removing, "Download parts: 1"}},
-        {5000,
-         false,
-         true,
-         {std::string("Using existing downloaded package with exact filename; remote size was "
-                      "not provided by server: ") +
-          kPackageText}},
-        {5000, true, true, {std::string("Using existing downloaded package: ") + kPackageText}},
-        {4000,
-         true,
-         false,
-         {"Existing package name matched but size did not match remote size. Existing=4000 "
-          "Remote=5000",
-          removing, "Download parts: 1"}},
+    const std::vector<Step> steps{
+        {"planted, right size", std::string(5000, 'o'), 200, false, unvouched},
+        // now the record of that download stands against any other bytes
+        {"planted, a failed probe's length", std::string(22, 'x'), 404, false,
+         "Existing package digest mismatch"},
+        {"the download before", std::nullopt, 200, true, reused},
+        {"the download before, failed probe", std::nullopt, 404, true, reused},
+        {"planted over it", sameSizeOtherBytes, 200, false, "Existing package digest mismatch"},
+        {"shorter", std::string(4000, 'o'), 200, false,
+         "Existing package name matched but size did not match remote size. Existing=4000 "
+         "Remote=5000"},
     };
     fs::create_directories(downloadFolder());
-    for (const Row& row : rows) {
-        SCOPED_TRACE("existing " + std::to_string(row.existing));
-        headGivesLength = row.headGivesLength;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        headStatus = step.headStatus;
+        if (step.plant) {
+            writeFile(package_, *step.plant);
+        }
         const std::size_t requestsBefore = server_.requests().size();
         lines_.clear();
-        {
-            std::lock_guard lock(mutex_);
-            records_.clear();
-        }
-        writeFile(package_, std::string(row.existing, 'o'));
         EXPECT_EQ(download(), package_);
-        const auto requests = server_.requests();
-        ASSERT_GT(requests.size(), requestsBefore);
-        EXPECT_EQ(requests[requestsBefore].method, "HEAD");  // the probe is made in every case
-        EXPECT_EQ(lines_, row.lines);
-        if (row.reused) {
-            EXPECT_EQ(requests.size(), requestsBefore + 1);  // and nothing else
-            EXPECT_EQ(readFile(package_), std::string(row.existing, 'o'));
-            ASSERT_EQ(records().size(), 1u);
-            EXPECT_EQ(records()[0].downloadedBytes, 5000u);
-            EXPECT_EQ(records()[0].totalBytes, 5000u);
-            EXPECT_EQ(records()[0].percent, 100.0);
-            EXPECT_EQ(records()[0].speedMBps, 0.0);
+        EXPECT_EQ(hashOf(readFile(package_)), hashOf(body));
+        ASSERT_FALSE(lines_.empty());
+        EXPECT_EQ(lines_[0].rfind(step.firstLine, 0), 0u) << lines_[0];
+        if (step.reused) {
+            EXPECT_EQ(lines_.size(), 1u);
+            EXPECT_EQ(server_.requests().size(), requestsBefore + 1);  // the probe alone
         } else {
-            EXPECT_EQ(hashOf(readFile(package_)), hashOf(body));
+            EXPECT_EQ(lines_[1], removing);
         }
     }
 }
@@ -498,8 +510,9 @@ TEST(PackageHold, HeldPackageCanBeReadButNotSwappedAndItsDigestIsChecked) {
         const FileHandle held = holdPackageForInstall(file, abc, error);
         ASSERT_TRUE(held) << error;
         EXPECT_EQ(readFile(file), "abc");
-        const HANDLE writer = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, 0, nullptr);
+        const HANDLE writer =
+            CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
         EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
         EXPECT_FALSE(DeleteFileW(file.c_str()));
@@ -587,22 +600,6 @@ TEST_F(DownloadPackage, EarlierFileIsReusedOnlyWhenItsDigestMatches) {
         EXPECT_EQ(lines_, std::vector<std::string>{reused});
         EXPECT_EQ(server_.requests().size(), requestsBefore + 1);  // the probe alone
     }
-}
-
-TEST_F(DownloadPackage, FailedProbeWithALengthSaysTheSizeWasNotChecked) {
-    // Without a digest the rule stays: the error page's length is compared.
-    server_.on("/pkg.zip", [](const RecordedRequest& request) {
-        return request.method == "HEAD" ? Reply::text(404, "no HEAD here, 22 bytes")
-                                        : Reply::text(200, "the package");
-    });
-    fs::create_directories(downloadFolder());
-    writeFile(package_, std::string(22, 'x'));
-    download();
-    EXPECT_EQ(readFile(package_), std::string(22, 'x'));
-    EXPECT_EQ(lines_, (std::vector<std::string>{
-                          "Remote size could not be checked: the HEAD request failed, so its "
-                          "Content-Length is not the package's",
-                          std::string("Using existing downloaded package: ") + kPackageText}));
 }
 
 }  // namespace

@@ -85,6 +85,9 @@ HeadResult rangedHead(std::uint64_t size) {
 struct FakeSource {
     std::string body;
     HeadResult head;
+    // Whether a download's digest is recorded (in recorded) and offered for a later reuse.
+    bool recording = false;
+    std::string recorded;
     std::size_t chunk = 8192;
     // Per range start: how that part misbehaves.
     std::map<std::uint64_t, std::string> failAt;     // returns false with this text
@@ -216,6 +219,13 @@ struct FakeSource {
             return appendEnds;
         };
         source.startDigest = [](std::string&) { return std::make_unique<FakeDigestStream>(); };
+        if (recording) {
+            source.digestOf = fakeDigestOf;
+            source.recordedDigest = [this](const fs::path&) { return recorded; };
+            source.recordDigest = [this](const fs::path&, const std::string& digest) {
+                recorded = digest;
+            };
+        }
         return source;
     }
 
@@ -520,37 +530,57 @@ TEST_F(PackageFetch, LeftoversAreDeletedAndNeverReused) {
     EXPECT_EQ(readFile(partFilePath(package_, 3)), "stale part");
 }
 
-TEST_F(PackageFetch, ReuseDecisionTable) {
+TEST_F(PackageFetch, WithoutTheReleasesDigestOnlyTheBytesThisProgramDownloadedAreReused) {
     const std::string path = package_.string();
+    const std::string removing = "Removing old/partial package and downloading again: " + path;
+    const std::string unvouched =
+        "Existing package is not reused: neither the release nor a download of this program "
+        "vouches for its bytes: " +
+        path;
+    const std::string body = pattern(5000);
+    const std::string planted(5000, 'o');  // the right name and size, by another user
     struct Row {
-        std::string existing;  // content of the earlier file
+        const char* what;
+        std::string existing;
         std::uint64_t remote;
+        std::string recorded;  // the digest recorded at this program's download
         bool reused;
         std::vector<std::string> lines;
     };
     const std::vector<Row> rows{
-        {"", 5000, false, {"Removing old/partial package and downloading again: " + path}},
-        {"", 0, false, {"Removing old/partial package and downloading again: " + path}},
-        {std::string(5000, 'o'),
-         0,
+        {"planted, nothing recorded", planted, 5000, "", false, {unvouched, removing}},
+        {"planted, no remote size", planted, 0, "", false, {unvouched, removing}},
+        {"planted over a download",
+         planted,
+         5000,
+         fakeDigest(body),
+         false,
+         {"Existing " + digestMismatchText(fakeDigest(body), fakeDigest(planted)), removing}},
+        {"empty", "", 5000, "", false, {removing}},
+        {"own download",
+         body,
+         5000,
+         fakeDigest(body),
          true,
-         {"Using existing downloaded package with exact filename; remote size was not provided "
-          "by server: " +
+         {"Using existing downloaded package, SHA-256 matched the digest recorded at its "
+          "download: " +
           path}},
-        {std::string(5000, 'o'), 5000, true, {"Using existing downloaded package: " + path}},
-        {std::string(5000, 'o'),
+        {"own download, other remote size",
+         body,
          6000,
+         fakeDigest(body),
          false,
          {"Existing package name matched but size did not match remote size. Existing=5000 "
           "Remote=6000",
-          "Removing old/partial package and downloading again: " + path}},
+          removing}},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE("existing " + std::to_string(row.existing.size()) + ", remote " +
-                     std::to_string(row.remote));
+        SCOPED_TRACE(row.what);
         writeFile(package_, row.existing);
         FakeSource fake;
-        fake.body = pattern(row.remote == 0 ? 7000 : row.remote);
+        fake.recording = true;
+        fake.recorded = row.recorded;
+        fake.body = row.remote == 6000 ? pattern(6000) : body;
         fake.head.ok = true;
         fake.head.contentLength = row.remote;
         Observed observed;
@@ -564,13 +594,12 @@ TEST_F(PackageFetch, ReuseDecisionTable) {
             const auto records = observed.records();
             ASSERT_EQ(records.size(), 1u);
             EXPECT_EQ(records[0].downloadedBytes, 5000u);
-            EXPECT_EQ(records[0].totalBytes, 5000u);
             EXPECT_EQ(records[0].percent, 100.0);
-            EXPECT_EQ(records[0].speedMBps, 0.0);
         } else {
             EXPECT_EQ(readFile(package_), fake.body);
             expectedLines.push_back("Download parts: 1");
         }
+        EXPECT_EQ(fake.recorded, fakeDigest(fake.body));  // what was downloaded, as written
         EXPECT_EQ(observed.lines(), expectedLines);
     }
 }

@@ -472,6 +472,42 @@ class InstallerEndToEnd(unittest.TestCase):
         self.assertEqual(self.probe.boxes(), [])
         self.assertEqual(sum("LatestVersion" in line for line in server.requests()), 1)
 
+    def test_lock_down_policy_locks_the_programs_turns_the_updater_away_and_installs_still_update(
+            self):
+        self.serve()
+        policy = r"HKLM\SOFTWARE\Policies\Tavro"
+        subprocess.run(["wine", "reg", "add", policy, "/v", "LockDown", "/t", "REG_DWORD", "/d",
+                        "1", "/f"], env=self.session.env, check=True, timeout=60,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        self.addCleanup(subprocess.run, ["wine", "reg", "delete", policy, "/f"],
+                        env=self.session.env, timeout=60, stdin=subprocess.DEVNULL,
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        code, log, _ = self.run_deployment("--quiet", "--email", EMAIL)
+        self.assertEqual(code, 0, log)
+        self.assertRegex(log, r"Lock-down policy: \d+ program files and folders set to "
+                              r"administrators and the system")
+        self.installed_matches_release()
+
+        # The updater refuses at once, before it closes or copies anything.
+        shutil.copytree(self.release / "Update" / "Unpacked",
+                        self.install_root / "Update" / "Unpacked")
+        before = (self.install_root / "TavroInstall.record").read_bytes()
+        start = len(self.log_text())
+        updater = self.start("--updater")
+        wait_until(lambda: self.probe.boxes(), 30, "the updater's box")
+        caption, text = self.probe.boxes()[0]
+        self.assertEqual(caption, INSTALLER)
+        self.assertIn("Updates are turned off on this computer by its administrator", text)
+        self.probe.press_ok(INSTALLER)
+        self.assertEqual(updater.wait(timeout=30), 1625 % 256)
+        self.assertIn("End: exit code 1625", self.log_text()[start:])
+        self.assertEqual((self.install_root / "TavroInstall.record").read_bytes(), before)
+
+        # The administrator's next quiet install goes over the locked programs.
+        code, log, _ = self.run_deployment("--quiet", "--email", EMAIL)
+        self.assertEqual(code, 0, log)
+        self.assertIn("Install completed.", log)
+
     def test_quiet_refuses_a_bad_command_line_before_any_traffic_and_names_a_missing_server(self):
         server = self.serve()
         cases = [(("--quiet", "--email", "demo@example"),

@@ -6,6 +6,8 @@
 #include <optional>
 
 #include "core/installer_core.h"
+#include "core/own_program.h"
+#include "core/win_handles.h"
 #include "fs/file_sha256.h"
 #include "fs/install_paths.h"
 #include "install/install_record.h"
@@ -104,6 +106,15 @@ TEST_F(AppsEntry, EntryHasTheValuesAndTypesWindowsReadsAndTheUpdateRefreshesIt) 
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     EXPECT_EQ(test::readFile(kept), test::readFile(self));
+    // Copied from the program's own file, held since the first call without write or delete
+    // sharing: nobody can write it or swap another file in under its name meanwhile.
+    EXPECT_EQ(ownProgramFile(), ownProgramFile());
+    const FileHandle writer(CreateFileW(self, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer);
+    const fs::path aside = fs::path(self).replace_extension(L".aside");
+    EXPECT_FALSE(MoveFileW(self, aside.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 
     const std::wstring quoted = L"\"" + kept.native() + L"\" --uninstall";
     const std::pair<const wchar_t*, std::wstring> texts[] = {

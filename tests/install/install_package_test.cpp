@@ -242,8 +242,8 @@ TEST_F(InstallPackage, PackageWithFoldersOnlyFailsAndLeavesNoExtractionFolder) {
     std::string error;
     EXPECT_FALSE(installerCore.installPackage(package, "1", true, observed.progress(),
                                               observed.log(), error));
-    EXPECT_TRUE(
-        startsWith(error, "Downloaded package has no files after extract: C:\\ProgramData\\TavroInstall."))
+    EXPECT_TRUE(startsWith(
+        error, "Downloaded package has no files after extract: C:\\ProgramData\\TavroInstall."))
         << error;
     EXPECT_TRUE(protectedFoldersLeft().empty());
     EXPECT_FALSE(std::filesystem::exists(installRoot() / L"a"));
@@ -265,6 +265,11 @@ TEST_F(InstallPackage, CorruptOrMissingPackageFailsWithTheExpansionText) {
         EXPECT_FALSE(installerCore.installPackage(package, "9", false, nullptr, nullptr, error));
         EXPECT_EQ(error, "Expand-Archive failed for " + pathToAnsi(package));
     }
+    // A package of another size than the signed one is refused before a byte is copied.
+    std::string error;
+    EXPECT_FALSE(
+        installerCore.installPackage(corrupt, "9", false, nullptr, nullptr, error, {}, 4999));
+    EXPECT_EQ(error, "The package is 5000 bytes; the release is 4999 bytes");
     EXPECT_EQ(pathToAnsi(corrupt), "C:/Quendrel/Tavro\\tmp\\Tavro-V9-9.zip");
     EXPECT_FALSE(std::filesystem::exists(installRoot() / L"Tavro.exe"));
     EXPECT_FALSE(test::readTavroValue(L"AppDirectory").has_value());

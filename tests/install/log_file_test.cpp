@@ -72,6 +72,14 @@ TEST(LogFile, AtOneMebibyteTheLogMovesToItsOlderNameAndANewOneStarts) {
     const std::vector<std::string> lines = linesOf(path);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(lines[0].ends_with("] the line that no longer fits"));
+
+    // A log planted by another user, sparse and of a few GiB apparent size: only the rotation
+    // limit of it is copied, so an elevated run does not fill the volume.
+    fs::resize_file(path, 3ull << 30);
+    log.write("after the planted log");
+    EXPECT_EQ(log.failure(), "");
+    EXPECT_EQ(fs::file_size(older), kLogRotationBytes);
+    ASSERT_EQ(linesOf(path).size(), 1u);
 }
 
 TEST(LogFile, ALogThatCannotBeWrittenKeepsTheReasonAndNeverThrows) {
