@@ -116,8 +116,9 @@ bool isRunningImage(HANDLE file) {
            onDisk->OptionalHeader.CheckSum == memory->OptionalHeader.CheckSum;
 }
 
-// Copies the open file from its start to target: a new file beside it, flushed, then renamed
-// over target with the rename written through.
+// Copies the open file from its start to target: a new file beside it, flushed, checked to carry
+// this program's signature (where it is signed), then renamed over target with the rename written
+// through. A copy that is refused never replaces the one an earlier install registered.
 bool copyOpenFile(HANDLE from, const std::filesystem::path& target, std::string& error) {
     const std::filesystem::path temporary = target.native() + L".new";
     LARGE_INTEGER start{};
@@ -140,6 +141,9 @@ bool copyOpenFile(HANDLE from, const std::filesystem::path& target, std::string&
                     std::to_string(GetLastError());
             return false;
         }
+    }
+    if (!keptCopyCarriesOurSignature(temporary, error)) {
+        return false;  // and the refused copy is gone
     }
     if (!MoveFileExW(temporary.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -243,8 +247,7 @@ bool refreshUninstallEntry(const std::string& version, std::uint32_t estimatedKi
 
 bool registerInstallation(const std::string& version, std::string& error) {
     ParsedRecord record;
-    return keepInstallerCopy(error) && keptCopyCarriesOurSignature(keptInstallerPath(), error) &&
-           readInstallRecord(record, error) &&
+    return keepInstallerCopy(error) && readInstallRecord(record, error) &&
            writeUninstallEntry(version, recordKibibytes(record.entries), error);
 }
 

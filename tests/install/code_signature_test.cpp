@@ -136,7 +136,7 @@ TEST_F(SignedInstaller, SignedBuildKeepsAVerifiedCopyAndItsResourceMatchesTheEnt
     EXPECT_EQ(productVersionOf(installer), TAVRO_FILE_VERSION_TEXT);
 }
 
-TEST_F(SignedInstaller, ProgramWithAByteChangedKeepsNoCopyAndRegistersNothing) {
+TEST_F(SignedInstaller, ProgramWithAByteChangedLeavesTheEarlierVerifiedCopyAndEntryAsTheyWere) {
     // A byte of the DOS stub's message: the signature covers it, nothing ever runs it, and the
     // headers that tell the running image from another file stay as they are.
     const test::ScratchFolder scratch;
@@ -147,6 +147,10 @@ TEST_F(SignedInstaller, ProgramWithAByteChangedKeepsNoCopyAndRegistersNothing) {
     bytes[0x4E] = 't';
     test::writeFile(changed, bytes);
 
+    // An earlier install registered a good copy; the refused one must not replace it.
+    std::string error;
+    ASSERT_TRUE(registerInstallation("2.4.0", error)) << error;
+
     const fs::path outcome = scratch.path() / L"outcome.txt";
     EXPECT_EQ(runChild(changed, L"SignedInstallerChild.RegistersFromTheProgramItRuns", outcome),
               0u);
@@ -154,8 +158,9 @@ TEST_F(SignedInstaller, ProgramWithAByteChangedKeepsNoCopyAndRegistersNothing) {
     const std::string said =
         fs::exists(outcome) ? test::readFile(outcome) : "(the child did not run)";
     EXPECT_NE(said.find("WinVerifyTrust refuses it: 0x80096010"), std::string::npos) << said;
-    EXPECT_FALSE(fs::exists(keptInstallerPath()));
-    EXPECT_FALSE(entryExists());
+    EXPECT_EQ(test::readFile(keptInstallerPath()), test::readFile(thisProgram()));
+    EXPECT_FALSE(fs::exists(keptInstallerPath().native() + L".new"));
+    EXPECT_EQ(entryText(L"DisplayVersion"), L"2.4.0");
 }
 
 // The child half of the test above, run from the changed file: registers, and writes what came
