@@ -184,28 +184,28 @@ LONG verifyTrust(const std::filesystem::path& path, HANDLE file) {
     return WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
 }
 
-// The running program's signer, read from its file; empty with no problem when the image in
-// memory carries no signature. The file must name the same certificate table as the image.
+// The running program's signer, read through its own file held since start-up (nobody can
+// write, rename or delete it meanwhile); empty with no problem when the image in memory carries
+// no signature. The file must name the same certificate table as the image.
 std::vector<unsigned char> runningProgramSigner(std::string& problem) {
     const IMAGE_DATA_DIRECTORY running = runningCertificateTable();
     if (running.Size == 0) {
         return {};
     }
-    const std::wstring self = ownProgramPath();
-    const FileHandle program = openForReading(self);
+    const HANDLE program = ownProgramFile();
     if (!program) {
-        problem = "this program cannot be read: error " + std::to_string(GetLastError());
+        problem = "this program's own file is not held open";
         return {};
     }
     IMAGE_DATA_DIRECTORY onDisk{};
-    if (!fileCertificateTable(program.get(), onDisk, problem)) {
+    if (!fileCertificateTable(program, onDisk, problem)) {
         return {};
     }
     if (onDisk.VirtualAddress != running.VirtualAddress || onDisk.Size != running.Size) {
-        problem = pathToAnsi(self) + " is no longer the program that runs";
+        problem = pathToAnsi(ownProgramPath()) + " is no longer the program that runs";
         return {};
     }
-    std::vector<unsigned char> signer = signerAt(program.get(), onDisk, problem);
+    std::vector<unsigned char> signer = signerAt(program, onDisk, problem);
     if (signer.empty() && problem.empty()) {
         problem = "this program's signature has no signer";
     }
