@@ -170,7 +170,7 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
     // The download folder lies where every user may write: everything done in it goes through a
     // held, checked handle to it. A file is moved onto another by deleting the target through its
     // own checked handle and renaming the source relative to the held folder, never replacing
-    // (HeldFolder::rename also does what a platform that renames by path needs). The bytes are
+    // (HeldFolder::moveHere also does what a platform that renames by path needs). The bytes are
     // not flushed first: a package is used only after its digest or signature was checked, and a
     // torn one is refused and fetched again.
     source.moveReplacing = [](const std::filesystem::path& from, const std::filesystem::path& to) {
@@ -182,7 +182,7 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
                 "rename", from, to, std::make_error_code(std::errc::no_such_file_or_directory));
         }
         folder.remove(to.filename().native());
-        folder.rename(moved.get(), to.filename().native(), false);
+        folder.moveHere(folder, from.filename().native(), moved.get(), to.filename().native());
     };
     source.removeFile = [](const std::filesystem::path& file) {
         HeldFolder::open(file.parent_path(), false).remove(file.filename().native());

@@ -8,6 +8,7 @@
 
 #include "core/text_convert.h"
 #include "fs/guarded_path.h"
+#include "fs/host_rename.h"
 #include "fs/link_guard.h"
 
 namespace tavro {
@@ -507,11 +508,41 @@ void refuseIfNotAt(HANDLE file, const std::wstring& place) {
 
 }  // namespace
 
-void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) const {
+void HeldFolder::refuseAsNewName(std::wstring_view newName) const {
     if (newName.empty() || newName == L"." || newName == L".." ||
         newName.find_first_of(L"\\/:") != std::wstring_view::npos) {
         failWith("rename", childPath(newName), ERROR_BAD_PATHNAME);
     }
+}
+
+void HeldFolder::moveHere(const HeldFolder& from, std::wstring_view name, HANDLE file,
+                          std::wstring_view newName) const {
+    refuseAsNewName(newName);
+    if (!renamesByPath()) {
+        rename(file, newName, false);
+        return;
+    }
+    const std::optional<int> hostError = renameOnHost(from.get(), name, handle_.get(), newName);
+    if (!hostError) {
+        renameByPath(file, newName, false);
+        return;
+    }
+    if (*hostError != 0) {
+        failWith("rename", childPath(newName), windowsErrorOfHost(*hostError));
+    }
+    if (listedAs(handle_.get(), newName, file)) {
+        return;
+    }
+    // Another entry had taken the name in from since file was opened: it goes back where it was.
+    const std::optional<int> undone = renameOnHost(handle_.get(), newName, from.get(), name);
+    throw LinkRefused(
+        pathText(from.childPath(name)) +
+        " was replaced while it was in use (a link or another file appeared); " +
+        (undone && *undone == 0 ? "it was moved back" : "it could not be moved back"));
+}
+
+void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) const {
+    refuseAsNewName(newName);
     if (!renamesByPath()) {
         // Windows renames the file object itself into the folder object itself: no path is
         // looked up on the way, so a link planted anywhere cannot lead the rename elsewhere.

@@ -62,6 +62,15 @@ class HeldFolder {
     // rename that a link swapped in between led elsewhere is moved back and refused
     // (LinkRefused). Use replace only where no other user can plant the target name elsewhere.
     void rename(HANDLE file, std::wstring_view newName, bool replace) const;
+    // rename of the entry name of the held folder from (file, opened through it with DELETE
+    // access) to newName in this folder, never replacing. Where the platform renames by path
+    // (Wine), the host renames instead, relative to both folders' own descriptors
+    // (fs/host_rename.h), so no folder swapped for a link can lead it elsewhere; afterwards this
+    // folder must list file under newName, or whatever was moved is moved back and the rename
+    // refused (LinkRefused). There the handle still reports its old place afterwards: open the
+    // entry again by its new name for anything that goes by the handle's place.
+    void moveHere(const HeldFolder& from, std::wstring_view name, HANDLE file,
+                  std::wstring_view newName) const;
     // Deletes the entry name (a file, or an empty folder) if it is what this folder holds under
     // that name; false when there is none. A link is refused, never followed.
     bool remove(std::wstring_view name) const;
@@ -94,6 +103,7 @@ class HeldFolder {
     HeldFolder child(std::wstring_view name, bool create, bool mayBeAbsent,
                      std::wstring written = {}) const;
     void renameByPath(HANDLE file, std::wstring_view newName, bool replace) const;
+    void refuseAsNewName(std::wstring_view newName) const;
 
     FileHandle handle_;
     std::wstring path_;

@@ -61,37 +61,72 @@ class HeldRename : public ::testing::Test {
 
 TEST_F(HeldRename, ASwappedFolderNeverReceivesTheRenameNorLosesAFileOfEitherName) {
     // The decoy holds a file of the source's name and one of the target's (what a rename by path
-    // would take or replace), or only the source's (where it would create the target).
-    for (const bool decoyHasTarget : {true, false}) {
-        SCOPED_TRACE(decoyHasTarget ? "decoy holds both names" : "decoy holds the source's name");
-        fs::remove_all(scratch.path() / L"held-now-here");
-        fs::remove_all(folder());
-        writeFile(folder() / L"pkg.zip.temp.part0", "ours");
-        const HeldFolder held = HeldFolder::open(folder(), false);
-        const FileHandle part = held.openFile(L"pkg.zip.temp.part0", DELETE | FILE_READ_ATTRIBUTES);
-        ASSERT_TRUE(part);
-        const Swapped swapped = decoyHasTarget
-                                    ? swapAway(folder(), {{L"pkg.zip.temp.part0", "decoy part"},
-                                                          {L"pkg.zip.temp", "decoy merge"}})
-                                    : swapAway(folder(), {{L"pkg.zip.temp.part0", "decoy part"}});
-        bool refused = false;
-        try {
-            held.rename(part.get(), L"pkg.zip.temp", false);
-        } catch (const LinkRefused&) {
-            refused = true;
+    // would take or replace), or only the source's (where it would create the target). The
+    // rename by the file's handle alone, and the move that also names the file's folder.
+    for (const bool naming : {false, true}) {
+        for (const bool decoyHasTarget : {true, false}) {
+            SCOPED_TRACE(std::string(naming ? "moveHere, " : "rename, ") +
+                         (decoyHasTarget ? "decoy holds both names" : "decoy holds the source's"));
+            fs::remove_all(scratch.path() / L"held-now-here");
+            fs::remove_all(folder());
+            writeFile(folder() / L"pkg.zip.temp.part0", "ours");
+            const HeldFolder held = HeldFolder::open(folder(), false);
+            FileHandle part = held.openFile(L"pkg.zip.temp.part0", DELETE | FILE_READ_ATTRIBUTES);
+            ASSERT_TRUE(part);
+            const Swapped swapped =
+                decoyHasTarget ? swapAway(folder(), {{L"pkg.zip.temp.part0", "decoy part"},
+                                                     {L"pkg.zip.temp", "decoy merge"}})
+                               : swapAway(folder(), {{L"pkg.zip.temp.part0", "decoy part"}});
+            bool refused = false;
+            try {
+                if (naming) {
+                    held.moveHere(held, L"pkg.zip.temp.part0", part.get(), L"pkg.zip.temp");
+                } else {
+                    held.rename(part.get(), L"pkg.zip.temp", false);
+                }
+            } catch (const LinkRefused&) {
+                refused = true;
+            }
+            part.reset();
+            EXPECT_EQ(readFile(swapped.decoy / L"pkg.zip.temp.part0"), "decoy part");
+            if (decoyHasTarget) {
+                EXPECT_EQ(readFile(swapped.decoy / L"pkg.zip.temp"), "decoy merge");
+            } else {
+                EXPECT_FALSE(fs::exists(swapped.decoy / L"pkg.zip.temp"));
+            }
+            EXPECT_EQ(
+                std::distance(fs::directory_iterator(swapped.decoy), fs::directory_iterator()),
+                decoyHasTarget ? 2 : 1);
+            // Ours is whole, under one of its two names, where the held folder is; the move that
+            // names the folder never needs to refuse.
+            EXPECT_EQ(readFile(swapped.held / (refused ? L"pkg.zip.temp.part0" : L"pkg.zip.temp")),
+                      "ours");
+            EXPECT_FALSE(naming && refused);
         }
-        EXPECT_EQ(readFile(swapped.decoy / L"pkg.zip.temp.part0"), "decoy part");
-        if (decoyHasTarget) {
-            EXPECT_EQ(readFile(swapped.decoy / L"pkg.zip.temp"), "decoy merge");
-        } else {
-            EXPECT_FALSE(fs::exists(swapped.decoy / L"pkg.zip.temp"));
-        }
-        EXPECT_EQ(std::distance(fs::directory_iterator(swapped.decoy), fs::directory_iterator()),
-                  decoyHasTarget ? 2 : 1);
-        // Ours is whole, under one of its two names, where the held folder is.
-        const fs::path renamed = swapped.held / L"pkg.zip.temp";
-        const fs::path kept = swapped.held / L"pkg.zip.temp.part0";
-        EXPECT_EQ(readFile(refused ? kept : renamed), "ours");
+    }
+}
+
+TEST_F(HeldRename, AMoveWhoseSourceNameWasTakenMeanwhileIsRefusedAndPutBack) {
+    // The file opened as "a" is renamed away and another takes its name before the move: what the
+    // folder holds under "a" then is not the file opened, and must stay where it is.
+    writeFile(folder() / L"a", "ours");
+    const HeldFolder held = HeldFolder::open(folder(), false);
+    const HeldFolder to = held.folder(L"to", true);
+    const FileHandle a = held.openFile(L"a", DELETE | FILE_READ_ATTRIBUTES);
+    ASSERT_TRUE(MoveFileW((folder() / L"a").c_str(), (folder() / L"ours-now").c_str()));
+    writeFile(folder() / L"a", "another's");
+    bool refused = false;
+    try {
+        to.moveHere(held, L"a", a.get(), L"b");
+    } catch (const LinkRefused&) {
+        refused = true;  // a host that renames by name: the other file went back
+    }
+    // Windows moves the file opened; a host that renames by name must not move the other one.
+    EXPECT_EQ(readFile(folder() / L"a"), "another's");
+    if (refused) {
+        EXPECT_FALSE(fs::exists(folder() / L"to" / L"b"));
+    } else {
+        EXPECT_EQ(readFile(folder() / L"to" / L"b"), "ours");
     }
 }
 

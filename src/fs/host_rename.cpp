@@ -1,0 +1,122 @@
+#include "fs/host_rename.h"
+
+#include <cstdint>
+#include <string>
+
+#include "core/text_convert.h"
+
+namespace tavro {
+
+namespace {
+
+// Wine's ntdll: a handle's host descriptor (a new one, which the caller closes).
+using HandleToFd = LONG(CDECL*)(HANDLE, unsigned int, int*, unsigned int*);
+
+HandleToFd wineHandleToFd() {
+    static const HandleToFd call = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr) {
+            return HandleToFd(nullptr);
+        }
+        return reinterpret_cast<HandleToFd>(
+            reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_server_handle_to_fd")));
+    }();
+    return call;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+constexpr bool kCanCallHost = true;
+// The host's (Linux x86-64) system call numbers and flags.
+// (64-bit words: Windows' long has 32 bits.)
+constexpr std::int64_t kRenameAt2 = 316;
+constexpr std::int64_t kClose = 3;
+constexpr std::int64_t kRenameNoReplace = 1;
+
+// One host system call with up to five arguments; the result, or minus the error number.
+std::int64_t hostCall(std::int64_t number, std::int64_t a, std::int64_t b, std::int64_t c,
+                      std::int64_t d, std::int64_t e) {
+    std::int64_t result = 0;
+    register std::int64_t r10 asm("r10") = d;
+    register std::int64_t r8 asm("r8") = e;
+    asm volatile("syscall"
+                 : "=a"(result)
+                 : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8)
+                 : "rcx", "r11", "memory");
+    return result;
+}
+#else
+constexpr bool kCanCallHost = false;
+constexpr std::int64_t kRenameAt2 = 0;
+constexpr std::int64_t kClose = 0;
+constexpr std::int64_t kRenameNoReplace = 0;
+std::int64_t hostCall(std::int64_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t,
+                      std::int64_t) {
+    return -38;  // ENOSYS
+}
+#endif
+
+// A folder's host descriptor, closed on every path.
+class HostDescriptor {
+  public:
+    explicit HostDescriptor(HANDLE folder) {
+        unsigned int options = 0;
+        if (wineHandleToFd()(folder, 0, &fd_, &options) != 0) {
+            fd_ = -1;
+        }
+    }
+    ~HostDescriptor() {
+        if (fd_ >= 0) {
+            hostCall(kClose, fd_, 0, 0, 0, 0);
+        }
+    }
+    HostDescriptor(const HostDescriptor&) = delete;
+    HostDescriptor& operator=(const HostDescriptor&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
+std::optional<int> renameOnHost(HANDLE fromFolder, std::wstring_view name, HANDLE toFolder,
+                                std::wstring_view newName) {
+    if (!kCanCallHost || wineHandleToFd() == nullptr) {
+        return std::nullopt;
+    }
+    const HostDescriptor from(fromFolder);
+    const HostDescriptor to(toFolder);
+    if (from.get() < 0 || to.get() < 0) {
+        return std::nullopt;
+    }
+    // Wine keeps names as UTF-8 on the host.
+    const std::string oldText = toUtf8(name);
+    const std::string newText = toUtf8(newName);
+    const std::int64_t result =
+        hostCall(kRenameAt2, from.get(), reinterpret_cast<std::intptr_t>(oldText.c_str()), to.get(),
+                 reinterpret_cast<std::intptr_t>(newText.c_str()), kRenameNoReplace);
+    return result < 0 ? static_cast<int>(-result) : 0;
+}
+
+DWORD windowsErrorOfHost(int hostError) {
+    switch (hostError) {
+        case 0:
+            return ERROR_SUCCESS;
+        case 2:  // ENOENT
+            return ERROR_FILE_NOT_FOUND;
+        case 17:  // EEXIST
+            return ERROR_ALREADY_EXISTS;
+        case 1:   // EPERM
+        case 13:  // EACCES
+        case 16:  // EBUSY
+            return ERROR_ACCESS_DENIED;
+        case 18:  // EXDEV
+            return ERROR_NOT_SAME_DEVICE;
+        case 28:  // ENOSPC
+            return ERROR_DISK_FULL;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+}  // namespace tavro

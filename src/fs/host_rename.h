@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string_view>
+
+namespace tavro {
+
+// Wine carries a rename out by the paths its handles were opened with, so a folder that another
+// user swaps for a link in the instant before can lead it elsewhere. There, and only there, the
+// host renames instead: renameat2 relative to the host descriptors of the two held folders,
+// which, like Windows, looks up no path but the one name in each folder, and never replaces an
+// entry (RENAME_NOREPLACE). name and newName are single names as the folders list them.
+//
+// The result is the host's error number (0 when renamed), or nothing when the host cannot be
+// asked (not under Wine, a build whose compiler cannot make the call, or a folder without a
+// descriptor): the caller then renames through the platform.
+std::optional<int> renameOnHost(HANDLE fromFolder, std::wstring_view name, HANDLE toFolder,
+                                std::wstring_view newName);
+
+// The Windows error that stands for a host error number of renameOnHost.
+DWORD windowsErrorOfHost(int hostError);
+
+}  // namespace tavro
