@@ -63,6 +63,12 @@ TEST(UninstallLinkRefusal, FolderLinkPlantedInTheInstallRootIsRefusedAndNotFollo
     EXPECT_TRUE(
         listedStartingWith(kept, "Refused: C:/Quendrel/Tavro\\Ostrilan is a link or junction"));
     EXPECT_TRUE(listedStartingWith(kept, "Kept (a link): C:/Quendrel/Tavro\\Ostrilan"));
+    // What lies behind the link is another folder's: none of its names reach the list (which the
+    // log every user can read repeats).
+    for (const std::string& line : kept) {
+        EXPECT_EQ(line.find("keep.txt"), std::string::npos) << line;
+        EXPECT_EQ(line.find("deep.txt"), std::string::npos) << line;
+    }
 }
 
 }  // namespace
