@@ -152,6 +152,7 @@ void onUpdateFailed(HWND, WPARAM, LPARAM lParam) {
     setTextIfChanged(controls().updaterStatusLabel, "Update failed.");
     appendLogLine(controls().logEdit, "ERROR: " + text);
     showMessage(withLogNote(text), "Tavro Updater failed");
+    appState.exitCode = kExitInstallFailed;  // a failed update is no success to whoever started it
 }
 
 void onUninstallStart(HWND, WPARAM, LPARAM) {
