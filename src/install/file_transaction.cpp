@@ -340,6 +340,39 @@ std::optional<TransactionJournal> readJournal(const HeldFolder& root, const LogC
     return journal;
 }
 
+// Makes every folder below from (one that only folders are left in) below to as well.
+void mirrorFolders(const HeldFolder& from, const HeldFolder& to) {
+    for (const HeldFolder::Entry& entry : from.entries()) {
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            mirrorFolders(from.folder(entry.name, false), to.folder(entry.name, true));
+        }
+    }
+}
+
+// Finishes the journal's transaction when the record holds its files, else undoes it. The
+// staging folder's handles are closed again on return.
+void finishOrUndo(const HeldFolder& root, const TransactionJournal& journal,
+                  const std::vector<RecordEntry>& record, const LogCallback& log) {
+    // Made again when someone removed it: undoing then still takes new files out of the way.
+    const HeldFolder stage = root.folder(journal.stage, true);
+    const HeldFolder stageNew = stage.folder(kNewFiles, true);
+    const HeldFolder stageOld = stage.folder(kBackups, true);
+    BusyRetry retry;
+    Pass pass{root, FolderCache(root), FolderCache(stageNew), FolderCache(stageOld), retry, log};
+    const std::string count = std::to_string(journal.files.size());
+    if (recordHoldsJournal(record, journal)) {
+        say(log, "Finishing the interrupted update of " + count + " files.");
+        commitAll(pass, journal);
+        mirrorFolders(stageNew, root);
+        std::string shortcutError;
+        createShortcuts(shortcutError);
+    } else {
+        say(log, "Undoing the interrupted update of " + count + " files.");
+        undoAll(pass, journal);
+    }
+}
+
 void recover(const HeldFolder& root, const LogCallback& log) {
     root.remove(kJournalTemporaryName);
     const std::optional<TransactionJournal> journal = readJournal(root, log);
@@ -349,27 +382,67 @@ void recover(const HeldFolder& root, const LogCallback& log) {
         if (!readInstallRecord(record, error)) {
             throw std::runtime_error(error);
         }
-        // Made again when someone removed it: undoing then still takes new files out of the way.
-        const HeldFolder stage = root.folder(journal->stage, true);
-        const HeldFolder stageNew = stage.folder(kNewFiles, true);
-        const HeldFolder stageOld = stage.folder(kBackups, true);
-        BusyRetry retry;
-        Pass pass{root, FolderCache(root), FolderCache(stageNew), FolderCache(stageOld), retry,
-                  log};
-        if (recordHoldsJournal(record.entries, *journal)) {
-            say(log, "Finishing the interrupted update of " +
-                         std::to_string(journal->files.size()) + " files.");
-            commitAll(pass, *journal);
-            std::string shortcutError;
-            createShortcuts(shortcutError);
-        } else {
-            say(log, "Undoing the interrupted update of " + std::to_string(journal->files.size()) +
-                         " files.");
-            undoAll(pass, *journal);
-        }
+        finishOrUndo(root, *journal, record.entries, log);
         closeTransaction(root, journal->stage, log);
     }
     removeFinishedStages(root, std::wstring(), log);
+}
+
+// Copies the files under source into a new staging folder, hashing them, and lists them in
+// journal with whether each replaces a file. Every handle inside the staging folder is closed
+// again on return (a folder with an open handle below it cannot be removed). false with error
+// after a failure, the staging folder removed.
+bool stageFiles(const HeldFolder& root, const std::filesystem::path& source,
+                const InstallCallback& progress, std::int32_t total, std::int32_t& copied,
+                TransactionJournal& journal, std::string& error) {
+    std::vector<RecordEntry> staged;
+    bool copiedAll = false;
+    {
+        const HeldFolder stage = root.folder(journal.stage, true);
+        stage.folder(kBackups, true);
+        const HeldFolder stageNew = stage.folder(kNewFiles, true);
+        copiedAll = copyDirectoryTree(source, stageNew.path(), progress, nullptr, total, copied,
+                                      error, refuseLinks, &staged);
+    }
+    if (!copiedAll) {
+        removeHeldTree(root, journal.stage);
+        error += ". Nothing was changed.";
+        return false;
+    }
+    FolderCache existing(root);
+    for (RecordEntry& entry : staged) {
+        const bool existed = fileExistsBelow(existing, relativeOf(entry.path));
+        journal.files.push_back({std::move(entry), existed});
+    }
+    return true;
+}
+
+// Commits the journal's files and writes the record (the commit point); failure says why not,
+// and then every file has been put back. Throws when putting them back fails too.
+void commitOrUndo(const HeldFolder& root, const TransactionJournal& journal, BusyRetry& retry,
+                  const LogCallback& log, std::string& failure) {
+    const HeldFolder stage = root.folder(journal.stage, false);
+    const HeldFolder stageNew = stage.folder(kNewFiles, false);
+    const HeldFolder stageOld = stage.folder(kBackups, false);
+    Pass pass{root, FolderCache(root), FolderCache(stageNew), FolderCache(stageOld), retry, log};
+    try {
+        commitAll(pass, journal);
+        mirrorFolders(stageNew, root);  // the release's empty folders
+        std::vector<RecordEntry> installed;
+        for (const JournalFile& file : journal.files) {
+            installed.push_back(file.entry);
+        }
+        // The commit point: from here on the new files stay.
+        std::string error;
+        if (!recordInstalledFiles(installed, log, error)) {
+            throw std::runtime_error(error);
+        }
+        return;
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    say(log, "Undoing: " + failure);
+    undoAll(pass, journal);
 }
 
 }  // namespace
@@ -405,54 +478,24 @@ bool installFilesAsOne(const std::filesystem::path& source, InstallCallback prog
         refuseWithoutRoom(source, installRoot());
 
         TransactionJournal journal{newStageName(), {}};
-        const HeldFolder stage = root.folder(journal.stage, true);
-        const HeldFolder stageNew = stage.folder(kNewFiles, true);
-        std::vector<RecordEntry> staged;
-        if (!copyDirectoryTree(source, stageNew.path(), progressSink, nullptr, total, copied, error,
-                               refuseLinks, &staged)) {
-            removeHeldTree(root, journal.stage);
-            error += ". Nothing was changed.";
+        if (!stageFiles(root, source, progressSink, total, copied, journal, error)) {
             return false;
         }
-        FolderCache existing(root);
-        for (RecordEntry& entry : staged) {
-            const bool existed = fileExistsBelow(existing, relativeOf(entry.path));
-            journal.files.push_back({std::move(entry), existed});
-        }
-        const HeldFolder stageOld = stage.folder(kBackups, true);
         writeJournal(root, journal);
-
-        Pass pass{root,   FolderCache(root), FolderCache(stageNew), FolderCache(stageOld), retry,
-                  logSink};
-        error.clear();
+        std::string failure;
         try {
-            commitAll(pass, journal);
-            std::vector<RecordEntry> installed;
-            for (const JournalFile& file : journal.files) {
-                installed.push_back(file.entry);
-            }
-            // The commit point: from here on the new files stay.
-            if (!recordInstalledFiles(installed, logSink, error)) {
-                throw std::runtime_error(error);
-            }
+            commitOrUndo(root, journal, retry, logSink, failure);
         } catch (const std::exception& e) {
-            error = e.what();
-        }
-        if (!error.empty()) {
-            say(logSink, "Undoing: " + error);
-            try {
-                undoAll(pass, journal);
-                closeTransaction(root, journal.stage, logSink);
-            } catch (const std::exception& e) {
-                // The journal stays: the next run finishes the undo.
-                error += ". Putting the earlier files back failed too (" + std::string(e.what()) +
-                         "); the next start of this program finishes it.";
-                return false;
-            }
-            error += ". The earlier files were put back; nothing was changed.";
+            // The journal stays: the next run finishes the undo.
+            error = failure + ". Putting the earlier files back failed too (" + e.what() +
+                    "); the next start of this program finishes it.";
             return false;
         }
         closeTransaction(root, journal.stage, logSink);
+        if (!failure.empty()) {
+            error = failure + ". The earlier files were put back; nothing was changed.";
+            return false;
+        }
         return true;
     } catch (const std::exception& e) {
         error = e.what();
