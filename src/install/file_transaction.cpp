@@ -37,6 +37,11 @@ constexpr std::uint64_t kClusterBytes = 4096;
 // The access that renames and deletes a file; reading its attributes lets it be checked.
 constexpr ACCESS_MASK kMoveAccess = DELETE | FILE_READ_ATTRIBUTES;
 
+// text, ended as a sentence, and then more (the platform's messages end with a full stop).
+std::string thenSentence(const std::string& text, const std::string& more) {
+    return text + (!text.empty() && text.back() == '.' ? " " : ". ") + more;
+}
+
 void say(const LogCallback& log, const std::string& line) {
     if (log) {
         log(line);
@@ -406,7 +411,7 @@ bool stageFiles(const HeldFolder& root, const std::filesystem::path& source,
     }
     if (!copiedAll) {
         removeHeldTree(root, journal.stage);
-        error += ". Nothing was changed.";
+        error = thenSentence(error, "Nothing was changed.");
         return false;
     }
     FolderCache existing(root);
@@ -487,13 +492,14 @@ bool installFilesAsOne(const std::filesystem::path& source, InstallCallback prog
             commitOrUndo(root, journal, retry, logSink, failure);
         } catch (const std::exception& e) {
             // The journal stays: the next run finishes the undo.
-            error = failure + ". Putting the earlier files back failed too (" + e.what() +
-                    "); the next start of this program finishes it.";
+            error = thenSentence(
+                failure, std::string("Putting the earlier files back failed too (") + e.what() +
+                             "); the next start of this program finishes it.");
             return false;
         }
         closeTransaction(root, journal.stage, logSink);
         if (!failure.empty()) {
-            error = failure + ". The earlier files were put back; nothing was changed.";
+            error = thenSentence(failure, "The earlier files were put back; nothing was changed.");
             return false;
         }
         return true;

@@ -128,7 +128,7 @@ class Trials:
                             % (counts[0], counts[1], len(neither), neither[:3]))
         else:
             version = found[0]
-            if (self.read(added) is not None) != (version == later):
+            if added and (self.read(added) is not None) != (version == later):
                 problems.append("the file only the new version brings is %s at version %d"
                                 % ("there" if version != later else "missing", version))
             record = self.record()
