@@ -1,7 +1,8 @@
 # Shared set-up of the benchmarks (sourced by bench/*/run.sh, which set here and root first).
 # Builds the Windows driver, makes a work folder with its own Wine prefix and a random file of
 # size bytes served by a local nginx (loopback only), and removes all of it when the script ends.
-# Sets reps (REPS, default 5), size, driver, work, port and the Wine environment; defines drive.
+# Sets reps (REPS, default 5), size, driver (BENCH_DRIVER: a driver built elsewhere), work, port
+# and the Wine environment; defines drive.
 
 reps=${REPS:-5}
 size=268435456
@@ -12,6 +13,10 @@ fi
 
 # bench_build BUILD_FOLDER TARGET: the driver, built at Release like the presets.
 bench_build() {
+    if [ -n "${BENCH_DRIVER:-}" ]; then  # another build's driver, for a before-and-after
+        driver=$BENCH_DRIVER
+        return
+    fi
     echo "building the benchmark driver..." >&2
     if [ ! -f "$1/build.ninja" ]; then
         cmake -S "$here" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release \

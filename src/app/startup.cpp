@@ -10,6 +10,7 @@
 #include "app/run_log.h"
 #include "app/run_mode.h"
 #include "app/single_instance.h"
+#include "api/server_routes.h"
 #include "core/program_log.h"
 #include "core/app_state.h"
 #include "core/installer_core.h"
@@ -200,6 +201,9 @@ int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
         logEvent(enforceRedirectionTrust()
                      ? "Links made by non-administrators are not followed (redirection trust)."
                      : "Redirection trust is not offered here; the program checks links itself.");
+    }
+    if (mode == RunMode::installer) {
+        decideServerRoutesAhead();  // while the window is made, or the quiet run starts
     }
     if (switches.unattended == Unattended::quiet) {
         return runQuietInstall(switches.email, switches.usbDriver);

@@ -144,29 +144,21 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
     source.stopTransfers = [this] { cancelled.exchange(true); };
     source.pathText = pathToAnsi;
     // The download folder lies where every user may write: everything done in it goes through a
-    // held, checked handle to it. A file is moved onto another by writing a new file of the
-    // target's name relative to that handle, copying, flushing and deleting the source, not by a
-    // rename: Wine carries a rename out by the folder's path, which a swapped folder would lead
-    // elsewhere, while creates, writes and deletes through handles stay where they were checked.
+    // held, checked handle to it. A file is moved onto another by deleting the target through its
+    // own checked handle and renaming the source relative to the held folder, never replacing
+    // (HeldFolder::rename also does what a platform that renames by path needs). The bytes are
+    // not flushed first: a package is used only after its digest or signature was checked, and a
+    // torn one is refused and fetched again.
     source.moveReplacing = [](const std::filesystem::path& from, const std::filesystem::path& to) {
         const HeldFolder folder = HeldFolder::open(to.parent_path(), false);
-        const FileHandle source = folder.openFile(from.filename().native(), GENERIC_READ | DELETE);
-        if (!source) {
+        const FileHandle moved =
+            folder.openFile(from.filename().native(), DELETE | FILE_READ_ATTRIBUTES);
+        if (!moved) {
             throw std::filesystem::filesystem_error(
                 "rename", from, to, std::make_error_code(std::errc::no_such_file_or_directory));
         }
         folder.remove(to.filename().native());
-        const FileHandle target = folder.createFile(to.filename().native(), FILE_APPEND_DATA);
-        if (appendOpenFile(source.get(), target.get()) != AppendResult::Done) {
-            const DWORD code = GetLastError();
-            folder.remove(to.filename().native());
-            throw std::filesystem::filesystem_error(
-                "rename", from, to,
-                std::error_code(static_cast<int>(code), std::system_category()));
-        }
-        flushToDisk(target.get(), pathToAnsi(to));
-        HeldFolder::removeOpened(source.get(), folder.childPath(from.filename().native()));
-        FlushFileBuffers(folder.get());  // the new entry too, where the platform allows it
+        folder.rename(moved.get(), to.filename().native(), false);
     };
     source.removeFile = [](const std::filesystem::path& file) {
         HeldFolder::open(file.parent_path(), false).remove(file.filename().native());

@@ -459,11 +459,21 @@ void HeldFolder::refuseIfMoved() const {
     }
 }
 
-void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) const {
-    // Windows renames through the handles alone. Wine performs the rename by the paths the
-    // handles were opened with, so a folder swapped for a link since would carry it elsewhere:
-    // the folder must still be where its path leads.
-    refuseIfMoved();
+namespace {
+
+// Whether the platform carries a rename out by the paths its handles were opened with rather
+// than through the handles (Wine does; its ntdll exports its version).
+bool renamesByPath() {
+    static const bool byPath = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return byPath;
+}
+
+// One FileRenameInformation call: file gets newName, relative to root when root is set, else
+// newName is a whole native path.
+NTSTATUS renameRelative(HANDLE file, HANDLE root, std::wstring_view newName, bool replace) {
     struct RenameRecord {
         BOOLEAN replaceIfExists;
         HANDLE rootDirectory;
@@ -474,16 +484,74 @@ void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) co
     std::vector<std::uint64_t> storage((bytes + 7) / 8);
     auto* record = reinterpret_cast<RenameRecord*>(storage.data());
     record->replaceIfExists = replace ? TRUE : FALSE;
-    record->rootDirectory = handle_.get();
+    record->rootDirectory = root;
     record->fileNameLength = static_cast<ULONG>(newName.size() * sizeof(wchar_t));
     std::memcpy(record->fileName, newName.data(), newName.size() * sizeof(wchar_t));
     IO_STATUS_BLOCK io{};
-    const NTSTATUS status = nativeCalls().setInformation(
-        file, &io, record, static_cast<ULONG>(bytes), kRenameInformation);
+    return nativeCalls().setInformation(file, &io, record, static_cast<ULONG>(bytes),
+                                        kRenameInformation);
+}
+
+// Throws LinkRefused unless the path the platform reports for file (place, as reportedPlaceOf
+// gives it) still leads to that very file: a rename by path would otherwise take whatever a
+// link put at that path.
+void refuseIfNotAt(HANDLE file, const std::wstring& place) {
+    const std::wstring path = L"\\\\?\\" + place;
+    const FileHandle atPath(
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!atPath || !sameOpenFile(atPath.get(), file)) {
+        throw LinkRefused(pathText(place) + " was moved or replaced while it was in use");
+    }
+}
+
+}  // namespace
+
+void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) const {
+    if (newName.empty() || newName == L"." || newName == L".." ||
+        newName.find_first_of(L"\\/:") != std::wstring_view::npos) {
+        failWith("rename", childPath(newName), ERROR_BAD_PATHNAME);
+    }
+    if (!renamesByPath()) {
+        // Windows renames the file object itself into the folder object itself: no path is
+        // looked up on the way, so a link planted anywhere cannot lead the rename elsewhere.
+        const NTSTATUS status = renameRelative(file, handle_.get(), newName, replace);
+        if (status < 0) {
+            failWith("rename", childPath(newName), win32Code(status));
+        }
+        return;
+    }
+    renameByPath(file, newName, replace);
+}
+
+void HeldFolder::renameByPath(HANDLE file, std::wstring_view newName, bool replace) const {
+    // The platform takes the file by the path it was opened with and the folder by its path: both
+    // must still lead to what is held, checked the instant before. Afterwards the file must be
+    // what this folder lists under newName; a rename that a link swapped in between sent
+    // elsewhere (or that took another file of the same name) is moved back and refused.
+    const std::wstring from = reportedPlaceOf(file);
+    if (from.empty()) {
+        throw LinkRefused(pathText(childPath(newName)) +
+                          ": the file to be renamed cannot be found where it was opened");
+    }
+    refuseIfNotAt(file, from);
+    refuseIfMoved();
+    const NTSTATUS status = renameRelative(file, handle_.get(), newName, replace);
     if (status < 0) {
         refuseIfMoved();  // a rename carried out by path fails when the folder was swapped
         failWith("rename", childPath(newName), win32Code(status));
     }
+    if (listedAs(handle_.get(), newName, file)) {
+        return;
+    }
+    // Back to the name it had, by the whole path the platform now reports for it, which is where
+    // the rename really put it (the file this handle holds, or the one a link put in its way).
+    const std::wstring landed = reportedPlaceOf(file);
+    const std::wstring back = L"\\??\\" + from;
+    const NTSTATUS undone = landed.empty() ? -1 : renameRelative(file, nullptr, back, false);
+    throw LinkRefused(pathText(childPath(newName)) + ": the rename went elsewhere (" +
+                      pathText(landed) + "), a link appeared on the way; " +
+                      (undone >= 0 ? "it was moved back" : "it could not be moved back"));
 }
 
 bool HeldFolder::remove(std::wstring_view name) const {

@@ -52,8 +52,15 @@ class HeldFolder {
     FileHandle openOrCreateListedFile(std::wstring_view name, ACCESS_MASK access,
                                       std::uint64_t listedId, bool& existed) const;
 
-    // Gives file, opened through this folder, the name newName in this folder, replacing an
-    // entry of that name when replace is set (a link there is replaced itself, never followed).
+    // Gives file, opened through a held folder on the same volume (this one or another, with
+    // DELETE access), the name newName in this folder. An entry of that name fails the rename
+    // (ERROR_ALREADY_EXISTS) unless replace is set; then it is replaced in one step (a link there
+    // is replaced itself, never followed; an open file there cannot be replaced). Windows renames
+    // the handle into the held folder without looking up a path. Where the platform renames by
+    // path (Wine), the file and this folder are checked to be still where their paths lead the
+    // instant before, and the file to be what this folder lists under newName afterwards: a
+    // rename that a link swapped in between led elsewhere is moved back and refused
+    // (LinkRefused). Use replace only where no other user can plant the target name elsewhere.
     void rename(HANDLE file, std::wstring_view newName, bool replace) const;
     // Deletes the entry name (a file, or an empty folder) if it is what this folder holds under
     // that name; false when there is none. A link is refused, never followed.
@@ -86,6 +93,7 @@ class HeldFolder {
     HeldFolder(FileHandle handle, std::wstring path);
     HeldFolder child(std::wstring_view name, bool create, bool mayBeAbsent,
                      std::wstring written = {}) const;
+    void renameByPath(HANDLE file, std::wstring_view newName, bool replace) const;
 
     FileHandle handle_;
     std::wstring path_;

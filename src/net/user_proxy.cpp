@@ -3,7 +3,9 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "core/diagnostics.h"
 #include "core/last_error.h"
@@ -40,7 +42,7 @@ struct UserConfig {
     bool empty() const { return !usesAutoProxy() && proxy.empty(); }
 };
 
-UserConfig readUserConfig() {
+UserConfig readUserConfig(std::vector<std::string>& notes) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG raw{};
     const bool read = WinHttpGetIEProxyConfigForCurrentUser(&raw) != 0;
     const DWORD code = read ? 0 : GetLastError();
@@ -50,8 +52,8 @@ UserConfig readUserConfig() {
     const GlobalText bypass(raw.lpszProxyBypass);
     UserConfig config;
     if (!read) {
-        diagnostic("Proxy: the user's proxy settings cannot be read (error " +
-                   std::to_string(code) + "): the system's default applies");
+        notes.push_back("Proxy: the user's proxy settings cannot be read (error " +
+                        std::to_string(code) + "): the system's default applies");
         return config;
     }
     config.autoDetect = raw.fAutoDetect != 0;
@@ -72,7 +74,19 @@ struct ProxyInfoStrings {
 // ones beside it wait for that decision instead of consulting the script themselves.
 class ProxyDecisions {
   public:
+    // Notes about the decision are logged after the lock is let go, so that the probes beside
+    // this one never wait for a log write.
     ProxyRoute routeFor(const std::string& url) {
+        std::vector<std::string> notes;
+        ProxyRoute route = decide(url, notes);
+        for (const std::string& note : notes) {
+            diagnostic(note);
+        }
+        return route;
+    }
+
+  private:
+    ProxyRoute decide(const std::string& url, std::vector<std::string>& notes) {
         UrlParts parts;
         std::string error;
         if (!crackUrl(url, parts, error)) {
@@ -81,8 +95,13 @@ class ProxyDecisions {
         const std::wstring origin = std::wstring(parts.secure ? L"https://" : L"http://") +
                                     parts.host + L":" + std::to_wstring(parts.port);
         std::lock_guard<std::mutex> guard(lock_);
+        struct Handover {
+            std::vector<std::string>& from;
+            std::vector<std::string>& to;
+            ~Handover() { to.swap(from); }
+        } handover{notes_, notes};
         if (!config_) {
-            config_ = readUserConfig();
+            config_ = readUserConfig(notes_);
         }
         if (config_->empty()) {
             return {};
@@ -93,12 +112,11 @@ class ProxyDecisions {
         ProxyRoute route =
             config_->usesAutoProxy() ? fromScript(toWide(url), parts) : fromFixedProxy(parts);
         if (route.kind != ProxyRoute::Kind::SessionDefault) {
-            diagnostic("Proxy for " + toUtf8(origin) + ": " + describe(route));
+            notes_.push_back("Proxy for " + toUtf8(origin) + ": " + describe(route));
         }
         return routes_.emplace(origin, std::move(route)).first->second;
     }
 
-  private:
     ProxyRoute fromFixedProxy(const UrlParts& parts) const {
         ProxyRoute route;
         route.kind = ProxyRoute::Kind::Direct;
@@ -146,15 +164,15 @@ class ProxyDecisions {
         if (!found && config_->scriptUrl.empty()) {
             // Detection that finds nothing is the common case on a network without a proxy.
             autoDetectFoundNothing_ = true;
-            diagnostic("Proxy: automatic proxy detection found no configuration (error " +
-                       std::to_string(code) + ")");
+            notes_.push_back("Proxy: automatic proxy detection found no configuration (error " +
+                             std::to_string(code) + ")");
             return withoutDetection(parts);
         }
         if (!found) {
             // One failure stands for the run: the script would fail the same way for the next host.
             scriptUnusable_ = true;
-            diagnostic("Proxy: " + scriptName() + " cannot be used (error " + std::to_string(code) +
-                       "): requests go direct");
+            notes_.push_back("Proxy: " + scriptName() + " cannot be used (error " +
+                             std::to_string(code) + "): requests go direct");
             return direct;
         }
         if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !owned.proxy) {
@@ -173,8 +191,9 @@ class ProxyDecisions {
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
             if (!scriptSession_) {
                 scriptUnusable_ = true;
-                diagnostic("Proxy: WinHttpOpen failed (error " + std::to_string(GetLastError()) +
-                           ") for " + scriptName() + ": requests go direct");
+                notes_.push_back("Proxy: WinHttpOpen failed (error " +
+                                 std::to_string(GetLastError()) + ") for " + scriptName() +
+                                 ": requests go direct");
                 return false;
             }
         }
@@ -209,6 +228,7 @@ class ProxyDecisions {
     bool scriptUnusable_ = false;
     bool autoDetectFoundNothing_ = false;
     std::map<std::wstring, ProxyRoute> routes_;
+    std::vector<std::string> notes_;  // for the caller to log once the lock is let go
 };
 
 ProxyDecisions& decisions() {
