@@ -3,6 +3,7 @@
 //   attempts N succeeded N refused N failed N
 // then the text of the first failures that were not a link refusal.
 //   race_driver copy SECONDS     the install's copy of C:/RaceSource into the install root
+//   race_driver commit SECONDS   the same as one transaction (staged, committed by renames)
 //   race_driver log SECONDS      lines appended to the install's log
 //   race_driver uninstall        one uninstall of what the record lists
 //   race_driver record SECONDS   the install record rewritten over and over, alternating
@@ -85,6 +86,17 @@ int copyStep(double seconds) {
         const bool ok = copyDirectoryTree(L"C:/RaceSource", installRoot(), {}, {}, 0, copied, error,
                                           refuseLinks);
         tally.count(ok, error);
+    });
+    return tally.print();
+}
+
+// The same tree put in place as a transaction: staged, journaled, committed by renames.
+int commitStep(double seconds) {
+    Tally tally;
+    repeat(seconds, [&] {
+        std::int32_t copied = 0;
+        std::string error;
+        tally.count(installFilesAsOne(L"C:/RaceSource", {}, {}, 0, copied, error), error);
     });
     return tally.print();
 }
@@ -209,6 +221,8 @@ int main(int argc, char** argv) {
     int result = 2;
     if (step == "copy") {
         result = copyStep(seconds);
+    } else if (step == "commit") {
+        result = commitStep(seconds);
     } else if (step == "log") {
         result = logStep(seconds);
     } else if (step == "record") {
