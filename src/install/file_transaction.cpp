@@ -79,7 +79,14 @@ class FolderCache {
         if (found != folders_.end()) {
             return &found->second;
         }
-        HeldFolder folder = create ? top_.folder(relative, true) : top_.existingFolder(relative);
+        HeldFolder folder;
+        try {
+            folder = create ? top_.folder(relative, true) : top_.existingFolder(relative);
+        } catch (const LinkRefused&) {
+            // The path checks name a link the clearest way ("... is a link or junction").
+            refuseLinks(std::filesystem::path(top_.path()) / relative);
+            throw;
+        }
         if (!folder) {
             return nullptr;
         }
