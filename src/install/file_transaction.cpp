@@ -493,6 +493,7 @@ bool installFilesAsOne(const std::filesystem::path& source, InstallCallback prog
         if (!stageFiles(root, source, progressSink, total, copied, journal, error)) {
             return false;
         }
+        say(logSink, "Putting " + std::to_string(journal.files.size()) + " files in place...");
         writeJournal(root, journal);
         std::string failure;
         try {
