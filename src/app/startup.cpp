@@ -17,7 +17,7 @@
 #include "core/text_convert.h"
 #include "install/file_transaction.h"
 #include "install/protected_folder.h"
-#include "ui/install_exit_codes.h"
+#include "workflow/install_exit_codes.h"
 #include "ui/dialog_keys.h"
 #include "ui/display_text.h"
 #include "ui/main_window.h"

@@ -8,7 +8,7 @@
 #include "core/program_log.h"
 #include "ui/commands.h"
 #include "ui/controls.h"
-#include "ui/install_exit_codes.h"
+#include "workflow/install_exit_codes.h"
 #include "ui/label_text.h"
 #include "ui/progress_bar.h"
 #include "ui/progress_values.h"
