@@ -431,8 +431,9 @@ bool stageFiles(const HeldFolder& root, const std::filesystem::path& source,
 
 // Commits the journal's files and writes the record (the commit point); failure says why not,
 // and then every file has been put back. Throws when putting them back fails too.
-void commitOrUndo(const HeldFolder& root, const TransactionJournal& journal, BusyRetry& retry,
+void commitOrUndo(const HeldFolder& root, const TransactionJournal& journal, BusyRetry retry,
                   const LogCallback& log, std::string& failure) {
+    const BusyRetry unspent = retry;
     const HeldFolder stage = root.folder(journal.stage, false);
     const HeldFolder stageNew = stage.folder(kNewFiles, false);
     const HeldFolder stageOld = stage.folder(kBackups, false);
@@ -454,6 +455,7 @@ void commitOrUndo(const HeldFolder& root, const TransactionJournal& journal, Bus
         failure = e.what();
     }
     say(log, "Undoing: " + failure);
+    retry = unspent;  // putting back gets time of its own, also after a run of retries
     undoAll(pass, journal);
 }
 
