@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/text_convert.h"
@@ -331,10 +332,40 @@ void refuseWithoutRoom(const std::filesystem::path& source, const std::filesyste
     }
 }
 
-bool fileExistsBelow(FolderCache& folders, const std::filesystem::path& relative) {
-    const HeldFolder* folder = folders.at(relative.parent_path(), false);
-    return folder && folder->openFile(relative.filename().native(), FILE_READ_ATTRIBUTES);
+std::wstring lowerCase(std::wstring text) {
+    if (!text.empty()) {
+        CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    }
+    return text;
 }
+
+// Which files the folders below a top folder hold, each folder listed once through its held
+// handle (names compared without case, as the platform opens them).
+class ListedFiles {
+  public:
+    explicit ListedFiles(const HeldFolder& top) : folders_(top) {}
+
+    bool has(const std::filesystem::path& relative) {
+        const std::wstring parent = relative.parent_path().native();
+        auto found = names_.find(parent);
+        if (found == names_.end()) {
+            std::unordered_set<std::wstring> names;
+            if (const HeldFolder* folder = folders_.at(parent, false)) {
+                for (const HeldFolder::Entry& entry : folder->entries()) {
+                    if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                        names.insert(lowerCase(entry.name));
+                    }
+                }
+            }
+            found = names_.emplace(parent, std::move(names)).first;
+        }
+        return found->second.count(lowerCase(relative.filename().native())) != 0;
+    }
+
+  private:
+    FolderCache folders_;
+    std::unordered_map<std::wstring, std::unordered_set<std::wstring>> names_;
+};
 
 std::optional<TransactionJournal> readJournal(const HeldFolder& root, const LogCallback& log) {
     const FileHandle file = root.openFile(kJournalName, GENERIC_READ);
@@ -421,9 +452,11 @@ bool stageFiles(const HeldFolder& root, const std::filesystem::path& source,
         error = thenSentence(error, "Nothing was changed.");
         return false;
     }
-    FolderCache existing(root);
+    // Whether each replaces a file decides only how it is put back; the commit renames aside
+    // whatever it finds in the new file's place.
+    ListedFiles existing(root);
     for (RecordEntry& entry : staged) {
-        const bool existed = fileExistsBelow(existing, relativeOf(entry.path));
+        const bool existed = existing.has(relativeOf(entry.path));
         journal.files.push_back({std::move(entry), existed});
     }
     return true;

@@ -183,6 +183,7 @@ TEST_F(InstallPackage, InstallsARealPackageEndToEndAndFinishesAfterTheDriverTool
     EXPECT_EQ(observed.lines(),
               (std::vector<std::string>{"Extracting package to temporary source folder...",
                                         "Copying " + std::to_string(total) + " files...",
+                                        "Putting " + std::to_string(total) + " files in place...",
                                         "Creating shortcuts..."}));
 
     // The tool was started by its quoted path in the install's protected copy of the package
