@@ -7,7 +7,6 @@
 #include "core/progress_math.h"
 #include "core/text_convert.h"
 #include "fs/install_paths.h"
-#include "fs/link_guard.h"
 #include "fs/held_folder.h"
 #include "install/directory_copy.h"
 #include "install/file_transaction.h"
