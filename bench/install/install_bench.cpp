@@ -5,8 +5,8 @@
 //                                      stand-in), the copy into the install root with the link
 //                                      checks and the record entries, the record, the removal of
 //                                      the protected folder
-//   install_bench update               the updater's copy of <root>\Update\Unpacked over the
-//                                      install root, and its record
+//   install_bench update               the updater's transaction: <root>\Update\Unpacked
+//                                      staged, committed over the install root, recorded
 //   install_bench plaincopy FROM TO    a plain CopyFileW loop over the tree FROM into TO
 //                                      (replacing what is there)
 //   install_bench plainremove FOLDER   a plain DeleteFileW / RemoveDirectoryW walk removing FOLDER
@@ -38,6 +38,7 @@
 #include "fs/install_paths.h"
 #include "fs/link_guard.h"
 #include "install/directory_copy.h"
+#include "install/file_transaction.h"
 #include "install/install_record.h"
 #include "install/protected_folder.h"
 #include "ui/progress_values.h"
@@ -250,25 +251,26 @@ struct PostCounter {
     }
 };
 
-// The copy and its record, as the install and the updater run them.
+// The transaction and its record, as the install and the updater run them: staged (the copy),
+// then committed by renames, recorded, and the backups removed (commit); the log's "Putting ...
+// in place" line parts the two.
 bool copyAndRecord(const std::filesystem::path& from, std::int32_t total, PostCounter& posts,
-                   double& copySeconds, double& recordSeconds) {
+                   double& copySeconds, double& commitSeconds) {
     std::string error;
     std::int32_t copied = 0;
-    std::vector<tavro::RecordEntry> installed;
-    auto start = Clock::now();
-    if (!tavro::copyDirectoryTree(from, tavro::installRoot(), posts.sink(), nullptr, total, copied,
-                                  error, tavro::refuseLinks, &installed)) {
+    const auto start = Clock::now();
+    auto staged = start;
+    const tavro::LogCallback marks = [&staged](const std::string& line) {
+        if (line.rfind("Putting ", 0) == 0) {
+            staged = Clock::now();
+        }
+    };
+    if (!tavro::installFilesAsOne(from, posts.sink(), marks, total, copied, error)) {
         std::printf("failed: %s\n", error.c_str());
         return false;
     }
-    copySeconds = secondsSince(start);
-    start = Clock::now();
-    if (!tavro::recordInstalledFiles(installed, nullptr, error)) {
-        std::printf("failed: %s\n", error.c_str());
-        return false;
-    }
-    recordSeconds = secondsSince(start);
+    copySeconds = std::chrono::duration<double>(staged - start).count();
+    commitSeconds = secondsSince(staged);
     return true;
 }
 

@@ -8,8 +8,8 @@
 
 #include "core/callbacks.h"
 #include "core/program_log.h"
-#include "ui/install_exit_codes.h"
-#include "ui/install_steps.h"
+#include "workflow/install_exit_codes.h"
+#include "workflow/install_steps.h"
 
 namespace tavro {
 

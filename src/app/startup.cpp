@@ -17,7 +17,9 @@
 #include "core/app_state.h"
 #include "core/installer_core.h"
 #include "core/text_convert.h"
-#include "ui/install_exit_codes.h"
+#include "install/file_transaction.h"
+#include "install/protected_folder.h"
+#include "workflow/install_exit_codes.h"
 #include "ui/dialog_keys.h"
 #include "ui/display_text.h"
 #include "ui/main_window.h"
@@ -158,6 +160,13 @@ int anotherInstallerRuns(InstanceState state, RunMode mode, bool windowRun,
     return kExitAnotherInstaller;
 }
 
+// Whatever mode this run is in, first an update or install a killed run left half done is
+// finished or undone, and the expansion folders such runs left are removed.
+void finishInterruptedWork() {
+    recoverInterruptedTransaction(programLog());
+    removeLeftoverProtectedFolders();
+}
+
 std::string runModeText(RunMode mode, bool quiet, bool passive) {
     return std::string(modeName(mode)) + (quiet ? " (quiet)" : passive ? " (passive)" : "");
 }
@@ -202,6 +211,7 @@ int run(HINSTANCE instance, const std::string& commandLine, int showCommand,
     if (lock.state() != InstanceState::alone) {
         return anotherInstallerRuns(lock.state(), mode, !quiet && !passive, services);
     }
+    finishInterruptedWork();
     if (!appState.updaterMode) {
         logEvent(enforceRedirectionTrust()
                      ? "Links made by non-administrators are not followed (redirection trust)."

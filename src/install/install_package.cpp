@@ -19,7 +19,7 @@
 #include "install/archive_expansion.h"
 #include "install/data_folders.h"
 #include "install/directory_copy.h"
-#include "install/install_record.h"
+#include "install/file_transaction.h"
 #include "install/protected_folder.h"
 #include "install/registry_records.h"
 #include "install/shortcuts.h"
@@ -152,13 +152,9 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
             logSink("Copying " + std::to_string(total) + " files...");
         }
         std::int32_t copied = 0;
-        std::vector<RecordEntry> installed;
-        if (!copyDirectoryTree(extractFolder, installRoot(), progressSink, logSink, total, copied,
-                               error, refuseLinks, &installed)) {
-            return false;
-        }
-        // What the uninstall may remove: the files just installed, as they were written.
-        if (!recordInstalledFiles(installed, logSink, error)) {
+        // All or nothing over an earlier version; the record (what the uninstall may remove)
+        // is its commit point.
+        if (!installFilesAsOne(extractFolder, progressSink, logSink, total, copied, error)) {
             return false;
         }
 

@@ -5,7 +5,9 @@
 #include <knownfolders.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cwctype>
 #include <random>
 #include <system_error>
 
@@ -79,6 +81,36 @@ ProtectedFolder::~ProtectedFolder() {
     // What was expanded or copied into it goes with it; a program still running from it keeps
     // its own file and folder.
     removeTreeWithoutFollowing(path_);
+}
+
+namespace {
+
+bool isProtectedFolderName(const std::wstring& name) {
+    constexpr std::wstring_view prefix = L"TavroInstall.";
+    if (name.size() != prefix.size() + 16 || name.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    return std::all_of(name.begin() + prefix.size(), name.end(),
+                       [](wchar_t c) { return iswxdigit(c) != 0; });
+}
+
+}  // namespace
+
+void removeLeftoverProtectedFolders() {
+    try {
+        const std::filesystem::path parent = knownFolderPath(FOLDERID_ProgramData);
+        if (parent.empty()) {
+            return;
+        }
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(parent, error)) {
+            if (isProtectedFolderName(entry.path().filename().native())) {
+                removeTreeWithoutFollowing(entry.path());
+            }
+        }
+    } catch (...) {
+        // What cannot be removed now is tried again at the next start.
+    }
 }
 
 std::wstring protectedDescriptorText() {

@@ -30,6 +30,11 @@ class ProtectedFolder {
     std::filesystem::path path_;
 };
 
+// Removes the protected folders that runs killed before they could remove their own left in the
+// machine's program data folder ("TavroInstall.<16 hex digits>"), without following a link.
+// Call it only while no other installer runs (holding the instance lock). Never throws.
+void removeLeftoverProtectedFolders();
+
 // The descriptor a protected folder is made with, built from kProtectedFolderSddl and written
 // back as SDDL (its DACL): what the platform was given.
 std::wstring protectedDescriptorText();

@@ -8,7 +8,7 @@
 #include "core/program_log.h"
 #include "ui/commands.h"
 #include "ui/controls.h"
-#include "ui/install_exit_codes.h"
+#include "workflow/install_exit_codes.h"
 #include "ui/label_text.h"
 #include "ui/progress_bar.h"
 #include "ui/progress_values.h"
@@ -72,8 +72,12 @@ void onDownloadDone(HWND window, WPARAM, LPARAM) {
     pressInPassiveRun(window, controls().installButton, kInstallId);
 }
 
-void onTaskFailed(HWND, WPARAM, LPARAM) {
+void onTaskFailed(HWND, WPARAM wParam, LPARAM) {
     appState.taskRunning = false;
+    if (static_cast<int>(wParam) == kExitInstallFailed) {
+        // A failed install is what the window's run ends with, until an install succeeds.
+        appState.exitCode = kExitInstallFailed;
+    }
     enableControl(controls().downloadButton, true);
     enableControl(controls().installButton, appState.packageReady.load());
     enableControl(controls().usbCheckBox, true);
@@ -109,8 +113,8 @@ void onInstallDone(HWND window, WPARAM, LPARAM) {
     enableControl(controls().downloadButton, true);
     enableControl(controls().installButton, true);
     enableControl(controls().usbCheckBox, true);
+    appState.exitCode = kExitInstalled;
     if (appState.passiveMode) {
-        appState.exitCode = kExitInstalled;
         closeLater(window, kPassiveCloseDelayMs);
         return;
     }
@@ -152,6 +156,7 @@ void onUpdateFailed(HWND, WPARAM, LPARAM lParam) {
     setTextIfChanged(controls().updaterStatusLabel, "Update failed.");
     appendLogLine(controls().logEdit, "ERROR: " + text);
     showMessage(withLogNote(text), "Tavro Updater failed");
+    appState.exitCode = kExitInstallFailed;  // a failed update is no success to whoever started it
 }
 
 void onUninstallStart(HWND, WPARAM, LPARAM) {

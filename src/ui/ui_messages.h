@@ -13,7 +13,7 @@ namespace tavro {
 inline constexpr UINT MSG_SERVER_OK = WM_APP + 1;          // 0, 0
 inline constexpr UINT MSG_DOWNLOAD_PROGRESS = WM_APP + 2;  // 0, DownloadProgress
 inline constexpr UINT MSG_DOWNLOAD_DONE = WM_APP + 3;      // 0, 0
-inline constexpr UINT MSG_TASK_FAILED = WM_APP + 4;        // 0, 0
+inline constexpr UINT MSG_TASK_FAILED = WM_APP + 4;        // the task's exit code, 0
 inline constexpr UINT MSG_INSTALL_PROGRESS = WM_APP + 5;   // percent, 0
 inline constexpr UINT MSG_INSTALL_DONE = WM_APP + 6;       // 0, 0
 inline constexpr UINT MSG_UPDATE_START = WM_APP + 19;      // 0, 0

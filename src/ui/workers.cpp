@@ -12,8 +12,8 @@
 #include "core/installer_core.h"
 #include "core/program_log.h"
 #include "ui/controls.h"
-#include "ui/install_exit_codes.h"
-#include "ui/install_steps.h"
+#include "workflow/install_exit_codes.h"
+#include "workflow/install_steps.h"
 #include "ui/progress_adapters.h"
 #include "ui/ui_messages.h"
 #include "ui/window_state.h"
@@ -64,7 +64,7 @@ void reportTaskFailure(const char* text, const char* caption, int exitCode) noex
     } catch (...) {
         // Out of memory for the box's text: the window must still learn that the task ended.
     }
-    deliverSignal(appState.mainWindow, MSG_TASK_FAILED);
+    deliverSignal(appState.mainWindow, MSG_TASK_FAILED, static_cast<WPARAM>(exitCode));
 }
 
 // Runs a task body; whatever it throws ends in its failure box and MSG_TASK_FAILED. The body

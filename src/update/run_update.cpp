@@ -1,13 +1,15 @@
 #include <exception>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "core/installer_core.h"
 #include "core/progress_math.h"
 #include "core/text_convert.h"
 #include "fs/install_paths.h"
-#include "fs/link_guard.h"
+#include "fs/held_folder.h"
 #include "install/directory_copy.h"
+#include "install/file_transaction.h"
 #include "install/install_record.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_entry.h"
@@ -27,18 +29,25 @@ void countdown(const LogCallback& log, std::chrono::milliseconds step) {
     }
 }
 
-// The install record and the size in Apps & features follow the update; a failure is logged and
-// does not fail an update whose files are already in place.
+// The version and size in Apps & features follow the update (the record did with its files); a
+// failure is logged and does not fail an update whose files are already in place.
 template <typename Say>
-void refreshInstallRecord(const std::vector<RecordEntry>& installed,
-                          const std::filesystem::path& destination, const LogCallback& log,
-                          const Say& say) {
+void refreshAppsEntry(const std::filesystem::path& destination, const Say& say) {
     std::string error;
     ParsedRecord record;
-    if (!recordInstalledFiles(installed, log, error) || !readInstallRecord(record, error) ||
+    if (!readInstallRecord(record, error) ||
         !refreshUninstallEntry(productVersionOf(destination / L"Tavro.exe"),
                                recordKibibytes(record.entries), error)) {
-        say("The install record was not refreshed: " + error);
+        say("Apps & features was not refreshed: " + error);
+    }
+}
+
+// After a failed update the person gets the earlier version back, running as before.
+template <typename Say>
+void reopenEarlierVersion(const LogCallback& log, const Say& say) {
+    std::string openError;
+    if (!openApplication(log, openError)) {
+        say("The earlier version could not be started again: " + openError);
     }
 }
 
@@ -65,17 +74,22 @@ bool InstallerCore::runUpdate(InstallCallback progress, LogCallback log, std::st
         say("Source: " + pathToAnsi(source));
         say("Destination: " + pathToAnsi(destination));
 
+        // Opened before they are ended, so that the wait below is for exactly these.
+        const std::vector<KernelHandle> running = openProductProcesses();
         if (!closeRunningApps(logSink, error)) {
             return false;
         }
         say("Waiting 5 seconds for running Tavro processes to close...");
-        countdown(logSink, countdownStep);
+        if (!waitForProcessesToEnd(running, logSink, countdownStep)) {
+            say("Some Tavro processes have not ended yet; files they hold are tried again.");
+        }
 
         if (!std::filesystem::is_directory(std::filesystem::status(source))) {
             error = "Update source folder not found: " + pathToAnsi(source);
             return false;
         }
-        std::filesystem::create_directories(destination);
+        // Made through held handles: every element checked, never led by a link.
+        HeldFolder::open(destination, true);
         std::int32_t total = 0;
         countFiles(source, total);
         if (total == 0) {
@@ -87,18 +101,18 @@ bool InstallerCore::runUpdate(InstallCallback progress, LogCallback log, std::st
         }
         say("Copying " + std::to_string(total) + " files...");
         std::int32_t copied = 0;
-        // The same link rules as the install's copy: started elevated, the updater must not be
-        // led by a link another user planted in the tree.
-        std::vector<RecordEntry> installed;
-        if (!copyDirectoryTree(source, destination, progressSink, logSink, total, copied, error,
-                               refuseLinks, &installed)) {
+        // All or nothing: a file that cannot be replaced leaves every file as it was, and the
+        // person gets the earlier version back.
+        if (!installFilesAsOne(source, progressSink, logSink, total, copied, error)) {
+            say("Update failed: " + error);
+            reopenEarlierVersion(logSink, say);
             return false;
         }
         if (progressSink) {
             progressSink(makeInstallState(total, total));
         }
         say("Update complete.");
-        refreshInstallRecord(installed, destination, logSink, say);
+        refreshAppsEntry(destination, say);
 
         // A link that cannot be written does not fail the update.
         std::string shortcutError;

@@ -361,6 +361,10 @@ class InstallerEndToEnd(unittest.TestCase):
         log = window.edit().text  # the updater's one edit is its log
         self.assertTrue(log.rstrip("\r\n").endswith("ERROR: " + error), log)
         self.assertIn("Update failed: " + error, self.log_text())
+        # A failed update is no success to whoever started it.
+        self.probe.close(UPDATER)
+        wait_until(lambda: "End: exit code" in self.log_text(), 10, "the updater's end")
+        self.assertIn("End: exit code 1603", self.log_text())
 
 
     def test_uninstall_keeps_the_users_files_and_leaves_nothing_running(self):

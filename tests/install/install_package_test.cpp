@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "core/installer_core.h"
 #include "core/text_convert.h"
 #include "fs/install_paths.h"
+#include "install/install_record.h"
 #include "install/install_test_support.h"
 #include "install/zip_writer.h"
 #include "support/observed.h"
@@ -181,6 +183,7 @@ TEST_F(InstallPackage, InstallsARealPackageEndToEndAndFinishesAfterTheDriverTool
     EXPECT_EQ(observed.lines(),
               (std::vector<std::string>{"Extracting package to temporary source folder...",
                                         "Copying " + std::to_string(total) + " files...",
+                                        "Putting " + std::to_string(total) + " files in place...",
                                         "Creating shortcuts..."}));
 
     // The tool was started by its quoted path in the install's protected copy of the package
@@ -277,40 +280,57 @@ TEST_F(InstallPackage, CorruptOrMissingPackageFailsWithTheExpansionText) {
     EXPECT_TRUE(std::filesystem::is_directory(installRoot() / L"Protocol"));
 }
 
-TEST_F(InstallPackage, TargetHeldOpenByAnotherProcessStopsTheCopy) {
-    const auto files = releaseFiles();
-    const std::filesystem::path package = savePackage(files, kEmptyFolders);
-    const std::filesystem::path held = installRoot() / L"Tavro.ico";
-    test::writeFile(held, "held");
-    const KernelHandle holder = test::startProgram(test::standinProgram(L"Tavro.exe"),
-                                                   L"--hold \"" + held.native() + L"\"");
-    ASSERT_TRUE(records->waitForStarts(L"Tavro.exe", 1, 30s));
-
-    Observed observed;
+// A file held without delete sharing over an install on an earlier version: tried again for
+// about 15 s, then everything is put back as it was, the record included.
+TEST_F(InstallPackage, TargetHeldOpenOverAnEarlierVersionLeavesItWhole) {
+    const auto earlier = releaseFiles();
     std::string error;
-    EXPECT_FALSE(
-        installerCore.installPackage(package, "812", false, observed.progress(), nullptr, error));
-    EXPECT_TRUE(startsWith(error, "Copy failed: C:\\ProgramData\\TavroInstall.")) << error;
-    const std::string failedTarget = "\\Tavro.ico -> C:/Quendrel/Tavro\\Tavro.ico : " +
-                                     test::systemMessage(ERROR_SHARING_VIOLATION);
-    EXPECT_NE(error.find(failedTarget), std::string::npos) << error;
-
-    // Files are copied in path order: those before the held one are in place, none after it.
-    std::size_t before = 0;
-    for (const PackageFile& file : files) {
-        const std::filesystem::path relative = pathOf(L"", file.name);
-        if (relative < std::filesystem::path(L"Tavro.ico")) {
-            ++before;
-            EXPECT_EQ(readFile(installRoot() / relative), file.content) << file.name;
-        } else if (relative != std::filesystem::path(L"Tavro.ico")) {
-            EXPECT_FALSE(std::filesystem::exists(installRoot() / relative)) << file.name;
-        }
+    ASSERT_TRUE(installerCore.installPackage(savePackage(earlier, kEmptyFolders), "811", false,
+                                             nullptr, nullptr, error))
+        << error;
+    ParsedRecord recordBefore;
+    ASSERT_TRUE(readInstallRecord(recordBefore, error)) << error;
+    auto later = earlier;
+    for (PackageFile& file : later) {
+        file.content += " of the later version";
     }
-    EXPECT_EQ(before, 4u);
-    EXPECT_EQ(observed.records().size(), before + 1);
+    later.push_back({"new in the later version.txt", "new"});
+    const std::filesystem::path package = savePackage(later, kEmptyFolders, L"Tavro-V2.5-812.zip");
+
+    const std::filesystem::path held = installRoot() / L"Tavro.ico";
+    const KernelHandle holder = test::startProgram(test::standinProgram(L"zadig-2.3.exe"),
+                                                   L"--hold \"" + held.native() + L"\"");
+    ASSERT_TRUE(records->waitForStarts(L"zadig-2.3.exe", 1, 30s));
+    Observed logged;
+    EXPECT_FALSE(installerCore.installPackage(package, "812", false, nullptr, logged.log(), error));
+    EXPECT_NE(error.find("C:/Quendrel/Tavro\\Tavro.ico is in use by another program"),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find("The earlier files were put back"), std::string::npos) << error;
+    const auto lines = logged.lines();
+    EXPECT_GE(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return startsWith(line, "In use, trying again in ");
+                            }),
+              10);
+    records->requestExit(L"zadig-2.3.exe");
+    ASSERT_TRUE(test::waitForExit(holder, 10s));
+
+    for (const PackageFile& file : earlier) {
+        EXPECT_EQ(readFile(pathOf(installRoot(), file.name)), file.content) << file.name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(installRoot() / L"new in the later version.txt"));
+    ParsedRecord recordAfter;
+    ASSERT_TRUE(readInstallRecord(recordAfter, error)) << error;
+    EXPECT_EQ(formatInstallRecord(recordAfter.entries), formatInstallRecord(recordBefore.entries));
+    for (const auto& entry : std::filesystem::directory_iterator(installRoot())) {
+        EXPECT_EQ(entry.path().filename().native().rfind(L"TavroInstall.txn.", 0),
+                  std::wstring::npos)
+            << "staging folder left: " << entry.path();
+    }
+    EXPECT_FALSE(std::filesystem::exists(installRoot() / L"TavroInstall.journal"));
     EXPECT_TRUE(protectedFoldersLeft().empty());
-    EXPECT_FALSE(test::readTavroValue(L"AppDirectory").has_value());
-    EXPECT_FALSE(std::filesystem::exists(test::desktopLink(L"Tavro")));
+    EXPECT_EQ(test::readTavroValue(L"BuildNumber")->text, L"811");
 }
 
 // What an earlier installer left in its old extraction folder below the install root, where

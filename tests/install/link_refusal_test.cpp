@@ -101,7 +101,8 @@ TEST_F(LinkRefusal, FolderLinkInsideTheInstallRootStopsTheCopy) {
 TEST_F(LinkRefusal, HardLinkedFileInTheInstallRootIsNotOverwritten) {
     EXPECT_EQ(installError(), std::string(kRefusal) +
                                   "C:/Quendrel/Tavro\\Tavro.exe is one of 2 hard links to "
-                                  "one file");
+                                  "one file. The earlier files were put back; nothing was "
+                                  "changed.");
 }
 
 // The update folder as updater mode copies it (no checks) and as installer mode would (every

@@ -3,10 +3,16 @@
 //   attempts N succeeded N refused N failed N
 // then the text of the first failures that were not a link refusal.
 //   race_driver copy SECONDS     the install's copy of C:/RaceSource into the install root
+//   race_driver commit SECONDS   the same as one transaction (staged, committed by renames)
 //   race_driver log SECONDS      lines appended to the install's log
 //   race_driver uninstall        one uninstall of what the record lists
 //   race_driver record SECONDS   the install record rewritten over and over, alternating
 //                                between two sets of entries (for the kill test)
+//   race_driver update           one transaction putting C:/Quendrel/Tavro/Update/Unpacked
+//                                over the install root (for the transaction kill test)
+//   race_driver install PACKAGE  one install of PACKAGE (the same)
+//   race_driver recover          what every start does first: an interrupted transaction
+//                                finished or undone, leftover expansion folders removed
 //   race_driver download SECONDS downloads of a 3 MiB package in four parts from a local server,
 //                                each of its own version (Tavro-V1.<n>-812.zip)
 #include <windows.h>
@@ -22,8 +28,10 @@
 #include "fs/install_paths.h"
 #include "fs/link_guard.h"
 #include "install/directory_copy.h"
+#include "install/file_transaction.h"
 #include "install/install_record.h"
 #include "install/log_file.h"
+#include "install/protected_folder.h"
 #include "support/test_http_server.h"
 
 namespace {
@@ -75,9 +83,20 @@ int copyStep(double seconds) {
     repeat(seconds, [&] {
         std::int32_t copied = 0;
         std::string error;
-        const bool ok = copyDirectoryTree(L"C:/RaceSource", installRoot(), {}, {}, 0, copied,
-                                          error, refuseLinks);
+        const bool ok = copyDirectoryTree(L"C:/RaceSource", installRoot(), {}, {}, 0, copied, error,
+                                          refuseLinks);
         tally.count(ok, error);
+    });
+    return tally.print();
+}
+
+// The same tree put in place as a transaction: staged, journaled, committed by renames.
+int commitStep(double seconds) {
+    Tally tally;
+    repeat(seconds, [&] {
+        std::int32_t copied = 0;
+        std::string error;
+        tally.count(installFilesAsOne(L"C:/RaceSource", {}, {}, 0, copied, error), error);
     });
     return tally.print();
 }
@@ -158,6 +177,42 @@ int uninstallStep() {
     return tally.print();
 }
 
+// Prints "started" once the step runs, so that the kill test kills it within the step.
+void announceStart() {
+    std::printf("started\n");
+    std::fflush(stdout);
+}
+
+int updateStep() {
+    announceStart();
+    Tally tally;
+    std::string error;
+    std::int32_t copied = 0;
+    tally.count(installFilesAsOne(installRoot() / L"Update" / L"Unpacked", nullptr, nullptr, 0,
+                                  copied, error),
+                error);
+    return tally.print();
+}
+
+int installStep(const char* package) {
+    announceStart();
+    Tally tally;
+    std::string error;
+    tally.count(installerCore.installPackage(package, "812", false, nullptr, nullptr, error),
+                error);
+    return tally.print();
+}
+
+int recoverStep() {
+    announceStart();
+    Tally tally;
+    tally.count(recoverInterruptedTransaction(
+                    [](const std::string& line) { std::printf("log: %s\n", line.c_str()); }),
+                "the transaction is still open");
+    removeLeftoverProtectedFolders();
+    return tally.print();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -166,12 +221,20 @@ int main(int argc, char** argv) {
     int result = 2;
     if (step == "copy") {
         result = copyStep(seconds);
+    } else if (step == "commit") {
+        result = commitStep(seconds);
     } else if (step == "log") {
         result = logStep(seconds);
     } else if (step == "record") {
         result = recordStep(seconds);
     } else if (step == "download") {
         result = downloadStep(seconds);
+    } else if (step == "update") {
+        result = updateStep();
+    } else if (step == "install" && argc > 2) {
+        result = installStep(argv[2]);
+    } else if (step == "recover") {
+        result = recoverStep();
     } else if (step == "uninstall") {
         result = uninstallStep();
     } else {

@@ -151,6 +151,7 @@ def set_up_download(prefix):
 
 STEPS = {
     "copy": (set_up_copy, True),
+    "commit": (set_up_copy, True),
     "log": (set_up_log, True),
     "uninstall": (set_up_uninstall, False),
     "download": (set_up_download, True),

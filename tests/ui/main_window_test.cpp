@@ -255,6 +255,7 @@ TEST(MainWindow, InstallerButtonsFollowTheRunFromServerCheckToInstall) {
     EXPECT_EQ(textOf(controls().installPercentLabel), "0%");
     ASSERT_TRUE(boxes.waitFor("Install failed", 30s));
     ASSERT_TRUE(pumpUntil([] { return buttonStates() == "1011"; }, 5s)) << buttonStates();
+    EXPECT_EQ(appState.exitCode, 1603);  // until an install succeeds
 
     // Install progress: the highest value stays, truncation happened in the adapter.
     appState.installProgressMax = 0;
@@ -276,6 +277,7 @@ TEST(MainWindow, InstallerButtonsFollowTheRunFromServerCheckToInstall) {
     EXPECT_EQ(textOf(controls().installPercentLabel), "100%");
     EXPECT_EQ(progressBarValue(controls().installBar), 100);
     EXPECT_EQ(buttonStates(), "1011");
+    EXPECT_EQ(appState.exitCode, 0);
 }
 
 // A download that fails after an earlier one succeeded leaves the earlier package installable:
@@ -406,6 +408,7 @@ TEST(MainWindow, FailedUpdateStaysOpenWithTheErrorLastInTheLog) {
         std::string("Update source folder not found: C:/Quendrel/Tavro\\") + umlaut + "bung";
     EXPECT_EQ(textOf(controls().logEdit), "Starting updater mode...\r\nERROR: " + error + "\r\n");
     EXPECT_EQ(boxes.seen().back().text, error);
+    EXPECT_EQ(appState.exitCode, 1603);
 }
 
 // Messages for the other mode's controls change nothing visible, and payloads are freed by the

@@ -13,6 +13,9 @@
 // program.
 // Options: --hold FILE   keep FILE open without sharing (before the start is recorded)
 //          --hold-folder FOLDER   keep FOLDER open without delete sharing (the same)
+//          --hold-running FILE   keep FILE open as Windows holds a running program's image:
+//                                reading and deletion (renaming) shared, writing not
+//          --release-after MS   close what it holds MS milliseconds after its start
 //          --spawn EXE   start EXE as a child process (before the start is recorded)
 
 #include <windows.h>
@@ -109,6 +112,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         LocalFree(argv);
     }
     std::vector<HANDLE> held;
+    ULONGLONG releaseAfter = 0;
     for (size_t i = 0; i + 1 < args.size(); i += 2) {
         if (args[i] == L"--hold") {
             HANDLE file = CreateFileW(args[i + 1].c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -117,6 +121,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                 return 2;
             }
             held.push_back(file);
+        } else if (args[i] == L"--hold-running") {
+            HANDLE file =
+                CreateFileW(args[i + 1].c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE) {
+                return 2;
+            }
+            held.push_back(file);
+        } else if (args[i] == L"--release-after") {
+            releaseAfter = static_cast<ULONGLONG>(_wtoi(args[i + 1].c_str()));
         } else if (args[i] == L"--hold-folder") {
             HANDLE folder = CreateFileW(args[i + 1].c_str(), FILE_LIST_DIRECTORY,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -172,6 +186,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         }
         if (limit != 0 && GetTickCount64() - start >= limit) {
             return 3;
+        }
+        if (releaseAfter != 0 && GetTickCount64() - start >= releaseAfter) {
+            for (HANDLE handle : held) {
+                CloseHandle(handle);
+            }
+            held.clear();
+            releaseAfter = 0;
         }
         Sleep(20);
     }

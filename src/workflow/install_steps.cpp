@@ -1,4 +1,4 @@
-#include "ui/install_steps.h"
+#include "workflow/install_steps.h"
 
 #include <filesystem>
 #include <utility>
