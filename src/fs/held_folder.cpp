@@ -523,14 +523,16 @@ void HeldFolder::moveHere(const HeldFolder& from, std::wstring_view name, HANDLE
         return;
     }
     const std::optional<int> hostError = renameOnHost(from.get(), name, handle_.get(), newName);
-    if (!hostError) {
+    constexpr int kNoSuchName = 2;  // ENOENT: the name is written in another case on the disk
+    if (!hostError || *hostError == kNoSuchName) {
         renameByPath(file, newName, false);
         return;
     }
     if (*hostError != 0) {
         failWith("rename", childPath(newName), windowsErrorOfHost(*hostError));
     }
-    if (listedAs(handle_.get(), newName, file)) {
+    const std::optional<bool> landed = hostEntryIs(handle_.get(), newName, file);
+    if (landed ? *landed : listedAs(handle_.get(), newName, file)) {
         return;
     }
     // Another entry had taken the name in from since file was opened: it goes back where it was.

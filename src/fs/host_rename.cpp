@@ -30,7 +30,10 @@ constexpr bool kCanCallHost = true;
 // (64-bit words: Windows' long has 32 bits.)
 constexpr std::int64_t kRenameAt2 = 316;
 constexpr std::int64_t kClose = 3;
+constexpr std::int64_t kFstat = 5;
+constexpr std::int64_t kFstatAt = 262;
 constexpr std::int64_t kRenameNoReplace = 1;
+constexpr std::int64_t kNoFollow = 0x100;  // AT_SYMLINK_NOFOLLOW
 
 // One host system call with up to five arguments; the result, or minus the error number.
 std::int64_t hostCall(std::int64_t number, std::int64_t a, std::int64_t b, std::int64_t c,
@@ -48,7 +51,10 @@ std::int64_t hostCall(std::int64_t number, std::int64_t a, std::int64_t b, std::
 constexpr bool kCanCallHost = false;
 constexpr std::int64_t kRenameAt2 = 0;
 constexpr std::int64_t kClose = 0;
+constexpr std::int64_t kFstat = 0;
+constexpr std::int64_t kFstatAt = 0;
 constexpr std::int64_t kRenameNoReplace = 0;
+constexpr std::int64_t kNoFollow = 0;
 std::int64_t hostCall(std::int64_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t,
                       std::int64_t) {
     return -38;  // ENOSYS
@@ -77,7 +83,37 @@ class HostDescriptor {
     int fd_ = -1;
 };
 
+// The host's struct stat: 144 bytes, the device first and the inode next.
+struct HostStat {
+    std::uint64_t words[18] = {};
+    bool sameFileAs(const HostStat& other) const {
+        return words[0] == other.words[0] && words[1] == other.words[1];
+    }
+};
+
 }  // namespace
+
+std::optional<bool> hostEntryIs(HANDLE folder, std::wstring_view name, HANDLE file) {
+    if (!kCanCallHost || wineHandleToFd() == nullptr) {
+        return std::nullopt;
+    }
+    const HostDescriptor at(folder);
+    const HostDescriptor opened(file);
+    if (at.get() < 0 || opened.get() < 0) {
+        return std::nullopt;
+    }
+    const std::string text = toUtf8(name);
+    HostStat entry;
+    HostStat held;
+    if (hostCall(kFstatAt, at.get(), reinterpret_cast<std::intptr_t>(text.c_str()),
+                 reinterpret_cast<std::intptr_t>(&entry), kNoFollow, 0) < 0) {
+        return false;  // no such entry (or none the host can see): not the file
+    }
+    if (hostCall(kFstat, opened.get(), reinterpret_cast<std::intptr_t>(&held), 0, 0, 0) < 0) {
+        return std::nullopt;
+    }
+    return entry.sameFileAs(held);
+}
 
 std::optional<int> renameOnHost(HANDLE fromFolder, std::wstring_view name, HANDLE toFolder,
                                 std::wstring_view newName) {

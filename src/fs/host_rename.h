@@ -19,6 +19,10 @@ namespace tavro {
 std::optional<int> renameOnHost(HANDLE fromFolder, std::wstring_view name, HANDLE toFolder,
                                 std::wstring_view newName);
 
+// Whether the entry name of the held folder is file itself (the same device and inode), asked of
+// the host; nothing when the host cannot be asked.
+std::optional<bool> hostEntryIs(HANDLE folder, std::wstring_view name, HANDLE file);
+
 // The Windows error that stands for a host error number of renameOnHost.
 DWORD windowsErrorOfHost(int hostError);
 

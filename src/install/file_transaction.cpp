@@ -159,7 +159,7 @@ void moveAside(const HeldFolder& from, const HeldFolder& to, const std::wstring&
         HeldFolder::removeOpened(file.get(), from.childPath(name));
         return;
     }
-    to.rename(file.get(), name, false);
+    to.moveHere(from, name, file.get(), name);
 }
 
 // Puts the new file of relative in place, the file it replaces renamed aside first. Does nothing
@@ -177,7 +177,7 @@ void commitFile(Pass& pass, const std::filesystem::path& relative) {
         if (const FileHandle earlier = target.openFile(name, kMoveAccess)) {
             moveAside(target, *pass.backups.at(parent, true), name, earlier);
         }
-        target.rename(newFile.get(), name, false);
+        target.moveHere(*staged, name, newFile.get(), name);
     });
 }
 
@@ -203,7 +203,7 @@ void undoFile(Pass& pass, const std::filesystem::path& relative, bool existed) {
             moveAside(*target, *pass.newFiles.at(parent, true), name, current);
         }
         if (earlier) {
-            target->rename(earlier.get(), name, false);
+            target->moveHere(*backups, name, earlier.get(), name);
         }
     });
 }
@@ -236,7 +236,7 @@ void writeJournal(const HeldFolder& root, const TransactionJournal& journal) {
                                  std::to_string(GetLastError()));
     }
     flushToDisk(file.get(), "the transaction journal");
-    root.rename(file.get(), kJournalName, false);
+    root.moveHere(root, kJournalTemporaryName, file.get(), kJournalName);
     FlushFileBuffers(root.get());  // the name on the disk too, where the platform allows it
 }
 
