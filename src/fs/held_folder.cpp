@@ -32,6 +32,10 @@ constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003A);
 
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The host's ENOENT from renameOnHost: no entry of that name, as written, where the platform may
+// still find one in another case.
+constexpr int kNoSuchHostName = 2;
+
 using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                                           PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
                                           ULONG, PVOID, ULONG);
@@ -523,8 +527,7 @@ void HeldFolder::moveHere(const HeldFolder& from, std::wstring_view name, HANDLE
         return;
     }
     const std::optional<int> hostError = renameOnHost(from.get(), name, handle_.get(), newName);
-    constexpr int kNoSuchName = 2;  // ENOENT: the name is written in another case on the disk
-    if (!hostError || *hostError == kNoSuchName) {
+    if (!hostError || *hostError == kNoSuchHostName) {
         renameByPath(file, newName, false);
         return;
     }
@@ -541,6 +544,47 @@ void HeldFolder::moveHere(const HeldFolder& from, std::wstring_view name, HANDLE
         pathText(from.childPath(name)) +
         " was replaced while it was in use (a link or another file appeared); " +
         (undone && *undone == 0 ? "it was moved back" : "it could not be moved back"));
+}
+
+bool HeldFolder::moveEntryHere(const HeldFolder& from, std::wstring_view name,
+                               std::wstring_view newName) const {
+    refuseAsNewName(newName);
+    FileHandle entry;
+    const NTSTATUS status = openRelative(from.get(), name, DELETE | FILE_READ_ATTRIBUTES,
+                                         kOpenExisting, kFileOnly, entry);
+    if (status == kNameNotFound || status == kPathNotFound) {
+        return false;
+    }
+    if (status < 0) {
+        failWith("open", from.childPath(name), win32Code(status));
+    }
+    if (!renamesByPath()) {
+        rename(entry.get(), newName, false);
+        return true;
+    }
+    const std::optional<int> hostError = renameOnHost(from.get(), name, handle_.get(), newName);
+    if (!hostError || *hostError == kNoSuchHostName) {
+        // The host cannot be asked, or the name is written in another case on the disk: the
+        // checked rename by path, for the entry as opened.
+        refuseOpened(from.get(), name, entry.get(), from.childPath(name), true);
+        renameByPath(entry.get(), newName, false);
+    } else if (*hostError != 0) {
+        failWith("rename", childPath(newName), windowsErrorOfHost(*hostError));
+    }
+    return true;
+}
+
+bool HeldFolder::holds(std::wstring_view name) const {
+    FileHandle entry;
+    const NTSTATUS status =
+        openRelative(handle_.get(), name, FILE_READ_ATTRIBUTES, kOpenExisting, 0, entry);
+    if (status == kNameNotFound || status == kPathNotFound) {
+        return false;
+    }
+    if (status < 0) {
+        failWith("open", childPath(name), win32Code(status));
+    }
+    return true;
 }
 
 void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) const {

@@ -71,6 +71,14 @@ class HeldFolder {
     // entry again by its new name for anything that goes by the handle's place.
     void moveHere(const HeldFolder& from, std::wstring_view name, HANDLE file,
                   std::wstring_view newName) const;
+    // moveHere for whatever entry from holds under name, a link included (moved itself, never
+    // followed): for moves whose whole path lies in folders this program made and checked. The
+    // entry is opened for deletion first, so one another program holds without sharing deletion
+    // fails with ERROR_SHARING_VIOLATION, as Windows' rename would. false when there is none.
+    bool moveEntryHere(const HeldFolder& from, std::wstring_view name,
+                       std::wstring_view newName) const;
+    // Whether the folder holds an entry of that name (a link counts, and is not followed).
+    bool holds(std::wstring_view name) const;
     // Deletes the entry name (a file, or an empty folder) if it is what this folder holds under
     // that name; false when there is none. A link is refused, never followed.
     bool remove(std::wstring_view name) const;

@@ -152,32 +152,34 @@ void whileBusyRetry(Pass& pass, const std::wstring& path, Step step) {
     }
 }
 
-// Moves the file name of from into to (same name), or deletes it when to already has one.
-void moveAside(const HeldFolder& from, const HeldFolder& to, const std::wstring& name,
-               const FileHandle& file) {
-    if (to.openFile(name, FILE_READ_ATTRIBUTES)) {
-        HeldFolder::removeOpened(file.get(), from.childPath(name));
-        return;
+// Moves the file name of from into to (same name), or deletes it when to already has one (a
+// commit or undo run again after an interruption); nothing when from has none.
+void moveAside(const HeldFolder& from, const HeldFolder& to, const std::wstring& name) {
+    try {
+        to.moveEntryHere(from, name, name);
+    } catch (const std::filesystem::filesystem_error& e) {
+        if (e.code().value() != ERROR_ALREADY_EXISTS) {
+            throw;
+        }
+        from.remove(name);
     }
-    to.moveHere(from, name, file.get(), name);
 }
 
-// Puts the new file of relative in place, the file it replaces renamed aside first. Does nothing
-// when it is in place already, so that it can be run again after an interruption.
+// Puts the new file of relative in place, the file it replaces moved aside first. Does nothing
+// when it is in place already, so that it can be run again after an interruption. Every folder
+// on the way was opened and checked once (the caches); the files are moved by name within them,
+// a link moved itself, never followed.
 void commitFile(Pass& pass, const std::filesystem::path& relative) {
     const std::filesystem::path parent = relative.parent_path();
     const std::wstring name = relative.filename().native();
     const HeldFolder* staged = pass.newFiles.at(parent, false);
-    FileHandle newFile = staged ? staged->openFile(name, kMoveAccess) : FileHandle();
-    if (!newFile) {
+    if (!staged || !staged->holds(name)) {
         return;  // in place already
     }
     const HeldFolder& target = *pass.targets.at(parent, true);
     whileBusyRetry(pass, target.childPath(name), [&] {
-        if (const FileHandle earlier = target.openFile(name, kMoveAccess)) {
-            moveAside(target, *pass.backups.at(parent, true), name, earlier);
-        }
-        target.moveHere(*staged, name, newFile.get(), name);
+        moveAside(target, *pass.backups.at(parent, true), name);
+        target.moveEntryHere(*staged, name, name);
     });
 }
 
@@ -199,9 +201,7 @@ void undoFile(Pass& pass, const std::filesystem::path& relative, bool existed) {
         }
     }
     whileBusyRetry(pass, target->childPath(name), [&] {
-        if (const FileHandle current = target->openFile(name, kMoveAccess)) {
-            moveAside(*target, *pass.newFiles.at(parent, true), name, current);
-        }
+        moveAside(*target, *pass.newFiles.at(parent, true), name);
         if (earlier) {
             target->moveHere(*backups, name, earlier.get(), name);
         }
