@@ -90,6 +90,25 @@ int copyStep(double seconds) {
     return tally.print();
 }
 
+// Folders made below a folder that is swapped for a link meanwhile (as the install makes the root,
+// the data folders and the download folder): made through held handles, or refused.
+int foldersStep(double seconds) {
+    Tally tally;
+    repeat(seconds, [&] {
+        std::string error;
+        bool ok = true;
+        try {
+            createDirectoriesRefusingLinks(installRoot() / L"sub" / L"made" / L"deeper");
+        } catch (const std::exception& e) {
+            ok = false;
+            error = e.what();
+        }
+        removeTreeWithoutFollowing(installRoot() / L"sub" / L"made");
+        tally.count(ok, error);
+    });
+    return tally.print();
+}
+
 // The same tree put in place as a transaction: staged, journaled, committed by renames.
 int commitStep(double seconds) {
     Tally tally;
@@ -223,6 +242,8 @@ int main(int argc, char** argv) {
         result = copyStep(seconds);
     } else if (step == "commit") {
         result = commitStep(seconds);
+    } else if (step == "folders") {
+        result = foldersStep(seconds);
     } else if (step == "log") {
         result = logStep(seconds);
     } else if (step == "record") {

@@ -149,8 +149,15 @@ def set_up_download(prefix):
     return [os.path.join(prefix.root, "tmp")]
 
 
+def set_up_folders(prefix):
+    write(os.path.join(prefix.canary, "keep.txt"), b"the canary's own file")
+    os.makedirs(os.path.join(prefix.root, "sub"), exist_ok=True)
+    return [os.path.join(prefix.root, "sub")]
+
+
 STEPS = {
     "copy": (set_up_copy, True),
+    "folders": (set_up_folders, True),
     "commit": (set_up_copy, True),
     "log": (set_up_log, True),
     "uninstall": (set_up_uninstall, False),
