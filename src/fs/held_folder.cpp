@@ -548,7 +548,6 @@ void HeldFolder::moveHere(const HeldFolder& from, std::wstring_view name, HANDLE
 
 bool HeldFolder::moveEntryHere(const HeldFolder& from, std::wstring_view name,
                                std::wstring_view newName) const {
-    refuseAsNewName(newName);
     FileHandle entry;
     const NTSTATUS status = openRelative(from.get(), name, DELETE | FILE_READ_ATTRIBUTES,
                                          kOpenExisting, kFileOnly, entry);
@@ -558,19 +557,7 @@ bool HeldFolder::moveEntryHere(const HeldFolder& from, std::wstring_view name,
     if (status < 0) {
         failWith("open", from.childPath(name), win32Code(status));
     }
-    if (!renamesByPath()) {
-        rename(entry.get(), newName, false);
-        return true;
-    }
-    const std::optional<int> hostError = renameOnHost(from.get(), name, handle_.get(), newName);
-    if (!hostError || *hostError == kNoSuchHostName) {
-        // The host cannot be asked, or the name is written in another case on the disk: the
-        // checked rename by path, for the entry as opened.
-        refuseOpened(from.get(), name, entry.get(), from.childPath(name), true);
-        renameByPath(entry.get(), newName, false);
-    } else if (*hostError != 0) {
-        failWith("rename", childPath(newName), windowsErrorOfHost(*hostError));
-    }
+    moveHere(from, name, entry.get(), newName);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "net/tls_warmup.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 #define SECURITY_WIN32
 #include <schannel.h>
 #include <security.h>
@@ -16,29 +17,15 @@ Call lookUp(HMODULE module, const char* name) {
     return reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// The library stays loaded for the process: the requests use it next.
-HMODULE systemLibrary(const wchar_t* name) {
-    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
 void openRootCertificates() {
-    const HMODULE crypt32 = systemLibrary(L"crypt32.dll");
-    if (crypt32 == nullptr) {
-        return;
-    }
-    using OpenStore = HANDLE(WINAPI*)(ULONG_PTR, const wchar_t*);
-    using CloseStore = BOOL(WINAPI*)(HANDLE, DWORD);
-    const auto open = lookUp<OpenStore>(crypt32, "CertOpenSystemStoreW");
-    const auto close = lookUp<CloseStore>(crypt32, "CertCloseStore");
-    if (open && close) {
-        if (const HANDLE store = open(0, L"ROOT")) {
-            close(store, 0);
-        }
+    if (const HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT")) {
+        CertCloseStore(store, 0);
     }
 }
 
 void acquireSchannelCredentials() {
-    const HMODULE secur32 = systemLibrary(L"secur32.dll");
+    // Stays loaded for the process: the requests use it next.
+    const HMODULE secur32 = LoadLibraryExW(L"secur32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (secur32 == nullptr) {
         return;
     }
