@@ -11,8 +11,9 @@ namespace tavro {
 inline constexpr wchar_t kMachineKey[] = L"SOFTWARE\\Tavro";
 // The highest build an elevated install accepted (REG_SZ, decimal digits).
 inline constexpr wchar_t kBuildFloorValue[] = L"BuildFloor";
-// Below kMachineKey: one REG_SZ per package file name, the SHA-256 (lower-case hex) of the bytes
-// this program itself downloaded into it.
+// Below kMachineKey: one REG_SZ per package file name in the download folder, the SHA-256
+// (lower-case hex) of the bytes this program's install last read from it, holding it without
+// write sharing.
 inline constexpr wchar_t kDownloadDigestsKey[] = L"SOFTWARE\\Tavro\\DownloadDigests";
 
 struct MachineValue {

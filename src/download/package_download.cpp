@@ -108,8 +108,8 @@ std::uint64_t transferLimit(const ReleaseInfo& release, std::uint64_t rangeStart
     return rangeEnd != 0 ? rangeEnd - rangeStart + 1 : *release.signedSize;
 }
 
-// The digest recorded when this program finished downloading a file of the package's name; empty
-// when there is none or it is not a digest.
+// The digest this program's install recorded of the bytes it read from a file of the package's
+// name; empty when there is none or it is not a digest.
 std::string recordedDigestOf(const std::filesystem::path& package) {
     const MachineValue value =
         readMachineValue(kDownloadDigestsKey, package.filename().native().c_str());
@@ -117,18 +117,6 @@ std::string recordedDigestOf(const std::filesystem::path& package) {
         return {};
     }
     return parseSha256Hex(value.text).value_or(std::string());
-}
-
-// Records the digest of a finished download; an unelevated run cannot, and its downloads are then
-// not reused by anyone.
-void recordDigestOf(const std::filesystem::path& package, const std::string& digest,
-                    const LogCallback& log) {
-    std::string error;
-    if (!writeMachineValue(kDownloadDigestsKey, package.filename().native().c_str(), digest,
-                           error) &&
-        log) {
-        log("The download's digest was not recorded, so it will not be reused: " + error);
-    }
 }
 
 }  // namespace
@@ -201,9 +189,6 @@ std::filesystem::path InstallerCore::downloadPackage(const ReleaseInfo& release,
     };
     source.startDigest = startSha256;
     source.recordedDigest = recordedDigestOf;
-    source.recordDigest = [&log](const std::filesystem::path& file, const std::string& digest) {
-        recordDigestOf(file, digest, log);
-    };
     source.appendFile = [](const std::filesystem::path& from, const std::filesystem::path& to,
                            const SeeBlock& see) {
         FileHandle source;

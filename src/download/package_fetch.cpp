@@ -61,15 +61,12 @@ std::optional<std::uintmax_t> sizeOf(const PackageSource& source,
     return size;
 }
 
-// Whether the download's digest is wanted: to check it, or to record it for a later reuse.
-bool digestWanted(const PackageSource& source, const std::string& expectedDigest) {
-    return !expectedDigest.empty() || static_cast<bool>(source.recordDigest);
-}
-
-// The digest of the download as its bytes pass by; it stands down at once when no digest is
-// wanted or none can be started (the finished file is hashed then).
+// The digest of the download as its bytes pass by; it stands down at once when the release has
+// no digest to check or none can be started (the finished file is hashed then). A release without
+// one is hashed once, by the install that reads the package, which records what it read for a
+// later reuse.
 RunningDigest startRunningDigest(const PackageSource& source, const std::string& expectedDigest) {
-    if (!digestWanted(source, expectedDigest) || !source.startDigest) {
+    if (expectedDigest.empty() || !source.startDigest) {
         return RunningDigest(nullptr);
     }
     std::string ignored;  // the file is hashed instead, and that failure is the one reported
@@ -294,24 +291,22 @@ std::string digestOfDownload(const PackageSource& source, const std::filesystem:
     return source.digestOf(temp, error);
 }
 
-// The digest of the finished temp. When one is expected, the temp must have exactly it, and one
-// that does not is deleted. Empty when no digest is wanted.
-std::string verifyDigest(const PackageSource& source, const std::filesystem::path& temp,
-                         const std::string& expectedDigest, RunningDigest& running) {
-    if (!digestWanted(source, expectedDigest)) {
-        return {};
+// With a digest expected, the finished temp must have exactly it; one that does not is deleted.
+void verifyDigest(const PackageSource& source, const std::filesystem::path& temp,
+                  const std::string& expectedDigest, RunningDigest& running) {
+    if (expectedDigest.empty()) {
+        return;
     }
     std::string error;
     const std::string digest = digestOfDownload(source, temp, running, error);
     if (digest.empty()) {
         failStep(kStep, "package digest could not be computed: " + error);
     }
-    if (!expectedDigest.empty() && digest != expectedDigest) {
+    if (digest != expectedDigest) {
         checkPath(source, temp);
         removeFile(source, temp);
         failStep(kStep, digestMismatchText(expectedDigest, digest));
     }
-    return digest;
 }
 
 }  // namespace
@@ -394,13 +389,10 @@ std::filesystem::path fetchPackage(const std::filesystem::path& package,
         }
     }
 
-    const std::string digest = verifyDigest(source, temp, expectedDigest, running);
+    verifyDigest(source, temp, expectedDigest, running);
     checkPath(source, temp);
     checkPath(source, package);
     source.moveReplacing(temp, package);
-    if (source.recordDigest) {
-        source.recordDigest(package, digest);
-    }
     if (progress) {
         progress(completedDownloadState(sizeOf(source, package).value_or(0)));
     }

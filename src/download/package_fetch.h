@@ -51,14 +51,10 @@ struct PackageSource {
     std::function<void(const std::filesystem::path&)> checkPath;
     // The SHA-256 of a file; needed only when a digest is expected.
     DigestFunction digestOf;
-    // The digest recorded by recordDigest when this program finished downloading a file of the
+    // The digest this program's install recorded of the bytes it read from a file of the
     // package's name; empty when there is none. May be empty: then an earlier file is reused
     // only with the release's digest.
     std::function<std::string(const std::filesystem::path& package)> recordedDigest;
-    // Records the digest of the bytes this download wrote (taken as they were written where it
-    // can be) once they are the package, where only administrators can write. May be empty.
-    std::function<void(const std::filesystem::path& package, const std::string& digest)>
-        recordDigest;
     // A streaming SHA-256 of the bytes as they are written; may be empty (the file is hashed).
     DigestStarter startDigest;
 };
@@ -73,7 +69,7 @@ std::filesystem::path tempFilePath(const std::filesystem::path& package);
 // throws std::runtime_error ("Download failed: ...") or std::filesystem::filesystem_error. A
 // file that does not hold exactly the expected size is never renamed to package.
 // An earlier file is reused only when it holds the bytes of expectedDigest or, without one, of
-// the digest recorded at this program's own download of it (see reuseExistingPackage).
+// the digest this program's install recorded of the bytes it read (see reuseExistingPackage).
 // expectedDigest (lower-case SHA-256 hex, empty: none) must match the downloaded file before it
 // is renamed; a download that does not match is
 // deleted and fails with "Download failed: package digest mismatch: expected X, got Y". The

@@ -52,8 +52,9 @@ bool reuseByDigest(const std::filesystem::path& package, const ReuseCheck& check
     }
     if (log) {
         log(std::string("Using existing downloaded package, SHA-256 matched") +
-            (check.expectedDigest.empty() ? " the digest recorded at its download" : "") + ": " +
-            pathText(package));
+            (check.expectedDigest.empty() ? " the digest recorded when this program installed it"
+                                          : "") +
+            ": " + pathText(package));
     }
     return true;
 }
@@ -68,7 +69,7 @@ bool reuseExistingPackage(const std::filesystem::path& package, const ReuseCheck
         return reuseByDigest(package, check, expected, log, pathText);
     }
     if (existingPackageSize(package) && log) {
-        log("Existing package is not reused: neither the release nor a download of this program "
+        log("Existing package is not reused: neither the release nor an install of this program "
             "vouches for its bytes: " +
             pathText(package));
     }

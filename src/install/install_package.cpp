@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/installer_core.h"
+#include "core/machine_record.h"
 #include "core/progress_math.h"
 #include "core/text_convert.h"
 #include "core/win_handles.h"
@@ -48,10 +49,11 @@ bool hasExpectedSize(HANDLE package, std::optional<std::uint64_t> expectedSize,
 
 // Copies the package, read through a checked handle (never through a link), to target in the
 // protected folder, hashing it on the way; true when it was read whole, has the expected size
-// and, with an expected digest, matches it. error says why not.
+// and, with an expected digest, matches it (digest: what was read). error says why not.
 bool copyPackageForExpansion(const std::filesystem::path& package,
                              const std::filesystem::path& target, const std::string& expectedSha256,
-                             std::optional<std::uint64_t> expectedSize, std::string& error) {
+                             std::optional<std::uint64_t> expectedSize, std::string& digest,
+                             std::string& error) {
     const HeldFolder folder = HeldFolder::open(package.parent_path(), false);
     const FileHandle from = folder.openFile(package.filename().native(), GENERIC_READ);
     if (!from) {
@@ -85,7 +87,7 @@ bool copyPackageForExpansion(const std::filesystem::path& package,
         error = "Cannot copy the package " + pathToAnsi(package) + " to " + pathToAnsi(target);
         return false;
     }
-    const std::string digest = hash->finish(error);
+    digest = hash->finish(error);
     if (digest.empty()) {
         return false;
     }
@@ -94,6 +96,20 @@ bool copyPackageForExpansion(const std::filesystem::path& package,
         return false;
     }
     return true;
+}
+
+// Records the digest of the bytes read from a package in the download folder, where only
+// administrators can write: a later run reuses that file only while it still has them. The
+// download does not hash a package whose release has no digest; this read is its one pass.
+void recordReadPackage(const std::filesystem::path& package, const std::string& digest,
+                       const LogCallback& log) {
+    if (package.parent_path() != downloadFolder()) {
+        return;
+    }
+    std::string error;
+    if (!writeMachineValue(kDownloadDigestsKey, package.filename().c_str(), digest, error) && log) {
+        log("The package's digest was not recorded, so it will not be reused: " + error);
+    }
 }
 
 }  // namespace
@@ -133,10 +149,12 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
         if (progressSink) {
             progressSink(InstallState{0, 100, 0.0});
         }
-        if (!copyPackageForExpansion(packagePath, packageCopy, expectedSha256, expectedSize,
+        std::string digest;
+        if (!copyPackageForExpansion(packagePath, packageCopy, expectedSha256, expectedSize, digest,
                                      error)) {
             return false;
         }
+        recordReadPackage(packagePath, digest, logSink);
         if (!expandArchive(packageCopy, extractFolder, error)) {
             error = "Expand-Archive failed for " + pathToAnsi(packagePath);
             return false;

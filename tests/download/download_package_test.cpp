@@ -399,9 +399,10 @@ TEST_F(DownloadPackage, StalePartThatCannotBeDeletedEndsTheCallCleanly) {
     EXPECT_EQ(rangesOf(server_.requests()).size(), 2u);
 }
 
-TEST_F(DownloadPackage, APlantedFileIsNeverReusedAndOwnDownloadsAreByTheirRecordedDigest) {
-    // No digest from the release: only the digest recorded at this program's own download, in
-    // HKLM, vouches for an earlier file; its name and size, which anyone may forge, do not.
+TEST_F(DownloadPackage, APlantedFileIsNeverReusedAndInstalledOnesAreByTheirRecordedDigest) {
+    // No digest from the release: only the digest this program's install recorded of the bytes
+    // it read, in HKLM, vouches for an earlier file; its name and size, which anyone may forge,
+    // do not, and neither does the download alone (it does not hash what it cannot check).
     const std::string body = pattern(5000);
     int headStatus = 200;
     server_.on("/pkg.zip", [&](const RecordedRequest& request) {
@@ -414,32 +415,35 @@ TEST_F(DownloadPackage, APlantedFileIsNeverReusedAndOwnDownloadsAreByTheirRecord
         std::string("Removing old/partial package and downloading again: ") + kPackageText;
     const std::string unvouched =
         std::string(
-            "Existing package is not reused: neither the release nor a download of this "
+            "Existing package is not reused: neither the release nor an install of this "
             "program vouches for its bytes: ") +
         kPackageText;
     const std::string reused =
         std::string(
-            "Using existing downloaded package, SHA-256 matched the digest recorded at "
-            "its download: ") +
+            "Using existing downloaded package, SHA-256 matched the digest recorded when "
+            "this program installed it: ") +
         kPackageText;
     std::string sameSizeOtherBytes = body;
     sameSizeOtherBytes[1000] ^= 1;
     struct Step {
         const char* what;
         std::optional<std::string> plant;  // written over the package first
+        bool installed;                    // the install's record of the served bytes first
         int headStatus;
         bool reused;
         std::string firstLine;
     };
     const std::vector<Step> steps{
-        {"planted, right size", std::string(5000, 'o'), 200, false, unvouched},
-        // now the record of that download stands against any other bytes
-        {"planted, a failed probe's length", std::string(22, 'x'), 404, false,
+        {"planted, right size", std::string(5000, 'o'), false, 200, false, unvouched},
+        {"the download before, not installed", std::nullopt, false, 200, false, unvouched},
+        {"the download before, installed", std::nullopt, true, 200, true, reused},
+        {"the download before, failed probe", std::nullopt, true, 404, true, reused},
+        // the install's record stands against any other bytes
+        {"planted, a failed probe's length", std::string(22, 'x'), true, 404, false,
          "Existing package digest mismatch"},
-        {"the download before", std::nullopt, 200, true, reused},
-        {"the download before, failed probe", std::nullopt, 404, true, reused},
-        {"planted over it", sameSizeOtherBytes, 200, false, "Existing package digest mismatch"},
-        {"shorter", std::string(4000, 'o'), 200, false,
+        {"planted over it", sameSizeOtherBytes, true, 200, false,
+         "Existing package digest mismatch"},
+        {"shorter", std::string(4000, 'o'), true, 200, false,
          "Existing package name matched but size did not match remote size. Existing=4000 "
          "Remote=5000"},
     };
@@ -447,6 +451,12 @@ TEST_F(DownloadPackage, APlantedFileIsNeverReusedAndOwnDownloadsAreByTheirRecord
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         headStatus = step.headStatus;
+        if (step.installed) {
+            std::string error;
+            ASSERT_TRUE(writeMachineValue(kDownloadDigestsKey, L"Tavro-V2.4.1-812.zip",
+                                          sha256OfFile(package_, error), error))
+                << error;
+        }
         if (step.plant) {
             writeFile(package_, *step.plant);
         }

@@ -205,17 +205,16 @@ TEST_F(ElevationBoundary, DamagedRecordIsKeptAsideNotMergedAsEmpty) {
     EXPECT_EQ(record.entries[0].path, "Ostrilan/Ostrilan.exe");
 }
 
-// A right-sized file of zeros at the package's name, with no digest to check it, is reused
-// once; its expansion fails, the package is deleted, and the next download fetches it again
-// instead of failing the same way for ever.
-TEST_F(ElevationBoundary, PackageThatCannotBeExpandedIsDownloadedAgainNextTime) {
+// Without a digest from the release, what vouches for a downloaded package is the digest the
+// install recorded of the bytes it read: a package the install found it cannot expand is deleted
+// and fetched again instead of failing the same way for ever; one it installed is reused.
+TEST_F(ElevationBoundary, PackageIsReusedByTheInstallsRecordAndOneThatCannotBeExpandedIsNot) {
     test::ZipWriter zip;
     zip.addFile("Tavro.exe", test::standinBytes(L"Tavro.exe"));
     const fs::path good = scratch_.path() / L"good.zip";
     zip.save(good);
     const std::string body = readFile(good);
-    // This program's own download of bytes that do not expand (a faulty package on the host):
-    // reused by its recorded digest until the install finds it cannot be expanded.
+    // Bytes that do not expand (a faulty package on the host).
     std::string served(body.size(), '\0');
     test::TestHttpServer server;
     server.on("/pkg.zip",
@@ -232,8 +231,6 @@ TEST_F(ElevationBoundary, PackageThatCannotBeExpandedIsDownloadedAgainNextTime) 
         return count;
     };
     EXPECT_EQ(installerCore.downloadPackage(release, {}, {}), package);
-    EXPECT_EQ(installerCore.downloadPackage(release, {}, {}), package);
-    EXPECT_EQ(getRequests(), 1u);  // the second time reused: its bytes are the ones recorded
     std::string error;
     FileHandle held = holdPackageForInstall(package, "", error);
     ASSERT_TRUE(held) << error;
@@ -245,6 +242,16 @@ TEST_F(ElevationBoundary, PackageThatCannotBeExpandedIsDownloadedAgainNextTime) 
     served = body;  // the host mended
     EXPECT_EQ(installerCore.downloadPackage(release, {}, {}), package);
     EXPECT_EQ(getRequests(), 2u);
+    EXPECT_EQ(readFile(package), body);
+    held = holdPackageForInstall(package, "", error);
+    ASSERT_TRUE(held) << error;
+    ASSERT_TRUE(installerCore.installPackage(package, "812", false, {}, {}, error)) << error;
+    held = FileHandle();
+    EXPECT_EQ(installerCore.downloadPackage(release, {}, {}), package);
+    EXPECT_EQ(getRequests(), 2u);  // reused: its bytes are the ones the install read
+    writeFile(package, std::string(body.size(), 'x'));  // the same size, other bytes
+    EXPECT_EQ(installerCore.downloadPackage(release, {}, {}), package);
+    EXPECT_EQ(getRequests(), 3u);
     EXPECT_EQ(readFile(package), body);
 }
 
