@@ -118,18 +118,9 @@ DWORD win32Code(NTSTATUS status) {
     return nativeCalls().toWin32(status);
 }
 
-// The file id of an open file or folder; false when it cannot be read.
-bool fileIdOf(HANDLE handle, std::uint64_t& id) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) {
-        return false;
-    }
-    id = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return true;
-}
-
-// The same id, asked for alone: GetFileInformationByHandle also asks for the volume, which
-// costs up to milliseconds under Wine. Used where one listing serves the files of a folder.
+// The file id of an open file or folder (the number a listing gives it), asked for alone:
+// GetFileInformationByHandle, which gives the same number, also asks for the volume, which costs
+// up to milliseconds under Wine. false when it cannot be read.
 bool internalIdOf(HANDLE handle, std::uint64_t& id) {
     LARGE_INTEGER internal{};
     IO_STATUS_BLOCK io{};
@@ -175,7 +166,12 @@ bool listedIdOf(HANDLE folder, std::wstring_view name, std::uint64_t& id) {
 bool listedAs(HANDLE folder, std::wstring_view name, HANDLE opened) {
     std::uint64_t listed = 0;
     std::uint64_t actual = 0;
-    return listedIdOf(folder, name, listed) && fileIdOf(opened, actual) && listed == actual;
+    return listedIdOf(folder, name, listed) && internalIdOf(opened, actual) && listed == actual;
+}
+
+std::string notListedText(const std::wstring& path) {
+    return pathText(path) +
+           " is not what its folder holds under that name (a link appeared on the way)";
 }
 
 void refuseProblem(HANDLE handle, const std::wstring& path, bool file) {
@@ -192,9 +188,7 @@ void refuseOpened(HANDLE folder, std::wstring_view name, HANDLE handle, const st
                   bool file) {
     refuseProblem(handle, path, file);
     if (!listedAs(folder, name, handle)) {
-        throw LinkRefused(pathText(path) +
-                          " is not what its folder holds under that name (a link "
-                          "appeared on the way)");
+        throw LinkRefused(notListedText(path));
     }
 }
 
@@ -202,16 +196,14 @@ void refuseOpened(HANDLE folder, std::wstring_view name, HANDLE handle, const st
 // listedId: what was opened must be that file. When it is not (the entry was replaced since the
 // listing, or a link sent the open elsewhere), the folder is asked again, as refuseOpened does.
 void refuseOpenedListed(HANDLE folder, std::wstring_view name, HANDLE handle,
-                        const std::wstring& path, std::uint64_t listedId) {
-    refuseProblem(handle, path, true);
+                        const std::wstring& path, std::uint64_t listedId, bool file = true) {
+    refuseProblem(handle, path, file);
     std::uint64_t actual = 0;
     if (internalIdOf(handle, actual) && actual == listedId) {
         return;
     }
     if (!listedAs(folder, name, handle)) {
-        throw LinkRefused(pathText(path) +
-                          " is not what its folder holds under that name (a link "
-                          "appeared on the way)");
+        throw LinkRefused(notListedText(path));
     }
 }
 
@@ -538,12 +530,44 @@ void HeldFolder::moveHere(const HeldFolder& from, std::wstring_view name, HANDLE
     if (landed ? *landed : listedAs(handle_.get(), newName, file)) {
         return;
     }
-    // Another entry had taken the name in from since file was opened: it goes back where it was.
+    refuseHostLanding(from, name, newName);
+}
+
+void HeldFolder::refuseHostLanding(const HeldFolder& from, std::wstring_view name,
+                                   std::wstring_view newName) const {
+    // Another entry had taken the name in from since it was looked at: it goes back where it was.
     const std::optional<int> undone = renameOnHost(handle_.get(), newName, from.get(), name);
     throw LinkRefused(
         pathText(from.childPath(name)) +
         " was replaced while it was in use (a link or another file appeared); " +
         (undone && *undone == 0 ? "it was moved back" : "it could not be moved back"));
+}
+
+bool HeldFolder::moveStagedEntryHere(const HeldFolder& from, std::wstring_view name,
+                                     std::wstring_view newName) const {
+    refuseAsNewName(newName);
+    if (renamesByPath()) {
+        // The host is asked for the entry, renames it and is asked again: the same device and
+        // inode at the new name, or it goes back. No handle is opened, so no one's holding of it
+        // is waited for: the entry is one this program made where nobody else is meant to.
+        // Anything but a plain file (a folder, a link) takes the platform's way below.
+        const std::optional<HostEntryId> before = hostEntryId(from.get(), name);
+        const std::optional<int> hostError =
+            before && before->regularFile ? renameOnHost(from.get(), name, handle_.get(), newName)
+                                          : std::nullopt;
+        if (hostError && *hostError != kNoSuchHostName) {
+            if (*hostError != 0) {
+                failWith("rename", childPath(newName), windowsErrorOfHost(*hostError));
+            }
+            const std::optional<HostEntryId> after = hostEntryId(handle_.get(), newName);
+            if (!after || *after != *before) {
+                refuseHostLanding(from, name, newName);
+            }
+            return true;
+        }
+        // Not found by the host (a name it spells otherwise, or gone): the platform looks.
+    }
+    return moveEntryHere(from, name, newName);
 }
 
 bool HeldFolder::moveEntryHere(const HeldFolder& from, std::wstring_view name,
@@ -630,6 +654,32 @@ bool HeldFolder::remove(std::wstring_view name) const {
         failWith("remove", path, win32Code(status));
     }
     refuseOpened(handle_.get(), name, handle.get(), path, false);
+    removeOpened(handle.get(), path);
+    return true;
+}
+
+bool HeldFolder::removeListed(const Entry& entry) const {
+    const std::wstring path = childPath(entry.name);
+    FileHandle handle;
+    const NTSTATUS status = openRelative(handle_.get(), entry.name, DELETE | FILE_READ_ATTRIBUTES,
+                                         kOpenExisting, kBackupIntent, handle);
+    if (status == kNameNotFound || status == kPathNotFound) {
+        return false;
+    }
+    if (status < 0) {
+        failWith("remove", path, win32Code(status));
+    }
+    // Where the platform opens by path (Wine), the host says whether the held folder's entry is
+    // the opened file itself: no link on the way can pass that, and it costs no query of where
+    // the handle is.
+    const std::optional<bool> same =
+        renamesByPath() ? hostEntryIs(handle_.get(), entry.name, handle.get()) : std::nullopt;
+    if (same && !*same) {
+        throw LinkRefused(notListedText(path));
+    }
+    if (!same) {
+        refuseOpenedListed(handle_.get(), entry.name, handle.get(), path, entry.id, false);
+    }
     removeOpened(handle.get(), path);
     return true;
 }

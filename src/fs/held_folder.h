@@ -77,11 +77,21 @@ class HeldFolder {
     // fails with ERROR_SHARING_VIOLATION, as Windows' rename would. false when there is none.
     bool moveEntryHere(const HeldFolder& from, std::wstring_view name,
                        std::wstring_view newName) const;
+    // moveEntryHere for an entry this program made in a folder of its own, which no one else is
+    // meant to hold: where the platform renames by path (Wine), the host renames it without
+    // opening it (checked by its device and inode before and after), so no holding of it is
+    // waited for; elsewhere exactly moveEntryHere.
+    bool moveStagedEntryHere(const HeldFolder& from, std::wstring_view name,
+                             std::wstring_view newName) const;
     // Whether the folder holds an entry of that name (a link counts, and is not followed).
     bool holds(std::wstring_view name) const;
     // Deletes the entry name (a file, or an empty folder) if it is what this folder holds under
     // that name; false when there is none. A link is refused, never followed.
     bool remove(std::wstring_view name) const;
+    struct Entry;
+    // remove for an entry of this folder's listing: what is opened under its name must carry the
+    // id the listing gave (asked of the folder again only when it does not).
+    bool removeListed(const Entry& entry) const;
     // Deletes a file opened through this folder (the handle has DELETE access): exactly that
     // file, wherever its name has gone meanwhile.
     static void removeOpened(HANDLE file, const std::wstring& path);
@@ -112,6 +122,8 @@ class HeldFolder {
                      std::wstring written = {}) const;
     void renameByPath(HANDLE file, std::wstring_view newName, bool replace) const;
     void refuseAsNewName(std::wstring_view newName) const;
+    [[noreturn]] void refuseHostLanding(const HeldFolder& from, std::wstring_view name,
+                                        std::wstring_view newName) const;
 
     FileHandle handle_;
     std::wstring path_;

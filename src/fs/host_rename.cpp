@@ -34,6 +34,7 @@ constexpr std::int64_t kFstat = 5;
 constexpr std::int64_t kFstatAt = 262;
 constexpr std::int64_t kRenameNoReplace = 1;
 constexpr std::int64_t kNoFollow = 0x100;  // AT_SYMLINK_NOFOLLOW
+constexpr std::int64_t kNoSuchEntry = 2;   // ENOENT
 
 // One host system call with up to five arguments; the result, or minus the error number.
 std::int64_t hostCall(std::int64_t number, std::int64_t a, std::int64_t b, std::int64_t c,
@@ -86,6 +87,10 @@ class HostDescriptor {
 // The host's struct stat: 144 bytes, the device first and the inode next.
 struct HostStat {
     std::uint64_t words[18] = {};
+    bool isRegularFile() const {
+        const std::uint64_t mode = words[3] & 0xffffffffu;  // st_mode, after st_nlink
+        return (mode & 0170000) == 0100000;
+    }
     bool sameFileAs(const HostStat& other) const {
         return words[0] == other.words[0] && words[1] == other.words[1];
     }
@@ -113,6 +118,23 @@ std::optional<bool> hostEntryIs(HANDLE folder, std::wstring_view name, HANDLE fi
         return std::nullopt;
     }
     return entry.sameFileAs(held);
+}
+
+std::optional<HostEntryId> hostEntryId(HANDLE folder, std::wstring_view name) {
+    if (!kCanCallHost || wineHandleToFd() == nullptr) {
+        return std::nullopt;
+    }
+    const HostDescriptor at(folder);
+    if (at.get() < 0) {
+        return std::nullopt;
+    }
+    const std::string text = toUtf8(name);
+    HostStat entry;
+    if (hostCall(kFstatAt, at.get(), reinterpret_cast<std::intptr_t>(text.c_str()),
+                 reinterpret_cast<std::intptr_t>(&entry), kNoFollow, 0) < 0) {
+        return std::nullopt;
+    }
+    return HostEntryId{entry.words[0], entry.words[1], entry.isRegularFile()};
 }
 
 std::optional<int> renameOnHost(HANDLE fromFolder, std::wstring_view name, HANDLE toFolder,

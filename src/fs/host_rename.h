@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -22,6 +23,18 @@ std::optional<int> renameOnHost(HANDLE fromFolder, std::wstring_view name, HANDL
 // Whether the entry name of the held folder is file itself (the same device and inode), asked of
 // the host; nothing when the host cannot be asked.
 std::optional<bool> hostEntryIs(HANDLE folder, std::wstring_view name, HANDLE file);
+
+// What the host knows an entry by: its device and inode.
+struct HostEntryId {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool regularFile = false;
+    bool operator==(const HostEntryId&) const = default;
+};
+
+// The host's id of the entry name of the held folder itself (a link's own, never followed);
+// nothing when the host cannot be asked or has no such entry.
+std::optional<HostEntryId> hostEntryId(HANDLE folder, std::wstring_view name);
 
 // The Windows error that stands for a host error number of renameOnHost.
 DWORD windowsErrorOfHost(int hostError);

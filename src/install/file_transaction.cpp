@@ -119,6 +119,39 @@ std::string inUseText(const std::wstring& path, const std::filesystem::filesyste
     return text;
 }
 
+std::wstring lowerCase(std::wstring text) {
+    if (!text.empty()) {
+        CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    }
+    return text;
+}
+
+// Which names (of files, links or folders) the folders below a top folder hold, each folder
+// listed once through its held handle (names compared without case, as the platform opens them).
+class ListedFiles {
+  public:
+    explicit ListedFiles(const HeldFolder& top) : folders_(top) {}
+
+    bool has(const std::filesystem::path& relative) {
+        const std::wstring parent = relative.parent_path().native();
+        auto found = names_.find(parent);
+        if (found == names_.end()) {
+            std::unordered_set<std::wstring> names;
+            if (const HeldFolder* folder = folders_.at(parent, false)) {
+                for (const HeldFolder::Entry& entry : folder->entries()) {
+                    names.insert(lowerCase(entry.name));
+                }
+            }
+            found = names_.emplace(parent, std::move(names)).first;
+        }
+        return found->second.count(lowerCase(relative.filename().native())) != 0;
+    }
+
+  private:
+    FolderCache folders_;
+    std::unordered_map<std::wstring, std::unordered_set<std::wstring>> names_;
+};
+
 // What one pass over the files (the commit, or undoing it) works with.
 struct Pass {
     const HeldFolder& root;
@@ -127,6 +160,9 @@ struct Pass {
     FolderCache backups;
     BusyRetry& retry;
     const LogCallback& log;
+    // What the staging folder held when the pass began (each folder listed once): a file is
+    // committed once a pass, so its entry is still there when the pass reaches it.
+    ListedFiles staged;
 };
 
 // Runs step, trying again while the file at path is held by another program.
@@ -173,13 +209,13 @@ void commitFile(Pass& pass, const std::filesystem::path& relative) {
     const std::filesystem::path parent = relative.parent_path();
     const std::wstring name = relative.filename().native();
     const HeldFolder* staged = pass.newFiles.at(parent, false);
-    if (!staged || !staged->holds(name)) {
+    if (!staged || !pass.staged.has(relative)) {
         return;  // in place already
     }
     const HeldFolder& target = *pass.targets.at(parent, true);
     whileBusyRetry(pass, target.childPath(name), [&] {
         moveAside(target, *pass.backups.at(parent, true), name);
-        target.moveEntryHere(*staged, name, name);
+        target.moveStagedEntryHere(*staged, name, name);
     });
 }
 
@@ -258,7 +294,7 @@ bool removeHeldTree(const HeldFolder& parent, const std::wstring& name) {
                     continue;
                 }
                 try {
-                    folder.remove(entry.name);
+                    folder.removeListed(entry);
                 } catch (const std::exception&) {
                     all = false;
                 }
@@ -332,41 +368,6 @@ void refuseWithoutRoom(const std::filesystem::path& source, const std::filesyste
     }
 }
 
-std::wstring lowerCase(std::wstring text) {
-    if (!text.empty()) {
-        CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
-    }
-    return text;
-}
-
-// Which files the folders below a top folder hold, each folder listed once through its held
-// handle (names compared without case, as the platform opens them).
-class ListedFiles {
-  public:
-    explicit ListedFiles(const HeldFolder& top) : folders_(top) {}
-
-    bool has(const std::filesystem::path& relative) {
-        const std::wstring parent = relative.parent_path().native();
-        auto found = names_.find(parent);
-        if (found == names_.end()) {
-            std::unordered_set<std::wstring> names;
-            if (const HeldFolder* folder = folders_.at(parent, false)) {
-                for (const HeldFolder::Entry& entry : folder->entries()) {
-                    if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                        names.insert(lowerCase(entry.name));
-                    }
-                }
-            }
-            found = names_.emplace(parent, std::move(names)).first;
-        }
-        return found->second.count(lowerCase(relative.filename().native())) != 0;
-    }
-
-  private:
-    FolderCache folders_;
-    std::unordered_map<std::wstring, std::unordered_set<std::wstring>> names_;
-};
-
 std::optional<TransactionJournal> readJournal(const HeldFolder& root, const LogCallback& log) {
     const FileHandle file = root.openFile(kJournalName, GENERIC_READ);
     if (!file) {
@@ -402,7 +403,8 @@ void finishOrUndo(const HeldFolder& root, const TransactionJournal& journal,
     const HeldFolder stageNew = stage.folder(kNewFiles, true);
     const HeldFolder stageOld = stage.folder(kBackups, true);
     BusyRetry retry;
-    Pass pass{root, FolderCache(root), FolderCache(stageNew), FolderCache(stageOld), retry, log};
+    Pass pass{root, FolderCache(root),    FolderCache(stageNew), FolderCache(stageOld), retry,
+              log,  ListedFiles(stageNew)};
     const std::string count = std::to_string(journal.files.size());
     if (recordHoldsJournal(record, journal)) {
         say(log, "Finishing the interrupted update of " + count + " files.");
@@ -470,7 +472,8 @@ void commitOrUndo(const HeldFolder& root, const TransactionJournal& journal, Bus
     const HeldFolder stage = root.folder(journal.stage, false);
     const HeldFolder stageNew = stage.folder(kNewFiles, false);
     const HeldFolder stageOld = stage.folder(kBackups, false);
-    Pass pass{root, FolderCache(root), FolderCache(stageNew), FolderCache(stageOld), retry, log};
+    Pass pass{root, FolderCache(root),    FolderCache(stageNew), FolderCache(stageOld), retry,
+              log,  ListedFiles(stageNew)};
     try {
         commitAll(pass, journal);
         mirrorFolders(stageNew, root);  // the release's empty folders
