@@ -543,6 +543,11 @@ bool installFilesAsOne(const std::filesystem::path& source, InstallCallback prog
                              "); the next start of this program finishes it.");
             return false;
         }
+        const auto replaced = std::count_if(journal.files.begin(), journal.files.end(),
+                                            [](const JournalFile& file) { return file.existed; });
+        if (failure.empty() && replaced > 0) {
+            say(logSink, "Removing the " + std::to_string(replaced) + " replaced files...");
+        }
         closeTransaction(root, journal.stage, logSink);
         if (!failure.empty()) {
             error = thenSentence(failure, "The earlier files were put back; nothing was changed.");
