@@ -1,0 +1,116 @@
+#include "install/transaction_follow_up.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+
+#include "fs/install_paths.h"
+#include "install/install_record.h"
+#include "install/registry_records.h"
+#include "install/shortcuts.h"
+#include "install/uninstall_entry.h"
+
+namespace tavro {
+
+namespace {
+
+void say(const LogCallback& log, const std::string& line) {
+    if (log) {
+        log(line);
+    }
+}
+
+// Whether the kept installer, which the entry's uninstall command starts, is there (Program
+// Files: only administrators can put it there or take it away).
+bool keptInstallerIsThere() {
+    const std::filesystem::path kept = keptInstallerPath();
+    std::error_code ignored;
+    return !kept.empty() && std::filesystem::is_regular_file(kept, ignored);
+}
+
+void writeRegistryValues(const JournalFollowUp& after, const LogCallback& log) {
+    std::string error;
+    if (writeRegistryRecords(after.buildNumber, installRoot(), error)) {
+        say(log, "Registry values written: build " + after.buildNumber);
+    } else {
+        say(log, "Registry values not written: " + error);
+    }
+}
+
+// The entry of the version, pointing at the kept installer; none without one (an entry whose
+// uninstall command starts nothing helps nobody).
+void writeAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
+    if (!keptInstallerIsThere()) {
+        say(log, "Apps & features entry left to the registration: no kept installer yet.");
+        return;
+    }
+    std::string error;
+    ParsedRecord record;
+    if (readInstallRecord(record, error) &&
+        writeUninstallEntry(after.version, recordKibibytes(record.entries), error)) {
+        say(log, "Apps & features entry written for version " + after.version);
+    } else {
+        say(log, "Apps & features entry not written: " + error);
+    }
+}
+
+void refreshAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
+    std::string error;
+    ParsedRecord record;
+    if (readInstallRecord(record, error) &&
+        refreshUninstallEntry(after.version, recordKibibytes(record.entries), error)) {
+        say(log, after.version.empty() ? std::string("Apps & features size refreshed.")
+                                       : "Apps & features refreshed to version " + after.version);
+    } else {
+        say(log, "Apps & features was not refreshed: " + error);
+    }
+}
+
+// As the install registers itself; where that fails (an unelevated run cannot write Program
+// Files), the entry alone, to the kept installer that is there.
+void registerAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
+    std::string error;
+    if (registerInstallation(after.version, error)) {
+        say(log, "Apps & features entry written for version " + after.version);
+        return;
+    }
+    say(log, "The installer copy was not kept (" + error + "); the next install keeps it.");
+    writeAppsEntry(after, log);
+}
+
+}  // namespace
+
+void writeFollowUp(const JournalFollowUp& after, const LogCallback& log) {
+    switch (after.run) {
+        case JournalRun::install:
+            writeRegistryValues(after, log);
+            writeAppsEntry(after, log);
+            break;
+        case JournalRun::update:
+            refreshAppsEntry(after, log);
+            break;
+        case JournalRun::files:
+            break;
+    }
+}
+
+void finishFollowUp(const JournalFollowUp& after, const LogCallback& log) {
+    std::string shortcutError;
+    if (!createShortcuts(shortcutError)) {
+        say(log, "Shortcuts not written: " + shortcutError);
+    }
+    switch (after.run) {
+        case JournalRun::install:
+            writeRegistryValues(after, log);
+            registerAppsEntry(after, log);
+            break;
+        case JournalRun::update:
+            refreshAppsEntry(after, log);
+            break;
+        case JournalRun::files:
+            break;
+    }
+}
+
+}  // namespace tavro
