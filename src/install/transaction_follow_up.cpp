@@ -29,54 +29,52 @@ bool keptInstallerIsThere() {
     return !kept.empty() && std::filesystem::is_regular_file(kept, ignored);
 }
 
-void writeRegistryValues(const JournalFollowUp& after, const LogCallback& log) {
+bool writeRegistryValues(const JournalFollowUp& after, const LogCallback& log) {
     std::string error;
-    if (writeRegistryRecords(after.buildNumber, installRoot(), error)) {
-        say(log, "Registry values written: build " + after.buildNumber);
-    } else {
+    if (!writeRegistryRecords(after.buildNumber, installRoot(), error)) {
         say(log, "Registry values not written: " + error);
+        return false;
     }
+    return true;
 }
 
 // The entry of the version, pointing at the kept installer; none without one (an entry whose
 // uninstall command starts nothing helps nobody).
-void writeAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
+bool writeAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
     if (!keptInstallerIsThere()) {
         say(log, "Apps & features entry left to the registration: no kept installer yet.");
-        return;
+        return false;
     }
     std::string error;
     ParsedRecord record;
-    if (readInstallRecord(record, error) &&
-        writeUninstallEntry(after.version, recordKibibytes(record.entries), error)) {
-        say(log, "Apps & features entry written for version " + after.version);
-    } else {
+    if (!readInstallRecord(record, error) ||
+        !writeUninstallEntry(after.version, recordKibibytes(record.entries), error)) {
         say(log, "Apps & features entry not written: " + error);
+        return false;
     }
+    return true;
 }
 
-void refreshAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
+bool refreshAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
     std::string error;
     ParsedRecord record;
-    if (readInstallRecord(record, error) &&
-        refreshUninstallEntry(after.version, recordKibibytes(record.entries), error)) {
-        say(log, after.version.empty() ? std::string("Apps & features size refreshed.")
-                                       : "Apps & features refreshed to version " + after.version);
-    } else {
+    if (!readInstallRecord(record, error) ||
+        !refreshUninstallEntry(after.version, recordKibibytes(record.entries), error)) {
         say(log, "Apps & features was not refreshed: " + error);
+        return false;
     }
+    return true;
 }
 
 // As the install registers itself; where that fails (an unelevated run cannot write Program
 // Files), the entry alone, to the kept installer that is there.
-void registerAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
+bool registerAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
     std::string error;
     if (registerInstallation(after.version, error)) {
-        say(log, "Apps & features entry written for version " + after.version);
-        return;
+        return true;
     }
     say(log, "The installer copy was not kept (" + error + "); the next install keeps it.");
-    writeAppsEntry(after, log);
+    return writeAppsEntry(after, log);
 }
 
 }  // namespace
@@ -102,11 +100,19 @@ void finishFollowUp(const JournalFollowUp& after, const LogCallback& log) {
     }
     switch (after.run) {
         case JournalRun::install:
-            writeRegistryValues(after, log);
-            registerAppsEntry(after, log);
+            if (writeRegistryValues(after, log)) {
+                say(log, "Registry values written: build " + after.buildNumber);
+            }
+            if (registerAppsEntry(after, log)) {
+                say(log, "Apps & features entry written for version " + after.version);
+            }
             break;
         case JournalRun::update:
-            refreshAppsEntry(after, log);
+            if (refreshAppsEntry(after, log)) {
+                say(log,
+                    "Apps & features refreshed" +
+                        (after.version.empty() ? std::string() : " to version " + after.version));
+            }
             break;
         case JournalRun::files:
             break;

@@ -85,6 +85,9 @@ std::optional<JournalFollowUp> parseFollowUp(std::string_view text) {
         after.run = JournalRun::update;
     } else if (startsWith(text, "update ")) {
         after = {JournalRun::update, {}, std::string(text.substr(7))};
+        if (after.version.empty()) {
+            return std::nullopt;  // "update" alone says that
+        }
     } else {
         return std::nullopt;
     }
