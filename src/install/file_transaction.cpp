@@ -505,9 +505,11 @@ JournalFollowUp wellFormedFollowUp(const JournalFollowUp& after, const LogCallba
     if (isWellFormed(after)) {
         return after;
     }
-    say(log, "Version \"" + after.version + "\" or build \"" + after.buildNumber +
-                 "\" cannot be journaled: a kill after the commit point leaves the registry "
-                 "values and Apps & features to the next install.");
+    // Not echoed: the values came from the server and are not of a form the log may carry.
+    say(log,
+        "The release's version or build number is not of the form the journal carries: a "
+        "kill after the commit point leaves the registry values and Apps & features to the "
+        "next install.");
     return JournalFollowUp();
 }
 
