@@ -123,9 +123,10 @@ class Trials:
                     entries[path] = (sha, int(size))
         return entries
 
-    def state(self, trial, earlier, later, added, recovered):
-        """Which version the whole tree is (0 or 1), or None, noting what is wrong; recovered is
-        what the recovery printed."""
+    def state(self, trial, earlier, later, added, recovered=None):
+        """Which version the whole tree is (0 or 1), or None, noting what is wrong. With recovered
+        (what the recovery printed) also the registry, and that the folders only added lies in
+        (none of them the earlier version's) are gone when the tree is the earlier version."""
         on_disk = {path: self.read(path) for path in FILES}
         found = [v for v in (earlier, later)
                  if all(on_disk[p] == content(p, v) for p in FILES)]
@@ -140,12 +141,13 @@ class Trials:
             if added and (self.read(added) is not None) != (version == later):
                 problems.append("the file only the new version brings is %s at version %d"
                                 % ("there" if version != later else "missing", version))
-            made = added.split("/")[0] if added else None
-            if made and version != later and os.path.lexists(self.native(made)):
-                problems.append("the folder the undone commit made is left: %s" % made)
-            registry = [line for line in recovered.splitlines() if line.startswith("build ")]
-            if registry != [self.expected_registry(version)]:
-                problems.append("registry %s at version %d" % (registry, version))
+            if recovered is not None:
+                made = added.split("/")[0]
+                if version != later and os.path.lexists(self.native(made)):
+                    problems.append("the folder the undone commit made is left: %s" % made)
+                registry = [line for line in recovered.splitlines() if line.startswith("build ")]
+                if registry != [self.expected_registry(version)]:
+                    problems.append("registry %s at version %d" % (registry, version))
             record = self.record()
             files = self.files_of(version, added if version == later else None)
             wrong = [p for p, data in files.items()
