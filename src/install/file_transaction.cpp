@@ -528,8 +528,13 @@ bool stageFiles(const HeldFolder& root, const std::filesystem::path& source,
         const HeldFolder stageNew = stage.folder(kNewFiles, true);
         copiedAll = copyDirectoryTree(source, stageNew.path(), progress, nullptr, total, copied,
                                       error, refuseLinks, &staged);
-        if (copiedAll) {
-            listFoldersToMake(stageNew, root, std::string(), journal.madeFolders);
+        try {
+            if (copiedAll) {
+                listFoldersToMake(stageNew, root, std::string(), journal.madeFolders);
+            }
+        } catch (const std::exception& e) {
+            error = e.what();  // nothing is committed without knowing what an undo removes
+            copiedAll = false;
         }
     }
     if (!copiedAll) {

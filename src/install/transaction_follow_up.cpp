@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <filesystem>
 #include <string>
 
@@ -77,9 +78,7 @@ bool registerAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
     return writeAppsEntry(after, log);
 }
 
-}  // namespace
-
-void writeFollowUp(const JournalFollowUp& after, const LogCallback& log) {
+void writeFollowUpSteps(const JournalFollowUp& after, const LogCallback& log) {
     switch (after.run) {
         case JournalRun::install:
             writeRegistryValues(after, log);
@@ -93,7 +92,7 @@ void writeFollowUp(const JournalFollowUp& after, const LogCallback& log) {
     }
 }
 
-void finishFollowUp(const JournalFollowUp& after, const LogCallback& log) {
+void finishFollowUpSteps(const JournalFollowUp& after, const LogCallback& log) {
     std::string shortcutError;
     if (!createShortcuts(shortcutError)) {
         say(log, "Shortcuts not written: " + shortcutError);
@@ -117,6 +116,27 @@ void finishFollowUp(const JournalFollowUp& after, const LogCallback& log) {
         case JournalRun::files:
             break;
     }
+}
+
+// Every step logs its own failure; anything thrown is logged too, never let out: a follow-up that
+// kept failing must not keep the journal, and with it every later install, from ending.
+template <typename Steps>
+void withoutThrowing(const LogCallback& log, Steps steps) {
+    try {
+        steps();
+    } catch (const std::exception& e) {
+        say(log, std::string("Writing what follows the files failed: ") + e.what());
+    }
+}
+
+}  // namespace
+
+void writeFollowUp(const JournalFollowUp& after, const LogCallback& log) {
+    withoutThrowing(log, [&] { writeFollowUpSteps(after, log); });
+}
+
+void finishFollowUp(const JournalFollowUp& after, const LogCallback& log) {
+    withoutThrowing(log, [&] { finishFollowUpSteps(after, log); });
 }
 
 }  // namespace tavro

@@ -11,7 +11,7 @@ namespace tavro {
 //   install: the registry values (build number, install root) and, when the kept installer is
 //            there, the Apps & features entry of the version;
 //   update:  the Apps & features entry's size and version refreshed.
-// A failure is logged and fails nothing: the files are in place.
+// A failure is logged and fails nothing (nothing is thrown): the files are in place.
 void writeFollowUp(const JournalFollowUp& after, const LogCallback& log);
 
 // The roll-forward's follow-up, in a later run of any mode, elevated or not: the shortcuts, then
