@@ -59,6 +59,12 @@ class InstallerCore {
                         bool installUsbDriver, InstallCallback progress, LogCallback log,
                         std::string& error, const std::string& expectedSha256,
                         std::optional<std::uint64_t> expectedSize);
+    // The same for release (its build number, sha256 and signedSize as above): its journal also
+    // carries the build number and version, so that a kill after the commit point is finished by
+    // the next start with this release's registry values and Apps & features entry.
+    bool installPackage(const std::filesystem::path& packagePath, const ReleaseInfo& release,
+                        bool installUsbDriver, InstallCallback progress, LogCallback log,
+                        std::string& error);
 
     // Applies the prepared update under the install root. false with error set on failure.
     bool runUpdate(InstallCallback progress, LogCallback log, std::string& error);

@@ -20,7 +20,7 @@
 #include "install/directory_copy.h"
 #include "install/file_holders.h"
 #include "install/install_record.h"
-#include "install/shortcuts.h"
+#include "install/transaction_follow_up.h"
 #include "install/transaction_journal.h"
 
 namespace tavro {
@@ -30,6 +30,8 @@ namespace {
 constexpr wchar_t kJournalName[] = L"TavroInstall.journal";
 constexpr wchar_t kJournalTemporaryName[] = L"TavroInstall.journal.temp";
 constexpr wchar_t kNewFiles[] = L"new";
+// Logged once the record holds the new files (the commit point), before the follow-up.
+constexpr char kCommittedLine[] = "The install record holds the new files.";
 constexpr wchar_t kBackups[] = L"old";
 constexpr std::size_t kLongestJournal = 64u << 20;
 // What the journal, the record and the folders need beside the files, and a cluster per file.
@@ -368,6 +370,70 @@ void refuseWithoutRoom(const std::filesystem::path& source, const std::filesyste
     }
 }
 
+// Adds to made every folder below staged (the new files' tree) that existing does not hold, as a
+// record path below prefix: the folders the commit will make. A folder that cannot be told absent
+// (a link there, one that cannot be opened) counts as there: it is never the transaction's.
+void listFoldersToMake(const HeldFolder& staged, const HeldFolder& existing,
+                       const std::string& prefix, std::vector<std::string>& made) {
+    for (const HeldFolder::Entry& entry : staged.entries()) {
+        if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            continue;
+        }
+        const std::string relative = prefix + toUtf8(entry.name);
+        HeldFolder there;
+        if (existing) {
+            try {
+                there = existing.existingFolder(entry.name);
+                if (!there) {
+                    made.push_back(relative);
+                }
+            } catch (const std::exception&) {
+                continue;
+            }
+        } else {
+            made.push_back(relative);  // below a folder that is made: made too
+        }
+        listFoldersToMake(staged.folder(entry.name, false), there, relative + "/", made);
+    }
+}
+
+// After an undo: removes each folder the commit made that is empty again, deepest first, through
+// the held folder above it. One that holds anything, a link, or a file of that name stays; so
+// does every folder the journal does not list (whatever was there before the transaction).
+void removeMadeFolders(const HeldFolder& root, const TransactionJournal& journal) {
+    std::vector<std::filesystem::path> folders;
+    for (const std::string& folder : journal.madeFolders) {
+        folders.push_back(relativeOf(folder));
+    }
+    const auto depth = [](const std::filesystem::path& path) {
+        return std::distance(path.begin(), path.end());
+    };
+    std::stable_sort(folders.begin(), folders.end(),
+                     [&](const auto& a, const auto& b) { return depth(a) > depth(b); });
+    for (const std::filesystem::path& folder : folders) {
+        try {
+            HeldFolder above;
+            const HeldFolder* parent = &root;
+            if (folder.has_parent_path()) {
+                above = root.existingFolder(folder.parent_path());
+                parent = &above;
+            }
+            const std::wstring name = folder.filename().native();
+            if (!*parent) {
+                continue;
+            }
+            if (const HeldFolder made = parent->existingFolder(name);
+                !made || !made.entries().empty()) {
+                continue;
+            }
+            parent->remove(name);
+        } catch (const std::exception&) {
+            // a link, a file of that name, or in use: it stays
+        }
+    }
+}
+
 std::optional<TransactionJournal> readJournal(const HeldFolder& root, const LogCallback& log) {
     const FileHandle file = root.openFile(kJournalName, GENERIC_READ);
     if (!file) {
@@ -394,9 +460,9 @@ void mirrorFolders(const HeldFolder& from, const HeldFolder& to) {
     }
 }
 
-// Finishes the journal's transaction when the record holds its files, else undoes it. The
-// staging folder's handles are closed again on return.
-void finishOrUndo(const HeldFolder& root, const TransactionJournal& journal,
+// Finishes the journal's transaction when the record holds its files (true), else undoes it.
+// The staging folder's handles are closed again on return.
+bool finishOrUndo(const HeldFolder& root, const TransactionJournal& journal,
                   const std::vector<RecordEntry>& record, const LogCallback& log) {
     // Made again when someone removed it: undoing then still takes new files out of the way.
     const HeldFolder stage = root.folder(journal.stage, true);
@@ -410,12 +476,11 @@ void finishOrUndo(const HeldFolder& root, const TransactionJournal& journal,
         say(log, "Finishing the interrupted update of " + count + " files.");
         commitAll(pass, journal);
         mirrorFolders(stageNew, root);
-        std::string shortcutError;
-        createShortcuts(shortcutError);
-    } else {
-        say(log, "Undoing the interrupted update of " + count + " files.");
-        undoAll(pass, journal);
+        return true;
     }
+    say(log, "Undoing the interrupted update of " + count + " files.");
+    undoAll(pass, journal);
+    return false;
 }
 
 void recover(const HeldFolder& root, const LogCallback& log) {
@@ -427,10 +492,27 @@ void recover(const HeldFolder& root, const LogCallback& log) {
         if (!readInstallRecord(record, error)) {
             throw std::runtime_error(error);
         }
-        finishOrUndo(root, *journal, record.entries, log);
+        if (finishOrUndo(root, *journal, record.entries, log)) {
+            finishFollowUp(journal->after, log);  // what the killed run wrote after the record
+        } else {
+            removeMadeFolders(root, *journal);
+        }
         closeTransaction(root, journal->stage, log);
     }
     removeFinishedStages(root, std::wstring(), log);
+}
+
+// after as the journal carries it: one whose values are not of the journal's forms is left out.
+JournalFollowUp wellFormedFollowUp(const JournalFollowUp& after, const LogCallback& log) {
+    if (isWellFormed(after)) {
+        return after;
+    }
+    // Not echoed: the values came from the server and are not of a form the log may carry.
+    say(log,
+        "The release's version or build number is not of the form the journal carries: a "
+        "kill after the commit point leaves the registry values and Apps & features to the "
+        "next install.");
+    return JournalFollowUp();
 }
 
 // Copies the files under source into a new staging folder, hashing them, and lists them in
@@ -448,6 +530,14 @@ bool stageFiles(const HeldFolder& root, const std::filesystem::path& source,
         const HeldFolder stageNew = stage.folder(kNewFiles, true);
         copiedAll = copyDirectoryTree(source, stageNew.path(), progress, nullptr, total, copied,
                                       error, refuseLinks, &staged);
+        try {
+            if (copiedAll) {
+                listFoldersToMake(stageNew, root, std::string(), journal.madeFolders);
+            }
+        } catch (const std::exception& e) {
+            error = e.what();  // nothing is committed without knowing what an undo removes
+            copiedAll = false;
+        }
     }
     if (!copiedAll) {
         removeHeldTree(root, journal.stage);
@@ -520,6 +610,13 @@ bool recoverInterruptedTransaction(const LogCallback& log) {
 bool installFilesAsOne(const std::filesystem::path& source, InstallCallback progress,
                        LogCallback log, std::int32_t total, std::int32_t& copied,
                        std::string& error, BusyRetry retry) {
+    return installFilesAsOne(source, JournalFollowUp(), std::move(progress), std::move(log), total,
+                             copied, error, retry);
+}
+
+bool installFilesAsOne(const std::filesystem::path& source, const JournalFollowUp& after,
+                       InstallCallback progress, LogCallback log, std::int32_t total,
+                       std::int32_t& copied, std::string& error, BusyRetry retry) {
     const InstallCallback progressSink = std::move(progress);
     const LogCallback logSink = std::move(log);
     try {
@@ -528,6 +625,7 @@ bool installFilesAsOne(const std::filesystem::path& source, InstallCallback prog
         refuseWithoutRoom(source, installRoot());
 
         TransactionJournal journal{newStageName(), {}};
+        journal.after = wellFormedFollowUp(after, logSink);
         if (!stageFiles(root, source, progressSink, total, copied, journal, error)) {
             return false;
         }
@@ -543,10 +641,18 @@ bool installFilesAsOne(const std::filesystem::path& source, InstallCallback prog
                              "); the next start of this program finishes it.");
             return false;
         }
-        const auto replaced = std::count_if(journal.files.begin(), journal.files.end(),
-                                            [](const JournalFile& file) { return file.existed; });
-        if (failure.empty() && replaced > 0) {
-            say(logSink, "Removing the " + std::to_string(replaced) + " replaced files...");
+        if (failure.empty()) {
+            // While the journal stays, a kill from here on is finished by the next start.
+            say(logSink, kCommittedLine);
+            writeFollowUp(journal.after, logSink);
+            const auto replaced =
+                std::count_if(journal.files.begin(), journal.files.end(),
+                              [](const JournalFile& file) { return file.existed; });
+            if (replaced > 0) {
+                say(logSink, "Removing the " + std::to_string(replaced) + " replaced files...");
+            }
+        } else {
+            removeMadeFolders(root, journal);
         }
         closeTransaction(root, journal.stage, logSink);
         if (!failure.empty()) {

@@ -112,20 +112,13 @@ void recordReadPackage(const std::filesystem::path& package, const std::string& 
     }
 }
 
-}  // namespace
-
-bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
-                                   const std::string& buildNumber, bool installUsbDriver,
-                                   InstallCallback progress, LogCallback log, std::string& error) {
-    return installPackage(packagePath, buildNumber, installUsbDriver, std::move(progress),
-                          std::move(log), error, std::string(), std::nullopt);
-}
-
-bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
-                                   const std::string& buildNumber, bool installUsbDriver,
-                                   InstallCallback progress, LogCallback log, std::string& error,
-                                   const std::string& expectedSha256,
-                                   std::optional<std::uint64_t> expectedSize) {
+// An install of the package whose journal carries after (see installFilesAsOne).
+bool installPackageFollowedUp(const std::filesystem::path& packagePath,
+                              const std::string& buildNumber, bool installUsbDriver,
+                              InstallCallback progress, LogCallback log, std::string& error,
+                              const std::string& expectedSha256,
+                              std::optional<std::uint64_t> expectedSize,
+                              const JournalFollowUp& after) {
     // Owned by this call and released before it returns, on every path.
     const InstallCallback progressSink = std::move(progress);
     const LogCallback logSink = std::move(log);
@@ -172,7 +165,7 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
         std::int32_t copied = 0;
         // All or nothing over an earlier version; the record (what the uninstall may remove)
         // is its commit point.
-        if (!installFilesAsOne(extractFolder, progressSink, logSink, total, copied, error)) {
+        if (!installFilesAsOne(extractFolder, after, progressSink, logSink, total, copied, error)) {
             return false;
         }
 
@@ -198,6 +191,34 @@ bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
         error = e.what();
         return false;
     }
+}
+
+}  // namespace
+
+bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
+                                   const std::string& buildNumber, bool installUsbDriver,
+                                   InstallCallback progress, LogCallback log, std::string& error) {
+    return installPackage(packagePath, buildNumber, installUsbDriver, std::move(progress),
+                          std::move(log), error, std::string(), std::nullopt);
+}
+
+bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
+                                   const std::string& buildNumber, bool installUsbDriver,
+                                   InstallCallback progress, LogCallback log, std::string& error,
+                                   const std::string& expectedSha256,
+                                   std::optional<std::uint64_t> expectedSize) {
+    return installPackageFollowedUp(packagePath, buildNumber, installUsbDriver, std::move(progress),
+                                    std::move(log), error, expectedSha256, expectedSize,
+                                    JournalFollowUp());
+}
+
+bool InstallerCore::installPackage(const std::filesystem::path& packagePath,
+                                   const ReleaseInfo& release, bool installUsbDriver,
+                                   InstallCallback progress, LogCallback log, std::string& error) {
+    return installPackageFollowedUp(
+        packagePath, release.buildNumber, installUsbDriver, std::move(progress), std::move(log),
+        error, release.sha256, release.signedSize,
+        JournalFollowUp{JournalRun::install, release.buildNumber, release.version});
 }
 
 }  // namespace tavro

@@ -57,8 +57,7 @@ void replaceRecord(const HeldFolder& root, const std::string& text) {
     root.remove(kTemporaryName);  // a leftover of a write that did not finish
     const FileHandle handle = root.createFile(kTemporaryName, GENERIC_WRITE);
     DWORD written = 0;
-    if (!WriteFile(handle.get(), text.data(), static_cast<DWORD>(text.size()), &written,
-                   nullptr) ||
+    if (!WriteFile(handle.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
         written != text.size()) {
         throw std::runtime_error("Cannot write the install record " +
                                  pathToAnsi(root.childPath(kTemporaryName)) + ": error " +
@@ -100,8 +99,8 @@ bool readInstallRecord(ParsedRecord& record, std::string& error) {
             record = {};  // no install root: no record
             return true;
         }
-        error = "Cannot read the install record " + pathToAnsi(installRecordPath()) + ": " +
-                e.what();
+        error =
+            "Cannot read the install record " + pathToAnsi(installRecordPath()) + ": " + e.what();
         return false;
     } catch (const std::exception& e) {
         error = e.what();

@@ -8,8 +8,11 @@ namespace tavro {
 
 namespace {
 
-constexpr std::string_view kFirstLine = "Tavro transaction 1";
+constexpr std::string_view kFirstLine = "Tavro transaction 2";
+constexpr std::string_view kEarlierFirstLine = "Tavro transaction 1";  // no follow-up, no folders
 constexpr std::string_view kStagePrefix = "stage ";
+constexpr std::string_view kAfterPrefix = "after ";
+constexpr std::string_view kMadePrefix = "made ";
 constexpr std::wstring_view kStageNamePrefix = L"TavroInstall.txn.";
 
 bool isLowerHex(wchar_t c) {
@@ -51,6 +54,61 @@ std::optional<JournalFile> parseFileLine(std::string_view line) {
     return file;
 }
 
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool isVersionCharacter(char c) {
+    return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '_' ||
+           c == '+' || c == '-';
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// "files", "install <build> <version>", "update" or "update <version>".
+std::optional<JournalFollowUp> parseFollowUp(std::string_view text) {
+    JournalFollowUp after;
+    if (text == "files") {
+        return after;
+    }
+    if (startsWith(text, "install ")) {
+        text.remove_prefix(8);
+        const std::size_t space = text.find(' ');
+        if (space == std::string_view::npos) {
+            return std::nullopt;
+        }
+        after = {JournalRun::install, std::string(text.substr(0, space)),
+                 std::string(text.substr(space + 1))};
+    } else if (text == "update") {
+        after.run = JournalRun::update;
+    } else if (startsWith(text, "update ")) {
+        after = {JournalRun::update, {}, std::string(text.substr(7))};
+        if (after.version.empty()) {
+            return std::nullopt;  // "update" alone says that
+        }
+    } else {
+        return std::nullopt;
+    }
+    if (!isWellFormed(after)) {
+        return std::nullopt;
+    }
+    return after;
+}
+
+std::string followUpText(const JournalFollowUp& after) {
+    switch (after.run) {
+        case JournalRun::install:
+            return "install " + after.buildNumber + " " + after.version;
+        case JournalRun::update:
+            return after.version.empty() ? "update" : "update " + after.version;
+        case JournalRun::files:
+            break;
+    }
+    return "files";
+}
+
 // Paths compared as the record compares them: ASCII letters without case, '\' as '/'.
 std::string comparable(std::string_view path) {
     std::string text(path);
@@ -71,6 +129,28 @@ bool isStageName(std::wstring_view name) {
     return std::all_of(digits.begin(), digits.end(), isLowerHex);
 }
 
+bool isJournalBuildNumber(std::string_view text) {
+    return !text.empty() && text.size() <= 20 && std::all_of(text.begin(), text.end(), isDigit);
+}
+
+bool isJournalVersion(std::string_view text) {
+    return !text.empty() && text.size() <= 64 &&
+           std::all_of(text.begin(), text.end(), isVersionCharacter);
+}
+
+bool isWellFormed(const JournalFollowUp& after) {
+    switch (after.run) {
+        case JournalRun::install:
+            return isJournalBuildNumber(after.buildNumber) && isJournalVersion(after.version);
+        case JournalRun::update:
+            return after.buildNumber.empty() &&
+                   (after.version.empty() || isJournalVersion(after.version));
+        case JournalRun::files:
+            return after.buildNumber.empty() && after.version.empty();
+    }
+    return false;
+}
+
 std::string formatJournal(const TransactionJournal& journal) {
     std::string text(kFirstLine);
     text += "\n";
@@ -79,6 +159,10 @@ std::string formatJournal(const TransactionJournal& journal) {
         text += static_cast<char>(c);  // isStageName: ASCII only
     }
     text += "\n";
+    text += std::string(kAfterPrefix) + followUpText(journal.after) + "\n";
+    for (const std::string& folder : journal.madeFolders) {
+        text += std::string(kMadePrefix) + folder + "\n";
+    }
     for (const JournalFile& file : journal.files) {
         text += file.existed ? "1 " : "0 ";
         text += file.entry.sha256 + " " + std::to_string(file.entry.size) + " " + file.entry.path +
@@ -89,6 +173,8 @@ std::string formatJournal(const TransactionJournal& journal) {
 
 std::optional<TransactionJournal> parseJournal(std::string_view text) {
     TransactionJournal journal;
+    bool earlierForm = false;
+    bool followUpRead = false;
     int lineNumber = 0;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
@@ -99,11 +185,12 @@ std::optional<TransactionJournal> parseJournal(std::string_view text) {
         text.remove_prefix(end + 1);
         ++lineNumber;
         if (lineNumber == 1) {
-            if (line != kFirstLine) {
+            earlierForm = line == kEarlierFirstLine;
+            if (line != kFirstLine && !earlierForm) {
                 return std::nullopt;
             }
         } else if (lineNumber == 2) {
-            if (line.substr(0, kStagePrefix.size()) != kStagePrefix) {
+            if (!startsWith(line, kStagePrefix)) {
                 return std::nullopt;
             }
             for (const char c : line.substr(kStagePrefix.size())) {
@@ -112,6 +199,21 @@ std::optional<TransactionJournal> parseJournal(std::string_view text) {
             if (!isStageName(journal.stage)) {
                 return std::nullopt;
             }
+        } else if (lineNumber == 3 && !earlierForm) {
+            std::optional<JournalFollowUp> after =
+                startsWith(line, kAfterPrefix) ? parseFollowUp(line.substr(kAfterPrefix.size()))
+                                               : std::nullopt;
+            if (!after) {
+                return std::nullopt;
+            }
+            journal.after = std::move(*after);
+            followUpRead = true;
+        } else if (!earlierForm && journal.files.empty() && startsWith(line, kMadePrefix)) {
+            const std::string_view folder = line.substr(kMadePrefix.size());
+            if (!recordPathProblem(folder).empty()) {
+                return std::nullopt;
+            }
+            journal.madeFolders.emplace_back(folder);
         } else {
             std::optional<JournalFile> file = parseFileLine(line);
             if (!file) {
@@ -120,7 +222,7 @@ std::optional<TransactionJournal> parseJournal(std::string_view text) {
             journal.files.push_back(std::move(*file));
         }
     }
-    if (lineNumber < 2) {
+    if (lineNumber < 2 || (!earlierForm && !followUpRead)) {
         return std::nullopt;
     }
     return journal;

@@ -29,19 +29,6 @@ void countdown(const LogCallback& log, std::chrono::milliseconds step) {
     }
 }
 
-// The version and size in Apps & features follow the update (the record did with its files); a
-// failure is logged and does not fail an update whose files are already in place.
-template <typename Say>
-void refreshAppsEntry(const std::filesystem::path& destination, const Say& say) {
-    std::string error;
-    ParsedRecord record;
-    if (!readInstallRecord(record, error) ||
-        !refreshUninstallEntry(productVersionOf(destination / L"Tavro.exe"),
-                               recordKibibytes(record.entries), error)) {
-        say("Apps & features was not refreshed: " + error);
-    }
-}
-
 // After a failed update the person gets the earlier version back, running as before.
 template <typename Say>
 void reopenEarlierVersion(const LogCallback& log, const Say& say) {
@@ -103,7 +90,12 @@ bool InstallerCore::runUpdate(InstallCallback progress, LogCallback log, std::st
         std::int32_t copied = 0;
         // All or nothing: a file that cannot be replaced leaves every file as it was, and the
         // person gets the earlier version back.
-        if (!installFilesAsOne(source, progressSink, logSink, total, copied, error)) {
+        // The version and size in Apps & features follow the update (the record did with its
+        // files), written before the journal goes: a kill after the record has the next start
+        // write them. A failure there is logged and does not fail the update.
+        const JournalFollowUp after{
+            JournalRun::update, {}, productVersionOf(source / L"Tavro.exe")};
+        if (!installFilesAsOne(source, after, progressSink, logSink, total, copied, error)) {
             say("Update failed: " + error);
             reopenEarlierVersion(logSink, say);
             return false;
@@ -112,7 +104,6 @@ bool InstallerCore::runUpdate(InstallCallback progress, LogCallback log, std::st
             progressSink(makeInstallState(total, total));
         }
         say("Update complete.");
-        refreshAppsEntry(destination, say);
 
         // A link that cannot be written does not fail the update.
         std::string shortcutError;

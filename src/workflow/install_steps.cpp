@@ -114,9 +114,8 @@ bool installDownloadedPackage(bool withUsbDriver, InstallCallback progress, std:
                      : "Package held; its digest is checked as it is copied.");
     }
     const bool installed = package && installerCore.installPackage(
-                                          appState.packageFile, appState.release.buildNumber,
-                                          withUsbDriver, std::move(progress), programLog(), error,
-                                          appState.release.sha256, appState.release.signedSize);
+                                          appState.packageFile, appState.release, withUsbDriver,
+                                          std::move(progress), programLog(), error);
     if (installed && lockDownPolicySet() && !lockDownProgramFiles(error)) {
         return false;
     }

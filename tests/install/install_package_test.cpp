@@ -184,6 +184,7 @@ TEST_F(InstallPackage, InstallsARealPackageEndToEndAndFinishesAfterTheDriverTool
               (std::vector<std::string>{"Extracting package to temporary source folder...",
                                         "Copying " + std::to_string(total) + " files...",
                                         "Putting " + std::to_string(total) + " files in place...",
+                                        "The install record holds the new files.",
                                         "Creating shortcuts..."}));
 
     // The tool was started by its quoted path in the install's protected copy of the package
@@ -295,6 +296,8 @@ TEST_F(InstallPackage, TargetHeldOpenOverAnEarlierVersionLeavesItWhole) {
         file.content += " of the later version";
     }
     later.push_back({"new in the later version.txt", "new"});
+    // Sorted before the held file: its folders are made before the commit fails.
+    later.push_back({"A new folder/deeper/new.txt", "new"});
     const std::filesystem::path package = savePackage(later, kEmptyFolders, L"Tavro-V2.5-812.zip");
 
     const std::filesystem::path held = installRoot() / L"Tavro.ico";
@@ -320,6 +323,10 @@ TEST_F(InstallPackage, TargetHeldOpenOverAnEarlierVersionLeavesItWhole) {
         EXPECT_EQ(readFile(pathOf(installRoot(), file.name)), file.content) << file.name;
     }
     EXPECT_FALSE(std::filesystem::exists(installRoot() / L"new in the later version.txt"));
+    EXPECT_FALSE(std::filesystem::exists(installRoot() / L"A new folder"));  // made, then undone
+    for (const std::string& folder : kEmptyFolders) {
+        EXPECT_TRUE(std::filesystem::is_directory(pathOf(installRoot(), folder))) << folder;
+    }
     ParsedRecord recordAfter;
     ASSERT_TRUE(readInstallRecord(recordAfter, error)) << error;
     EXPECT_EQ(formatInstallRecord(recordAfter.entries), formatInstallRecord(recordBefore.entries));

@@ -45,6 +45,55 @@ TEST(TransactionJournal, ReadsBackWhatItWroteAndRefusesAnyNameOutsideTheRoot) {
     EXPECT_FALSE(parseJournal(kHead + "1 " + kDigestA + " -3 a.txt\n"));
 }
 
+// What a roll-forward writes into the registry comes from this user-writable file: only a build
+// number of digits and a version of the package name's characters are taken, and a journal of an
+// earlier version of the program still reads (the files alone, no folders).
+TEST(TransactionJournal, CarriesTheFollowUpAndTheFoldersMadeOnlyInTheirStrictForms) {
+    TransactionJournal journal;
+    journal.stage = L"TavroInstall.txn.0123456789abcdef";
+    journal.files.push_back({{"new/deeper/a.txt", 3, kDigestA}, false});
+    journal.after.run = JournalRun::install;
+    journal.after.buildNumber = "812";
+    journal.after.version = "2.4.1-beta+7";
+    journal.madeFolders = {"new", "new/deeper"};
+    auto parsed = parseJournal(formatJournal(journal));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->after.run, JournalRun::install);
+    EXPECT_EQ(parsed->after.buildNumber, "812");
+    EXPECT_EQ(parsed->after.version, "2.4.1-beta+7");
+    EXPECT_EQ(parsed->madeFolders, journal.madeFolders);
+    ASSERT_EQ(parsed->files.size(), 1u);
+    journal.after.run = JournalRun::update;
+    journal.after.buildNumber.clear();
+    journal.after.version.clear();
+    parsed = parseJournal(formatJournal(journal));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->after.run, JournalRun::update);
+    EXPECT_TRUE(parsed->after.version.empty());
+
+    const auto earlier = parseJournal(kHead + "1 " + kDigestA + " 3 a.txt\n");
+    ASSERT_TRUE(earlier.has_value());
+    EXPECT_EQ(earlier->after.run, JournalRun::files);
+    EXPECT_TRUE(earlier->madeFolders.empty());
+    EXPECT_FALSE(parseJournal(kHead + "made new\n"));  // the earlier form lists no folders
+
+    const std::string head = "Tavro transaction 2\nstage TavroInstall.txn.0123456789abcdef\n";
+    const std::string file = "0 " + kDigestA + " 3 a.txt\n";
+    EXPECT_TRUE(parseJournal(head + "after files\nmade a b/c\n" + file));
+    for (const char* after :
+         {"", "after\n", "after wipe\n", "after install 812\n", "after install 81a 1.0\n",
+          "after install  1.0\n", "after install 812 1.0 x\n", "after install 812 1.0;del\n",
+          "after install 812 \"1.0\"\n", "after update 1 2\n", "after update \n",
+          "after install 123456789012345678901 1.0\n"}) {
+        EXPECT_FALSE(parseJournal(head + after + file)) << after;
+    }
+    EXPECT_FALSE(parseJournal(head + "after install 812 " + std::string(65, '1') + "\n"));
+    for (const char* made : {"made ../up\n", "made C:/Windows\n", "made \n", "made a/../../b\n"}) {
+        EXPECT_FALSE(parseJournal(head + "after files\n" + made + file)) << made;
+    }
+    EXPECT_FALSE(parseJournal(head + "after files\n" + file + "made late\n"));
+}
+
 // The commit point: the record holds every new file (paths compared as the record compares them).
 TEST(TransactionJournal, TheRecordHoldingEveryNewFileMarksTheCommit) {
     const TransactionJournal journal{

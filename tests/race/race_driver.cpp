@@ -8,11 +8,21 @@
 //   race_driver uninstall        one uninstall of what the record lists
 //   race_driver record SECONDS   the install record rewritten over and over, alternating
 //                                between two sets of entries (for the kill test)
-//   race_driver update           one transaction putting C:/Quendrel/Tavro/Update/Unpacked
-//                                over the install root (for the transaction kill test)
-//   race_driver install PACKAGE  one install of PACKAGE (the same)
+//   race_driver update [VERSION [committed]]
+//                                one transaction putting C:/Quendrel/Tavro/Update/Unpacked
+//                                over the install root, as the updater does (its follow-up
+//                                refreshes Apps & features, to VERSION if given); for the kill
+//                                test. With "committed" the process ends itself at the line the
+//                                transaction logs once the record holds the new files: a kill
+//                                right after the commit point.
+//   race_driver install PACKAGE VERSION BUILD [committed]
+//                                one install of PACKAGE as release VERSION, BUILD, then its
+//                                registration in Apps & features, as the installer does (the same)
+//   race_driver register VERSION an Apps & features entry of VERSION (the one an update refreshes)
+//   race_driver registry         prints "build <BuildNumber> version <DisplayVersion>"
 //   race_driver recover          what every start does first: an interrupted transaction
-//                                finished or undone, leftover expansion folders removed
+//                                finished or undone, leftover expansion folders removed; then
+//                                prints what registry prints
 //   race_driver download SECONDS downloads of a 3 MiB package in four parts from a local server,
 //                                each of its own version (Tavro-V1.<n>-812.zip)
 #include <windows.h>
@@ -28,10 +38,14 @@
 #include "fs/install_paths.h"
 #include "fs/link_guard.h"
 #include "install/directory_copy.h"
+#include "core/own_program.h"
+#include "core/product_registry.h"
+#include "core/text_convert.h"
 #include "install/file_transaction.h"
 #include "install/install_record.h"
 #include "install/log_file.h"
 #include "install/protected_folder.h"
+#include "install/uninstall_entry.h"
 #include "support/test_http_server.h"
 
 namespace {
@@ -202,24 +216,66 @@ void announceStart() {
     std::fflush(stdout);
 }
 
-int updateStep() {
+// The run's log: with committed, the process ends itself (as a kill would) at the line logged
+// once the record holds the new files.
+LogCallback runLog(bool committed) {
+    return [committed](const std::string& line) {
+        if (committed && line == "The install record holds the new files.") {
+            TerminateProcess(GetCurrentProcess(), 9);
+        }
+    };
+}
+
+int updateStep(const std::string& version, bool committed) {
     announceStart();
     Tally tally;
     std::string error;
     std::int32_t copied = 0;
-    tally.count(installFilesAsOne(installRoot() / L"Update" / L"Unpacked", nullptr, nullptr, 0,
-                                  copied, error),
+    tally.count(installFilesAsOne(installRoot() / L"Update" / L"Unpacked",
+                                  JournalFollowUp{JournalRun::update, {}, version}, nullptr,
+                                  runLog(committed), 0, copied, error),
                 error);
     return tally.print();
 }
 
-int installStep(const char* package) {
+int installStep(const char* package, const std::string& version, const std::string& build,
+                bool committed) {
     announceStart();
     Tally tally;
     std::string error;
-    tally.count(installerCore.installPackage(package, "812", false, nullptr, nullptr, error),
-                error);
+    ReleaseInfo release;
+    release.version = version;
+    release.buildNumber = build;
+    const bool installed =
+        installerCore.installPackage(package, release, false, nullptr, runLog(committed), error) &&
+        registerInstallation(version, error);
+    tally.count(installed, error);
     return tally.print();
+}
+
+int registerStep(const std::string& version) {
+    std::string error;
+    if (!writeUninstallEntry(version, 1, error)) {
+        std::printf("failed: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+std::string stringValue(const wchar_t* key, const wchar_t* name) {
+    wchar_t value[256] = {};
+    DWORD bytes = sizeof(value);
+    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, value, &bytes) !=
+        ERROR_SUCCESS) {
+        return "-";
+    }
+    return toUtf8(value);
+}
+
+int registryStep() {
+    std::printf("build %s version %s\n", stringValue(kProductKey, kBuildNumberValue).c_str(),
+                stringValue(kUninstallKey, L"DisplayVersion").c_str());
+    return 0;
 }
 
 int recoverStep() {
@@ -229,13 +285,16 @@ int recoverStep() {
                     [](const std::string& line) { std::printf("log: %s\n", line.c_str()); }),
                 "the transaction is still open");
     removeLeftoverProtectedFolders();
-    return tally.print();
+    tally.print();
+    return registryStep();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    ownProgramFile();  // held from the start, as the installer holds it: the kept copy reads it
     const std::string step = argc > 1 ? argv[1] : "";
+    const auto argument = [&](int n) { return std::string(argc > n ? argv[n] : ""); };
     const double seconds = argc > 2 ? std::atof(argv[2]) : 0.0;
     int result = 2;
     if (step == "copy") {
@@ -251,9 +310,13 @@ int main(int argc, char** argv) {
     } else if (step == "download") {
         result = downloadStep(seconds);
     } else if (step == "update") {
-        result = updateStep();
-    } else if (step == "install" && argc > 2) {
-        result = installStep(argv[2]);
+        result = updateStep(argument(2), argument(3) == "committed");
+    } else if (step == "install" && argc > 4) {
+        result = installStep(argv[2], argv[3], argv[4], argument(5) == "committed");
+    } else if (step == "register" && argc > 2) {
+        result = registerStep(argv[2]);
+    } else if (step == "registry") {
+        result = registryStep();
     } else if (step == "recover") {
         result = recoverStep();
     } else if (step == "uninstall") {

@@ -6,9 +6,11 @@ Each trial starts race_driver (update: the transaction from Update/Unpacked; ins
 install of a package), kills it (SIGKILL of the Wine process) after a random part of a run's
 length, sometimes kills the next start's recovery too (so that an undo is itself interrupted),
 then runs the recovery to its end and checks the tree, the record, that no journal, staging
-folder or expansion folder is left, and that the file only the new version brings is there
-exactly when the new version is. At the end one run reaches the new version and the uninstall
-removes every file it recorded.
+folder or expansion folder is left, that the file only the new version brings is there exactly
+when the new version is (and the new folders it lies in are gone when not), and that the build
+number and the Apps & features version are the tree's version's. One more trial ends the run right
+after the commit point (the install record written). At the end one run reaches the new version
+and the uninstall removes every file it recorded.
 
     transaction_kill_test.py DRIVER update|install TRIALS
 """
@@ -56,6 +58,11 @@ class Trials:
             files[added] = ("added, version %d\n" % version).encode()
         return files
 
+    def expected_registry(self, version):
+        """What the recovery prints of the registry once version is in place."""
+        build = "81%d" % version if self.mode == "install" else "-"
+        return "build %s version 1.%d" % (build, version)
+
     def prepare(self, version, added):
         """The input of a run that puts version in place (with added, a file only it brings)."""
         files = self.files_of(version, added)
@@ -67,7 +74,7 @@ class Trials:
                 os.makedirs(os.path.dirname(target), exist_ok=True)
                 with open(target, "wb") as f:
                     f.write(data)
-            return ["update"]
+            return ["update", "1.%d" % version]
         package = os.path.join(self.root, "tmp", "Tavro-V1.%d-812.zip" % version)
         os.makedirs(os.path.dirname(package), exist_ok=True)
         buffer = io.BytesIO()
@@ -76,7 +83,8 @@ class Trials:
                 z.writestr(path, data)
         with open(package, "wb") as f:
             f.write(buffer.getvalue())
-        return ["install", "C:\\Quendrel\\Tavro\\tmp\\" + os.path.basename(package)]
+        return ["install", "C:\\Quendrel\\Tavro\\tmp\\" + os.path.basename(package),
+                "1.%d" % version, "81%d" % version]
 
     def start(self, arguments):
         process = subprocess.Popen(["wine", self.driver] + arguments, stdin=subprocess.DEVNULL,
@@ -115,8 +123,10 @@ class Trials:
                     entries[path] = (sha, int(size))
         return entries
 
-    def state(self, trial, earlier, later, added):
-        """Which version the whole tree is (0 or 1), or None, noting what is wrong."""
+    def state(self, trial, earlier, later, added, recovered=None):
+        """Which version the whole tree is (0 or 1), or None, noting what is wrong. With recovered
+        (what the recovery printed) also the registry, and that the folders only added lies in
+        (none of them the earlier version's) are gone when the tree is the earlier version."""
         on_disk = {path: self.read(path) for path in FILES}
         found = [v for v in (earlier, later)
                  if all(on_disk[p] == content(p, v) for p in FILES)]
@@ -131,6 +141,13 @@ class Trials:
             if added and (self.read(added) is not None) != (version == later):
                 problems.append("the file only the new version brings is %s at version %d"
                                 % ("there" if version != later else "missing", version))
+            if recovered is not None:
+                made = added.split("/")[0]
+                if version != later and os.path.lexists(self.native(made)):
+                    problems.append("the folder the undone commit made is left: %s" % made)
+                registry = [line for line in recovered.splitlines() if line.startswith("build ")]
+                if registry != [self.expected_registry(version)]:
+                    problems.append("registry %s at version %d" % (registry, version))
             record = self.record()
             files = self.files_of(version, added if version == later else None)
             wrong = [p for p, data in files.items()
@@ -155,6 +172,8 @@ def main():
     shutil.rmtree(trials.quendrel, ignore_errors=True)
     os.makedirs(trials.root)
     os.makedirs(trials.program_data, exist_ok=True)
+    if mode == "update":
+        trials.run(["register", "none"])  # the entry an update refreshes
 
     # A run's length from its "started" line to its end: the kills fall anywhere in it.
     process = trials.start(trials.prepare(0, None))
@@ -165,18 +184,25 @@ def main():
     length = time.monotonic() - started
     version = 0
     outcomes = {"earlier": 0, "later": 0, "undo killed": 0}
-    for trial in range(count):
-        added = "added/trial %d.txt" % trial
+    for trial in range(count + 1):
+        # Folders only this version brings: an undo must take them away again.
+        added = "added %d/deeper/trial.txt" % trial
         later = 1 - version
         arguments = trials.prepare(later, added)
-        trials.kill_after(arguments, random.uniform(0.0, length * 1.2))
+        if trial == count:
+            # Ended right after the record: the next start finishes the files and writes what
+            # the run would have written after them.
+            trials.run(arguments + ["committed"])
+        else:
+            trials.kill_after(arguments, random.uniform(0.0, length * 1.2))
         if trial % 3 == 2:
             trials.kill_after(["recover"], random.uniform(0.0, 0.4))
             outcomes["undo killed"] += 1
-        trials.run(["recover"])
-        found = trials.state(trial, version, later, added)
+        found = trials.state(trial, version, later, added, trials.run(["recover"]))
         if found is None:
             break
+        if trial == count and found != later:
+            trials.bad.append("the run ended after its commit point was undone")
         outcomes["later" if found == later else "earlier"] += 1
         version = found
 
@@ -194,9 +220,9 @@ def main():
         trials.bad.append("the uninstall left %d recorded files: %s" % (len(still), still[:3]))
 
     shutil.rmtree(trials.quendrel, ignore_errors=True)
-    print("transaction kill (%s): %d trials of %.2f s runs; whole earlier %d, whole later %d, "
-          "recoveries killed %d; problems %d"
-          % (mode, count, length, outcomes["earlier"], outcomes["later"],
+    print("transaction kill (%s): %d trials of %.2f s runs (the last ended at its commit point); "
+          "whole earlier %d, whole later %d, recoveries killed %d; problems %d"
+          % (mode, count + 1, length, outcomes["earlier"], outcomes["later"],
              outcomes["undo killed"], len(trials.bad)))
     for line in trials.bad[:8]:
         print("  " + line)

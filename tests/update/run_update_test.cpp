@@ -90,6 +90,7 @@ TEST_F(RunUpdate, ClosesCopiesRefreshesShortcutsAndReopensWithRealWaits) {
     std::vector<std::string> expected = linesUntilTheSourceCheck();
     expected.push_back("Copying 4 files...");
     expected.push_back("Putting 4 files in place...");
+    expected.push_back("The install record holds the new files.");
     expected.push_back("Removing the 2 replaced files...");
     expected.push_back("Update complete.");
     expected.push_back("Waiting 5 seconds for running Tavro processes to open ...");
