@@ -232,11 +232,13 @@ TEST_F(InstallPackage, SecondInstallOverwritesLeavesExtraFilesAndDropsOldLeftove
 
     // The links were overwritten, not duplicated.
     int tavroLinks = 0;
+    std::string names;
     for (const auto& entry :
          std::filesystem::directory_iterator(test::desktopLink(L"Tavro").parent_path())) {
         tavroLinks += entry.path().filename().native().rfind(L"Tavro", 0) == 0 ? 1 : 0;
+        names += entry.path().filename().string() + " ";
     }
-    EXPECT_EQ(tavroLinks, 1);
+    EXPECT_EQ(tavroLinks, 1) << names;
     EXPECT_TRUE(test::readShellLink(test::startMenuLink(L"Tavro")).has_value());
 }
 
