@@ -251,26 +251,42 @@ struct PostCounter {
     }
 };
 
-// The transaction and its record, as the install and the updater run them: staged (the copy),
-// then committed by renames, recorded, and the backups removed (commit); the log's "Putting ...
-// in place" line parts the two.
+// The transaction's phases, as the install and the updater run them.
+struct TransactionSeconds {
+    double copy = 0;     // staged beside the root
+    double commit = 0;   // committed by renames, recorded
+    double backups = 0;  // the replaced files and the staging folder removed
+};
+
+// The transaction over from; the log's "Putting ... in place" and "Removing the ... replaced
+// files" lines part the phases (without the second, nothing was replaced: the commit's time
+// holds the staging folder's removal).
 bool copyAndRecord(const std::filesystem::path& from, std::int32_t total, PostCounter& posts,
-                   double& copySeconds, double& commitSeconds) {
+                   TransactionSeconds& seconds) {
     std::string error;
     std::int32_t copied = 0;
     const auto start = Clock::now();
     auto staged = start;
-    const tavro::LogCallback marks = [&staged](const std::string& line) {
+    std::optional<Clock::time_point> removing;
+    const tavro::LogCallback marks = [&staged, &removing, start](const std::string& line) {
+        if (getenv("BENCH_TRACE")) std::fprintf(stderr, "%.3f %s\n", secondsSince(start), line.c_str());
         if (line.rfind("Putting ", 0) == 0) {
             staged = Clock::now();
+        } else if (line.rfind("Removing the ", 0) == 0) {
+            removing = Clock::now();
         }
     };
     if (!tavro::installFilesAsOne(from, posts.sink(), marks, total, copied, error)) {
         std::printf("failed: %s\n", error.c_str());
         return false;
     }
-    copySeconds = std::chrono::duration<double>(staged - start).count();
-    commitSeconds = secondsSince(staged);
+    const auto end = Clock::now();
+    const auto between = [](Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double>(b - a).count();
+    };
+    seconds.copy = between(start, staged);
+    seconds.commit = between(staged, removing.value_or(end));
+    seconds.backups = removing ? between(*removing, end) : 0.0;
     return true;
 }
 
@@ -278,8 +294,7 @@ int install(const std::wstring& release) {
     const auto start = Clock::now();
     PostCounter posts;
     double stage = 0;
-    double copy = 0;
-    double record = 0;
+    TransactionSeconds transaction;
     std::int32_t total = 0;
     std::optional<tavro::ProtectedFolder> scratch;
     scratch.emplace();
@@ -296,16 +311,17 @@ int install(const std::wstring& release) {
     }
     tavro::createDirectoriesRefusingLinks(tavro::installRoot());
     tavro::countFiles(unpacked, total);
-    if (!copyAndRecord(unpacked, total, posts, copy, record)) {
+    if (!copyAndRecord(unpacked, total, posts, transaction)) {
         return 1;
     }
     const auto removalStart = Clock::now();
     scratch.reset();
     const double removal = secondsSince(removalStart);
     std::printf(
-        "stage=%.3f copy=%.3f record=%.3f removal=%.3f whole=%.3f files=%d posts=%ld "
-        "peakMiB=%.1f\n",
-        stage, copy, record, removal, secondsSince(start), total, posts.posts, peakMiB());
+        "stage=%.3f copy=%.3f record=%.3f backups=%.3f removal=%.3f whole=%.3f files=%d "
+        "posts=%ld peakMiB=%.1f\n",
+        stage, transaction.copy, transaction.commit, transaction.backups, removal,
+        secondsSince(start), total, posts.posts, peakMiB());
     return 0;
 }
 
@@ -315,13 +331,13 @@ int update() {
     std::int32_t total = 0;
     tavro::countFiles(source, total);
     PostCounter posts;
-    double copy = 0;
-    double record = 0;
-    if (!copyAndRecord(source, total, posts, copy, record)) {
+    TransactionSeconds transaction;
+    if (!copyAndRecord(source, total, posts, transaction)) {
         return 1;
     }
-    std::printf("copy=%.3f record=%.3f whole=%.3f files=%d posts=%ld peakMiB=%.1f\n", copy, record,
-                secondsSince(start), total, posts.posts, peakMiB());
+    std::printf("copy=%.3f record=%.3f backups=%.3f whole=%.3f files=%d posts=%ld peakMiB=%.1f\n",
+                transaction.copy, transaction.commit, transaction.backups, secondsSince(start),
+                total, posts.posts, peakMiB());
     return 0;
 }
 

@@ -174,18 +174,44 @@ std::string notListedText(const std::wstring& path) {
            " is not what its folder holds under that name (a link appeared on the way)";
 }
 
-void refuseProblem(HANDLE handle, const std::wstring& path, bool file) {
+void refuseProblem(HANDLE handle, const std::wstring& path, bool file,
+                   OpenedPlace place = OpenedPlace::Ask) {
     const std::string problem =
-        openedProblem(handle, path, file ? OpenedAs::File : OpenedAs::Folder);
+        openedProblem(handle, path, file ? OpenedAs::File : OpenedAs::Folder, place);
     if (!problem.empty()) {
         throw LinkRefused(problem);
     }
+}
+
+bool renamesByPath();
+
+// Whether the host vouches that the entry name of folder is the opened handle itself (the same
+// device and inode; a link's own, never followed). Asked only where the platform opens by path
+// (Wine), where it stands for both the question where the handle is (a round trip to the
+// platform's server) and the folder's listing. No answer, or another entry: the platform's own
+// checks decide (the host may spell a name otherwise than the platform matches it).
+bool hostVouches(HANDLE folder, std::wstring_view name, HANDLE handle) {
+    if (!renamesByPath()) {
+        return false;
+    }
+    const std::optional<bool> same = hostEntryIs(folder, name, handle);
+    return same && *same;
+}
+
+// refuseProblem for an entry made by this open, name in folder.
+void refuseMade(HANDLE folder, std::wstring_view name, HANDLE handle, const std::wstring& path) {
+    refuseProblem(handle, path, true,
+                  hostVouches(folder, name, handle) ? OpenedPlace::Known : OpenedPlace::Ask);
 }
 
 // refuseProblem for an entry that existed before it was opened, name in folder: also what was
 // opened must be what the folder lists under that name.
 void refuseOpened(HANDLE folder, std::wstring_view name, HANDLE handle, const std::wstring& path,
                   bool file) {
+    if (hostVouches(folder, name, handle)) {
+        refuseProblem(handle, path, file, OpenedPlace::Known);
+        return;
+    }
     refuseProblem(handle, path, file);
     if (!listedAs(folder, name, handle)) {
         throw LinkRefused(notListedText(path));
@@ -197,6 +223,10 @@ void refuseOpened(HANDLE folder, std::wstring_view name, HANDLE handle, const st
 // listing, or a link sent the open elsewhere), the folder is asked again, as refuseOpened does.
 void refuseOpenedListed(HANDLE folder, std::wstring_view name, HANDLE handle,
                         const std::wstring& path, std::uint64_t listedId, bool file = true) {
+    if (hostVouches(folder, name, handle)) {
+        refuseProblem(handle, path, file, OpenedPlace::Known);
+        return;
+    }
     refuseProblem(handle, path, file);
     std::uint64_t actual = 0;
     if (internalIdOf(handle, actual) && actual == listedId) {
@@ -357,7 +387,7 @@ FileHandle HeldFolder::createFile(std::wstring_view name, ACCESS_MASK access) co
     }
     // A new file cannot be a link; what can still show is a folder that was swapped for a link
     // while the file was made (the platform then cannot say where the file is).
-    refuseProblem(handle.get(), path, true);
+    refuseMade(handle_.get(), name, handle.get(), path);
     return handle;
 }
 
@@ -394,7 +424,7 @@ FileHandle HeldFolder::createOrOpenFile(std::wstring_view name, ACCESS_MASK acce
     if (existed) {
         refuseOpened(handle_.get(), name, handle.get(), path, true);
     } else {
-        refuseProblem(handle.get(), path, true);
+        refuseMade(handle_.get(), name, handle.get(), path);
     }
     return handle;
 }
@@ -669,17 +699,7 @@ bool HeldFolder::removeListed(const Entry& entry) const {
     if (status < 0) {
         failWith("remove", path, win32Code(status));
     }
-    // Where the platform opens by path (Wine), the host says whether the held folder's entry is
-    // the opened file itself: no link on the way can pass that, and it costs no query of where
-    // the handle is.
-    const std::optional<bool> same =
-        renamesByPath() ? hostEntryIs(handle_.get(), entry.name, handle.get()) : std::nullopt;
-    if (same && !*same) {
-        throw LinkRefused(notListedText(path));
-    }
-    if (!same) {
-        refuseOpenedListed(handle_.get(), entry.name, handle.get(), path, entry.id, false);
-    }
+    refuseOpenedListed(handle_.get(), entry.name, handle.get(), path, entry.id, false);
     removeOpened(handle.get(), path);
     return true;
 }

@@ -141,7 +141,8 @@ std::string linkProblem(const std::filesystem::path& path) {
     return {};  // folders all the way (a folder cannot be a hard link)
 }
 
-std::string openedProblem(void* handle, const std::wstring& path, OpenedAs expected) {
+std::string openedProblem(void* handle, const std::wstring& path, OpenedAs expected,
+                          OpenedPlace place) {
     OpenedInfo info;
     if (!infoOf(handle, info)) {
         return unresolvedText(pathText(path), GetLastError());
@@ -149,12 +150,14 @@ std::string openedProblem(void* handle, const std::wstring& path, OpenedAs expec
     if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         return reparsePointText(pathText(path));
     }
-    const std::wstring reached = reportedPlaceOf(handle);
-    if (reached.empty()) {
-        return unresolvedText(pathText(path), GetLastError());
-    }
-    if (!samePlace(path, reached)) {
-        return leadsElsewhereText(pathText(path), pathText(reached));
+    if (place == OpenedPlace::Ask) {
+        const std::wstring reached = reportedPlaceOf(handle);
+        if (reached.empty()) {
+            return unresolvedText(pathText(path), GetLastError());
+        }
+        if (!samePlace(path, reached)) {
+            return leadsElsewhereText(pathText(path), pathText(reached));
+        }
     }
     const bool folder = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (expected == OpenedAs::File && folder) {

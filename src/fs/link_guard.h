@@ -30,8 +30,13 @@ std::string openedFileProblem(void* handle, const std::filesystem::path& path);
 // not asked about hard links.
 enum class OpenedAs { Anything, File, Folder };
 
+// Whether openedProblem asks the platform where the handle is, or the caller knows it already
+// (it has the host's word that the handle is the entry of a held folder).
+enum class OpenedPlace { Ask, Known };
+
 // openedFileProblem for what the handle was opened as.
-std::string openedProblem(void* handle, const std::wstring& path, OpenedAs expected);
+std::string openedProblem(void* handle, const std::wstring& path, OpenedAs expected,
+                          OpenedPlace place = OpenedPlace::Ask);
 
 // Thrown for a refused path; what() is "Refusing to write through a link: " + the reason.
 class LinkRefused : public std::runtime_error {
