@@ -268,8 +268,7 @@ bool copyAndRecord(const std::filesystem::path& from, std::int32_t total, PostCo
     const auto start = Clock::now();
     auto staged = start;
     std::optional<Clock::time_point> removing;
-    const tavro::LogCallback marks = [&staged, &removing, start](const std::string& line) {
-        if (getenv("BENCH_TRACE")) std::fprintf(stderr, "%.3f %s\n", secondsSince(start), line.c_str());
+    const tavro::LogCallback marks = [&staged, &removing](const std::string& line) {
         if (line.rfind("Putting ", 0) == 0) {
             staged = Clock::now();
         } else if (line.rfind("Removing the ", 0) == 0) {

@@ -573,35 +573,42 @@ void HeldFolder::refuseHostLanding(const HeldFolder& from, std::wstring_view nam
         (undone && *undone == 0 ? "it was moved back" : "it could not be moved back"));
 }
 
+bool HeldFolder::moveOnHost(const HeldFolder& from, std::wstring_view name,
+                            std::wstring_view newName) const {
+    // The host is asked for the entry, renames it and is asked again: the same device and inode
+    // at the new name, or it goes back. Anything but a plain file (a folder, a link), and a name
+    // the host spells otherwise than the platform matches it, take the platform's way instead.
+    const std::optional<HostEntryId> before = hostEntryId(from.get(), name);
+    const std::optional<int> hostError =
+        before && before->regularFile ? renameOnHost(from.get(), name, handle_.get(), newName)
+                                      : std::nullopt;
+    if (!hostError || *hostError == kNoSuchHostName) {
+        return false;
+    }
+    if (*hostError != 0) {
+        failWith("rename", childPath(newName), windowsErrorOfHost(*hostError));
+    }
+    const std::optional<HostEntryId> after = hostEntryId(handle_.get(), newName);
+    if (!after || *after != *before) {
+        refuseHostLanding(from, name, newName);
+    }
+    return true;
+}
+
 bool HeldFolder::moveStagedEntryHere(const HeldFolder& from, std::wstring_view name,
                                      std::wstring_view newName) const {
     refuseAsNewName(newName);
-    if (renamesByPath()) {
-        // The host is asked for the entry, renames it and is asked again: the same device and
-        // inode at the new name, or it goes back. No handle is opened, so no one's holding of it
-        // is waited for: the entry is one this program made where nobody else is meant to.
-        // Anything but a plain file (a folder, a link) takes the platform's way below.
-        const std::optional<HostEntryId> before = hostEntryId(from.get(), name);
-        const std::optional<int> hostError =
-            before && before->regularFile ? renameOnHost(from.get(), name, handle_.get(), newName)
-                                          : std::nullopt;
-        if (hostError && *hostError != kNoSuchHostName) {
-            if (*hostError != 0) {
-                failWith("rename", childPath(newName), windowsErrorOfHost(*hostError));
-            }
-            const std::optional<HostEntryId> after = hostEntryId(handle_.get(), newName);
-            if (!after || *after != *before) {
-                refuseHostLanding(from, name, newName);
-            }
-            return true;
-        }
-        // Not found by the host (a name it spells otherwise, or gone): the platform looks.
+    // No handle is opened where the host renames, so no one's holding of it is waited for: the
+    // entry is one this program made where nobody else is meant to.
+    if (renamesByPath() && moveOnHost(from, name, newName)) {
+        return true;
     }
     return moveEntryHere(from, name, newName);
 }
 
 bool HeldFolder::moveEntryHere(const HeldFolder& from, std::wstring_view name,
                                std::wstring_view newName) const {
+    refuseAsNewName(newName);
     FileHandle entry;
     const NTSTATUS status = openRelative(from.get(), name, DELETE | FILE_READ_ATTRIBUTES,
                                          kOpenExisting, kFileOnly, entry);
@@ -610,6 +617,12 @@ bool HeldFolder::moveEntryHere(const HeldFolder& from, std::wstring_view name,
     }
     if (status < 0) {
         failWith("open", from.childPath(name), win32Code(status));
+    }
+    // Opened for deletion, so a holder that does not share it was refused above. Where the host
+    // renames, it moves the entry by its name and checks its inode before and after, which asks
+    // nothing of the open handle.
+    if (renamesByPath() && moveOnHost(from, name, newName)) {
+        return true;
     }
     moveHere(from, name, entry.get(), newName);
     return true;

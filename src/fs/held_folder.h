@@ -122,6 +122,10 @@ class HeldFolder {
                      std::wstring written = {}) const;
     void renameByPath(HANDLE file, std::wstring_view newName, bool replace) const;
     void refuseAsNewName(std::wstring_view newName) const;
+    // Under Wine: the host's rename of a plain file, checked by inode; false when the host cannot
+    // (the caller then takes the platform's way).
+    bool moveOnHost(const HeldFolder& from, std::wstring_view name,
+                    std::wstring_view newName) const;
     [[noreturn]] void refuseHostLanding(const HeldFolder& from, std::wstring_view name,
                                         std::wstring_view newName) const;
 
