@@ -62,10 +62,12 @@ class HeldRename : public ::testing::Test {
 TEST_F(HeldRename, ASwappedFolderNeverReceivesTheRenameNorLosesAFileOfEitherName) {
     // The decoy holds a file of the source's name and one of the target's (what a rename by path
     // would take or replace), or only the source's (where it would create the target). The
-    // rename by the file's handle alone, and the move that also names the file's folder.
-    for (const bool naming : {false, true}) {
+    // rename by the file's handle alone, the move that also names the file's folder, and the
+    // moves by name alone (the commit's).
+    for (const char* way : {"rename", "moveHere", "moveEntryHere", "moveStagedEntryHere"}) {
+        const bool naming = std::string(way) != "rename";
         for (const bool decoyHasTarget : {true, false}) {
-            SCOPED_TRACE(std::string(naming ? "moveHere, " : "rename, ") +
+            SCOPED_TRACE(std::string(way) + ", " +
                          (decoyHasTarget ? "decoy holds both names" : "decoy holds the source's"));
             fs::remove_all(scratch.path() / L"held-now-here");
             fs::remove_all(folder());
@@ -79,10 +81,16 @@ TEST_F(HeldRename, ASwappedFolderNeverReceivesTheRenameNorLosesAFileOfEitherName
                                : swapAway(folder(), {{L"pkg.zip.temp.part0", "decoy part"}});
             bool refused = false;
             try {
-                if (naming) {
-                    held.moveHere(held, L"pkg.zip.temp.part0", part.get(), L"pkg.zip.temp");
-                } else {
+                const std::string chosen = way;
+                if (chosen == "rename") {
                     held.rename(part.get(), L"pkg.zip.temp", false);
+                } else if (chosen == "moveHere") {
+                    held.moveHere(held, L"pkg.zip.temp.part0", part.get(), L"pkg.zip.temp");
+                } else if (chosen == "moveEntryHere") {
+                    EXPECT_TRUE(held.moveEntryHere(held, L"pkg.zip.temp.part0", L"pkg.zip.temp"));
+                } else {
+                    EXPECT_TRUE(
+                        held.moveStagedEntryHere(held, L"pkg.zip.temp.part0", L"pkg.zip.temp"));
                 }
             } catch (const LinkRefused&) {
                 refused = true;
