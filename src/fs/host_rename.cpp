@@ -34,7 +34,6 @@ constexpr std::int64_t kFstat = 5;
 constexpr std::int64_t kFstatAt = 262;
 constexpr std::int64_t kRenameNoReplace = 1;
 constexpr std::int64_t kNoFollow = 0x100;  // AT_SYMLINK_NOFOLLOW
-constexpr std::int64_t kNoSuchEntry = 2;   // ENOENT
 
 // One host system call with up to five arguments; the result, or minus the error number.
 std::int64_t hostCall(std::int64_t number, std::int64_t a, std::int64_t b, std::int64_t c,
