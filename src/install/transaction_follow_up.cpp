@@ -39,6 +39,21 @@ bool writeRegistryValues(const JournalFollowUp& after, const LogCallback& log) {
     return true;
 }
 
+// Writes the Apps & features entry of the version with write (writeUninstallEntry or
+// refreshUninstallEntry), sized by the install record; failure logged after failureText.
+template <typename Write>
+bool writeSizedEntry(const JournalFollowUp& after, const LogCallback& log, Write write,
+                     const std::string& failureText) {
+    std::string error;
+    ParsedRecord record;
+    if (!readInstallRecord(record, error) ||
+        !write(after.version, recordKibibytes(record.entries), error)) {
+        say(log, failureText + error);
+        return false;
+    }
+    return true;
+}
+
 // The entry of the version, pointing at the kept installer; none without one (an entry whose
 // uninstall command starts nothing helps nobody).
 bool writeAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
@@ -46,25 +61,12 @@ bool writeAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
         say(log, "Apps & features entry left to the registration: no kept installer yet.");
         return false;
     }
-    std::string error;
-    ParsedRecord record;
-    if (!readInstallRecord(record, error) ||
-        !writeUninstallEntry(after.version, recordKibibytes(record.entries), error)) {
-        say(log, "Apps & features entry not written: " + error);
-        return false;
-    }
-    return true;
+    return writeSizedEntry(after, log, writeUninstallEntry, "Apps & features entry not written: ");
 }
 
 bool refreshAppsEntry(const JournalFollowUp& after, const LogCallback& log) {
-    std::string error;
-    ParsedRecord record;
-    if (!readInstallRecord(record, error) ||
-        !refreshUninstallEntry(after.version, recordKibibytes(record.entries), error)) {
-        say(log, "Apps & features was not refreshed: " + error);
-        return false;
-    }
-    return true;
+    return writeSizedEntry(after, log, refreshUninstallEntry,
+                           "Apps & features was not refreshed: ");
 }
 
 // As the install registers itself; where that fails (an unelevated run cannot write Program
