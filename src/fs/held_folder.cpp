@@ -205,31 +205,19 @@ void refuseMade(HANDLE folder, std::wstring_view name, HANDLE handle, const std:
 }
 
 // refuseProblem for an entry that existed before it was opened, name in folder: also what was
-// opened must be what the folder lists under that name.
+// opened must be what the folder lists under that name. With the id a listing of folder (taken
+// through the held handle) gave, a file that carries it needs no further question; one that does
+// not (the entry was replaced since the listing, or a link sent the open elsewhere) is checked
+// against the folder again.
 void refuseOpened(HANDLE folder, std::wstring_view name, HANDLE handle, const std::wstring& path,
-                  bool file) {
-    if (hostVouches(folder, name, handle)) {
-        refuseProblem(handle, path, file, OpenedPlace::Known);
-        return;
-    }
-    refuseProblem(handle, path, file);
-    if (!listedAs(folder, name, handle)) {
-        throw LinkRefused(notListedText(path));
-    }
-}
-
-// refuseOpened for an entry that a listing of folder, taken through the held handle, gave the id
-// listedId: what was opened must be that file. When it is not (the entry was replaced since the
-// listing, or a link sent the open elsewhere), the folder is asked again, as refuseOpened does.
-void refuseOpenedListed(HANDLE folder, std::wstring_view name, HANDLE handle,
-                        const std::wstring& path, std::uint64_t listedId, bool file = true) {
+                  bool file, std::optional<std::uint64_t> listedId = std::nullopt) {
     if (hostVouches(folder, name, handle)) {
         refuseProblem(handle, path, file, OpenedPlace::Known);
         return;
     }
     refuseProblem(handle, path, file);
     std::uint64_t actual = 0;
-    if (internalIdOf(handle, actual) && actual == listedId) {
+    if (listedId && internalIdOf(handle, actual) && actual == *listedId) {
         return;
     }
     if (!listedAs(folder, name, handle)) {
@@ -441,7 +429,7 @@ FileHandle HeldFolder::openListedFile(std::wstring_view name, ACCESS_MASK access
     if (status < 0) {
         failWith("open", path, win32Code(status));
     }
-    refuseOpenedListed(handle_.get(), name, handle.get(), path, listedId);
+    refuseOpened(handle_.get(), name, handle.get(), path, true, listedId);
     return handle;
 }
 
@@ -459,7 +447,7 @@ FileHandle HeldFolder::openOrCreateListedFile(std::wstring_view name, ACCESS_MAS
         failWith("open", path, win32Code(status));
     }
     existed = true;
-    refuseOpenedListed(handle_.get(), name, handle.get(), path, listedId);
+    refuseOpened(handle_.get(), name, handle.get(), path, true, listedId);
     return handle;
 }
 
@@ -628,19 +616,6 @@ bool HeldFolder::moveEntryHere(const HeldFolder& from, std::wstring_view name,
     return true;
 }
 
-bool HeldFolder::holds(std::wstring_view name) const {
-    FileHandle entry;
-    const NTSTATUS status =
-        openRelative(handle_.get(), name, FILE_READ_ATTRIBUTES, kOpenExisting, 0, entry);
-    if (status == kNameNotFound || status == kPathNotFound) {
-        return false;
-    }
-    if (status < 0) {
-        failWith("open", childPath(name), win32Code(status));
-    }
-    return true;
-}
-
 void HeldFolder::rename(HANDLE file, std::wstring_view newName, bool replace) const {
     refuseAsNewName(newName);
     if (!renamesByPath()) {
@@ -685,16 +660,24 @@ void HeldFolder::renameByPath(HANDLE file, std::wstring_view newName, bool repla
                       (undone >= 0 ? "it was moved back" : "it could not be moved back"));
 }
 
-bool HeldFolder::remove(std::wstring_view name) const {
-    const std::wstring path = childPath(name);
+FileHandle HeldFolder::openForRemoval(std::wstring_view name, const std::wstring& path) const {
     FileHandle handle;
     const NTSTATUS status = openRelative(handle_.get(), name, DELETE | FILE_READ_ATTRIBUTES,
                                          kOpenExisting, kBackupIntent, handle);
     if (status == kNameNotFound || status == kPathNotFound) {
-        return false;
+        return FileHandle();
     }
     if (status < 0) {
         failWith("remove", path, win32Code(status));
+    }
+    return handle;
+}
+
+bool HeldFolder::remove(std::wstring_view name) const {
+    const std::wstring path = childPath(name);
+    const FileHandle handle = openForRemoval(name, path);
+    if (!handle) {
+        return false;
     }
     refuseOpened(handle_.get(), name, handle.get(), path, false);
     removeOpened(handle.get(), path);
@@ -703,16 +686,11 @@ bool HeldFolder::remove(std::wstring_view name) const {
 
 bool HeldFolder::removeListed(const Entry& entry) const {
     const std::wstring path = childPath(entry.name);
-    FileHandle handle;
-    const NTSTATUS status = openRelative(handle_.get(), entry.name, DELETE | FILE_READ_ATTRIBUTES,
-                                         kOpenExisting, kBackupIntent, handle);
-    if (status == kNameNotFound || status == kPathNotFound) {
+    const FileHandle handle = openForRemoval(entry.name, path);
+    if (!handle) {
         return false;
     }
-    if (status < 0) {
-        failWith("remove", path, win32Code(status));
-    }
-    refuseOpenedListed(handle_.get(), entry.name, handle.get(), path, entry.id, false);
+    refuseOpened(handle_.get(), entry.name, handle.get(), path, false, entry.id);
     removeOpened(handle.get(), path);
     return true;
 }

@@ -83,8 +83,6 @@ class HeldFolder {
     // waited for; elsewhere exactly moveEntryHere.
     bool moveStagedEntryHere(const HeldFolder& from, std::wstring_view name,
                              std::wstring_view newName) const;
-    // Whether the folder holds an entry of that name (a link counts, and is not followed).
-    bool holds(std::wstring_view name) const;
     // Deletes the entry name (a file, or an empty folder) if it is what this folder holds under
     // that name; false when there is none. A link is refused, never followed.
     bool remove(std::wstring_view name) const;
@@ -122,6 +120,9 @@ class HeldFolder {
                      std::wstring written = {}) const;
     void renameByPath(HANDLE file, std::wstring_view newName, bool replace) const;
     void refuseAsNewName(std::wstring_view newName) const;
+    // The entry name opened for deletion (a link itself, never followed); an empty handle when
+    // there is none.
+    FileHandle openForRemoval(std::wstring_view name, const std::wstring& path) const;
     // Under Wine: the host's rename of a plain file, checked by inode; false when the host cannot
     // (the caller then takes the platform's way).
     bool moveOnHost(const HeldFolder& from, std::wstring_view name,

@@ -129,29 +129,33 @@ std::wstring lowerCase(std::wstring text) {
 }
 
 // Which names (of files, links or folders) the folders below a top folder hold, each folder
-// listed once through its held handle (names compared without case, as the platform opens them).
+// listed through its held handle when a name in it is first asked for (names compared without
+// case, as the platform opens them). Only the last folder's names are kept: the files come folder
+// by folder, and a folder asked for again is listed again (as it is then).
 class ListedFiles {
   public:
     explicit ListedFiles(const HeldFolder& top) : folders_(top) {}
 
     bool has(const std::filesystem::path& relative) {
         const std::wstring parent = relative.parent_path().native();
-        auto found = names_.find(parent);
-        if (found == names_.end()) {
-            std::unordered_set<std::wstring> names;
+        if (!listed_ || parent != folder_) {
+            names_.clear();
             if (const HeldFolder* folder = folders_.at(parent, false)) {
                 for (const HeldFolder::Entry& entry : folder->entries()) {
-                    names.insert(lowerCase(entry.name));
+                    names_.insert(lowerCase(entry.name));
                 }
             }
-            found = names_.emplace(parent, std::move(names)).first;
+            folder_ = parent;
+            listed_ = true;
         }
-        return found->second.count(lowerCase(relative.filename().native())) != 0;
+        return names_.count(lowerCase(relative.filename().native())) != 0;
     }
 
   private:
     FolderCache folders_;
-    std::unordered_map<std::wstring, std::unordered_set<std::wstring>> names_;
+    bool listed_ = false;
+    std::wstring folder_;
+    std::unordered_set<std::wstring> names_;
 };
 
 // What one pass over the files (the commit, or undoing it) works with.
@@ -162,8 +166,8 @@ struct Pass {
     FolderCache backups;
     BusyRetry& retry;
     const LogCallback& log;
-    // What the staging folder held when the pass began (each folder listed once): a file is
-    // committed once a pass, so its entry is still there when the pass reaches it.
+    // What the staging folder holds (listed a folder at a time): a file is committed once a pass,
+    // so its entry is still there when the pass reaches it.
     ListedFiles staged;
 };
 
@@ -567,9 +571,10 @@ void commitOrUndo(const HeldFolder& root, const TransactionJournal& journal, Bus
     try {
         commitAll(pass, journal);
         mirrorFolders(stageNew, root);  // the release's empty folders
-        std::vector<RecordEntry> installed;
+        std::vector<const RecordEntry*> installed;
+        installed.reserve(journal.files.size());
         for (const JournalFile& file : journal.files) {
-            installed.push_back(file.entry);
+            installed.push_back(&file.entry);
         }
         // The commit point: from here on the new files stay.
         std::string error;

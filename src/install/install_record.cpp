@@ -108,20 +108,26 @@ bool readInstallRecord(ParsedRecord& record, std::string& error) {
     }
 }
 
-bool recordInstalledFiles(const std::vector<RecordEntry>& installed, LogCallback log,
+bool recordInstalledFiles(const std::vector<const RecordEntry*>& installed, LogCallback log,
                           std::string& error) {
     try {
         const HeldFolder root = HeldFolder::open(installRoot(), false);
-        const ParsedRecord earlier = parseInstallRecord(readRecordText(root));
+        ParsedRecord earlier = parseInstallRecord(readRecordText(root));
         if (!earlier.badLines.empty()) {
             keepDamagedRecord(root, earlier, log);
         }
-        replaceRecord(root, formatInstallRecord(mergeRecords(earlier.entries, installed)));
+        replaceRecord(root,
+                      formatInstallRecord(mergeRecords(std::move(earlier.entries), installed)));
         return true;
     } catch (const std::exception& e) {
         error = e.what();
         return false;
     }
+}
+
+bool recordInstalledFiles(const std::vector<RecordEntry>& installed, LogCallback log,
+                          std::string& error) {
+    return recordInstalledFiles(entriesOf(installed), std::move(log), error);
 }
 
 bool recordInstalledFiles(const std::filesystem::path& source, const std::filesystem::path& root,

@@ -25,6 +25,8 @@ bool recordInstalledFiles(const std::filesystem::path& source, const std::filesy
 // one. A record with lines that are not entries (damaged, or not a record at all) is never taken
 // for an empty one: it is renamed to "TavroInstall.record.damaged" (replacing an older one) and
 // log says so, and its good entries are kept. false with error.
+bool recordInstalledFiles(const std::vector<const RecordEntry*>& installed, LogCallback log,
+                          std::string& error);
 bool recordInstalledFiles(const std::vector<RecordEntry>& installed, LogCallback log,
                           std::string& error);
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <map>
+#include <numeric>
 
 namespace tavro {
 
@@ -16,13 +16,10 @@ bool isHexDigest(std::string_view text) {
            });
 }
 
-// The key two paths of one file share.
-std::string pathKey(std::string_view path) {
-    std::string key(path);
-    for (char& c : key) {
-        c = c == '\\' ? '/' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return key;
+// A path's character as two paths of one file share it: ASCII letters in lower case, '\\' as '/'.
+unsigned char keyChar(char c) {
+    c = c == '\\' ? '/' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return static_cast<unsigned char>(c);
 }
 
 bool parseEntry(std::string_view line, RecordEntry& entry) {
@@ -124,20 +121,57 @@ std::string recordPathProblem(std::string_view path) {
     }
 }
 
-std::vector<RecordEntry> mergeRecords(const std::vector<RecordEntry>& older,
-                                      const std::vector<RecordEntry>& newer) {
-    std::map<std::string, RecordEntry> byPath;
-    for (const auto* list : {&older, &newer}) {
-        for (const RecordEntry& entry : *list) {
-            byPath[pathKey(entry.path)] = entry;
+namespace {
+
+// Whether path a sorts before path b by the characters two paths of one file share.
+bool keyLess(std::string_view a, std::string_view b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return keyChar(x) < keyChar(y); });
+}
+
+}  // namespace
+
+std::vector<RecordEntry> mergeRecords(std::vector<RecordEntry> older,
+                                      const std::vector<const RecordEntry*>& newer) {
+    // Every entry by its place (older first, then newer), sorted by key and, among equal keys, by
+    // place: the last of each run of equal keys is the one that stays. The entries themselves are
+    // moved (older) or copied once (newer): a record of many files is not held twice over.
+    const auto entryAt = [&](std::size_t place) -> const RecordEntry& {
+        return place < older.size() ? older[place] : *newer[place - older.size()];
+    };
+    std::vector<std::size_t> places(older.size() + newer.size());
+    std::iota(places.begin(), places.end(), std::size_t{0});
+    std::sort(places.begin(), places.end(), [&](std::size_t a, std::size_t b) {
+        const std::string& pathA = entryAt(a).path;
+        const std::string& pathB = entryAt(b).path;
+        if (keyLess(pathA, pathB)) {
+            return true;
         }
-    }
+        return !keyLess(pathB, pathA) && a < b;
+    });
     std::vector<RecordEntry> merged;
-    merged.reserve(byPath.size());
-    for (auto& [key, entry] : byPath) {
-        merged.push_back(std::move(entry));
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const std::size_t place = places[i];
+        if (i + 1 < places.size() && !keyLess(entryAt(place).path, entryAt(places[i + 1]).path)) {
+            continue;  // a later entry of the same file follows
+        }
+        merged.push_back(place < older.size() ? std::move(older[place]) : entryAt(place));
     }
     return merged;
+}
+
+std::vector<RecordEntry> mergeRecords(std::vector<RecordEntry> older,
+                                      const std::vector<RecordEntry>& newer) {
+    return mergeRecords(std::move(older), entriesOf(newer));
+}
+
+std::vector<const RecordEntry*> entriesOf(const std::vector<RecordEntry>& entries) {
+    std::vector<const RecordEntry*> pointers;
+    pointers.reserve(entries.size());
+    for (const RecordEntry& entry : entries) {
+        pointers.push_back(&entry);
+    }
+    return pointers;
 }
 
 std::uint32_t recordKibibytes(const std::vector<RecordEntry>& entries) {

@@ -35,9 +35,16 @@ ParsedRecord parseInstallRecord(std::string_view text);
 std::string recordPathProblem(std::string_view path);
 
 // The entries of older replaced by those of newer with the same path (ASCII letters compared
-// without case, '\' read as '/'), sorted by path.
-std::vector<RecordEntry> mergeRecords(const std::vector<RecordEntry>& older,
+// without case, '\' read as '/'), sorted by path; within each list, too, a later entry of a file
+// replaces an earlier one.
+std::vector<RecordEntry> mergeRecords(std::vector<RecordEntry> older,
                                       const std::vector<RecordEntry>& newer);
+// The same for newer entries held elsewhere (each copied once, into the result).
+std::vector<RecordEntry> mergeRecords(std::vector<RecordEntry> older,
+                                      const std::vector<const RecordEntry*>& newer);
+
+// The addresses of entries, in order: a view of them for the functions above.
+std::vector<const RecordEntry*> entriesOf(const std::vector<RecordEntry>& entries);
 
 // The sum of the entries' sizes in KiB, rounded up (what Apps & features shows).
 std::uint32_t recordKibibytes(const std::vector<RecordEntry>& entries);
