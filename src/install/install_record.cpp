@@ -112,12 +112,11 @@ bool recordInstalledFiles(const std::vector<const RecordEntry*>& installed, LogC
                           std::string& error) {
     try {
         const HeldFolder root = HeldFolder::open(installRoot(), false);
-        ParsedRecord earlier = parseInstallRecord(readRecordText(root));
+        const ParsedRecord earlier = parseInstallRecord(readRecordText(root));
         if (!earlier.badLines.empty()) {
             keepDamagedRecord(root, earlier, log);
         }
-        replaceRecord(root,
-                      formatInstallRecord(mergeRecords(std::move(earlier.entries), installed)));
+        replaceRecord(root, formatInstallRecord(mergedEntries(earlier.entries, installed)));
         return true;
     } catch (const std::exception& e) {
         error = e.what();

@@ -46,13 +46,26 @@ bool parseEntry(std::string_view line, RecordEntry& entry) {
 
 }  // namespace
 
-std::string formatInstallRecord(const std::vector<RecordEntry>& entries) {
-    std::string text(kHeader);
+std::string formatInstallRecord(const std::vector<const RecordEntry*>& entries) {
+    // Measured first, so that a record of many files is written into one buffer of its size.
+    const auto sizeText = [](const RecordEntry& entry) { return std::to_string(entry.size); };
+    std::size_t length = std::string_view(kHeader).size() + 1;
+    for (const RecordEntry* entry : entries) {
+        length += entry->sha256.size() + sizeText(*entry).size() + entry->path.size() + 3;
+    }
+    std::string text;
+    text.reserve(length);
+    text += kHeader;
     text += '\n';
-    for (const RecordEntry& entry : entries) {
-        text += entry.sha256 + ' ' + std::to_string(entry.size) + ' ' + entry.path + '\n';
+    for (const RecordEntry* entry : entries) {
+        text.append(entry->sha256).append(1, ' ').append(sizeText(*entry)).append(1, ' ');
+        text.append(entry->path).append(1, '\n');
     }
     return text;
+}
+
+std::string formatInstallRecord(const std::vector<RecordEntry>& entries) {
+    return formatInstallRecord(entriesOf(entries));
 }
 
 ParsedRecord parseInstallRecord(std::string_view text) {
@@ -131,11 +144,11 @@ bool keyLess(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::vector<RecordEntry> mergeRecords(std::vector<RecordEntry> older,
-                                      const std::vector<const RecordEntry*>& newer) {
+std::vector<const RecordEntry*> mergedEntries(const std::vector<RecordEntry>& older,
+                                              const std::vector<const RecordEntry*>& newer) {
     // Every entry by its place (older first, then newer), sorted by key and, among equal keys, by
-    // place: the last of each run of equal keys is the one that stays. The entries themselves are
-    // moved (older) or copied once (newer): a record of many files is not held twice over.
+    // place: the last of each run of equal keys is the one that stays. Only places are sorted:
+    // a record of many files is not held twice over.
     const auto entryAt = [&](std::size_t place) -> const RecordEntry& {
         return place < older.size() ? older[place] : *newer[place - older.size()];
     };
@@ -149,20 +162,15 @@ std::vector<RecordEntry> mergeRecords(std::vector<RecordEntry> older,
         }
         return !keyLess(pathB, pathA) && a < b;
     });
-    std::vector<RecordEntry> merged;
+    std::vector<const RecordEntry*> merged;
     for (std::size_t i = 0; i < places.size(); ++i) {
-        const std::size_t place = places[i];
-        if (i + 1 < places.size() && !keyLess(entryAt(place).path, entryAt(places[i + 1]).path)) {
+        const RecordEntry& entry = entryAt(places[i]);
+        if (i + 1 < places.size() && !keyLess(entry.path, entryAt(places[i + 1]).path)) {
             continue;  // a later entry of the same file follows
         }
-        merged.push_back(place < older.size() ? std::move(older[place]) : entryAt(place));
+        merged.push_back(&entry);
     }
     return merged;
-}
-
-std::vector<RecordEntry> mergeRecords(std::vector<RecordEntry> older,
-                                      const std::vector<RecordEntry>& newer) {
-    return mergeRecords(std::move(older), entriesOf(newer));
 }
 
 std::vector<const RecordEntry*> entriesOf(const std::vector<RecordEntry>& entries) {

@@ -20,6 +20,7 @@ struct RecordEntry {
 
 // "Tavro install record 1", then "<sha256> <size> <path>" per entry, each line ending in LF.
 std::string formatInstallRecord(const std::vector<RecordEntry>& entries);
+std::string formatInstallRecord(const std::vector<const RecordEntry*>& entries);
 
 struct ParsedRecord {
     std::vector<RecordEntry> entries;
@@ -36,14 +37,11 @@ std::string recordPathProblem(std::string_view path);
 
 // The entries of older replaced by those of newer with the same path (ASCII letters compared
 // without case, '\' read as '/'), sorted by path; within each list, too, a later entry of a file
-// replaces an earlier one.
-std::vector<RecordEntry> mergeRecords(std::vector<RecordEntry> older,
-                                      const std::vector<RecordEntry>& newer);
-// The same for newer entries held elsewhere (each copied once, into the result).
-std::vector<RecordEntry> mergeRecords(std::vector<RecordEntry> older,
-                                      const std::vector<const RecordEntry*>& newer);
+// replaces an earlier one. The addresses of the entries that stay: nothing is copied.
+std::vector<const RecordEntry*> mergedEntries(const std::vector<RecordEntry>& older,
+                                              const std::vector<const RecordEntry*>& newer);
 
-// The addresses of entries, in order: a view of them for the functions above.
+// The addresses of entries, in order: a view of them for the functions taking one.
 std::vector<const RecordEntry*> entriesOf(const std::vector<RecordEntry>& entries);
 
 // The sum of the entries' sizes in KiB, rounded up (what Apps & features shows).

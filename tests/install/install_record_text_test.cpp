@@ -48,13 +48,15 @@ TEST(InstallRecordText, NamesOutsideTheRootAreRefused) {
 }
 
 TEST(InstallRecordText, ALaterInstallReplacesEntriesOfTheSameFileAndKeepsTheRest) {
+    const std::vector<RecordEntry> older{{"Tavro.exe", 1, kDigestA}, {"old/gone.txt", 2, kDigestA}};
+    const std::vector<RecordEntry> newer{
+        {"tavro.EXE", 5, kDigestB}, {"new\\file.txt", 4, kDigestB}, {"TAVRO.exe", 3, kDigestB}};
     const std::vector<RecordEntry> merged =
-        mergeRecords({{"Tavro.exe", 1, kDigestA}, {"old/gone.txt", 2, kDigestA}},
-                     {{"tavro.EXE", 3, kDigestB}, {"new\\file.txt", 4, kDigestB}});
+        parseInstallRecord(formatInstallRecord(mergedEntries(older, entriesOf(newer)))).entries;
     ASSERT_EQ(merged.size(), 3u);
     EXPECT_EQ(merged[0].path, "new\\file.txt");
     EXPECT_EQ(merged[1].path, "old/gone.txt");
-    EXPECT_EQ(merged[2].path, "tavro.EXE");
+    EXPECT_EQ(merged[2].path, "TAVRO.exe");  // the last entry of the file wins
     EXPECT_EQ(merged[2].size, 3u);
     EXPECT_EQ(recordKibibytes(merged), 1u);  // 9 bytes, rounded up
     EXPECT_EQ(recordKibibytes({{"a", 2048, kDigestA}, {"b", 1024, kDigestA}}), 3u);
