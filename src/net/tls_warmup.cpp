@@ -17,10 +17,25 @@ Call lookUp(HMODULE module, const char* name) {
     return reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-void openRootCertificates() {
-    if (const HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT")) {
-        CertCloseStore(store, 0);
+// Opens the trusted roots and builds one chain: the platform makes its default chain engine on the
+// first chain of a process (under Wine, after importing every trusted root of the host) and
+// keeps it; made here, the first handshakes find it ready instead of each making its own.
+void makeChainEngine() {
+    const HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT");
+    if (store == nullptr) {
+        return;
     }
+    if (const PCCERT_CONTEXT root = CertEnumCertificatesInStore(store, nullptr)) {
+        CERT_CHAIN_PARA parameters{};
+        parameters.cbSize = sizeof(parameters);
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        if (CertGetCertificateChain(nullptr, root, nullptr, nullptr, &parameters, 0, nullptr,
+                                    &chain)) {
+            CertFreeCertificateChain(chain);
+        }
+        CertFreeCertificateContext(root);
+    }
+    CertCloseStore(store, 0);
 }
 
 void acquireSchannelCredentials() {
@@ -49,7 +64,7 @@ void acquireSchannelCredentials() {
 
 void loadTlsProvider() {
     acquireSchannelCredentials();
-    openRootCertificates();
+    makeChainEngine();
 }
 
 }  // namespace tavro
