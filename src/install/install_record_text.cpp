@@ -16,7 +16,7 @@ bool isHexDigest(std::string_view text) {
            });
 }
 
-// A path's character as two paths of one file share it: ASCII letters in lower case, '\\' as '/'.
+// A path's character as two paths of one file share it: ASCII letters in lower case, '\' as '/'.
 unsigned char keyChar(char c) {
     c = c == '\\' ? '/' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     return static_cast<unsigned char>(c);
