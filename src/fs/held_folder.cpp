@@ -93,7 +93,7 @@ const NativeCalls& nativeCalls() {
 // One NtCreateFile of name relative to the folder root, never following a link at the name
 // itself where the platform can tell. The status is returned; handle is set on success.
 NTSTATUS openRelative(HANDLE root, std::wstring_view name, ACCESS_MASK access, ULONG disposition,
-                      ULONG options, FileHandle& handle) {
+                      ULONG options, FileHandle& handle, ULONG share = kShareAll) {
     if (name.size() > 32767) {
         return kNameNotFound;
     }
@@ -106,7 +106,7 @@ NTSTATUS openRelative(HANDLE root, std::wstring_view name, ACCESS_MASK access, U
     IO_STATUS_BLOCK io{};
     HANDLE opened = nullptr;
     const NTSTATUS status = nativeCalls().createFile(
-        &opened, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, kShareAll,
+        &opened, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
         disposition, options | kSynchronous | kLinkItself, nullptr, 0);
     if (status >= 0) {
         handle.reset(opened);
@@ -660,10 +660,12 @@ void HeldFolder::renameByPath(HANDLE file, std::wstring_view newName, bool repla
                       (undone >= 0 ? "it was moved back" : "it could not be moved back"));
 }
 
-FileHandle HeldFolder::openForRemoval(std::wstring_view name, const std::wstring& path) const {
+FileHandle HeldFolder::openForRemoval(std::wstring_view name, const std::wstring& path,
+                                      bool alone) const {
     FileHandle handle;
-    const NTSTATUS status = openRelative(handle_.get(), name, DELETE | FILE_READ_ATTRIBUTES,
-                                         kOpenExisting, kBackupIntent, handle);
+    const NTSTATUS status =
+        openRelative(handle_.get(), name, DELETE | FILE_READ_ATTRIBUTES, kOpenExisting,
+                     kBackupIntent, handle, alone ? 0 : kShareAll);
     if (status == kNameNotFound || status == kPathNotFound) {
         return FileHandle();
     }
@@ -673,24 +675,55 @@ FileHandle HeldFolder::openForRemoval(std::wstring_view name, const std::wstring
     return handle;
 }
 
+std::optional<bool> HeldFolder::removeThroughHost(std::wstring_view name,
+                                                  const std::wstring& path) const {
+    // The host deletes the name relative to the held folder, where the platform would delete by
+    // the path it opened (looked up again at the close). A file is opened for deletion first with
+    // no sharing, so that whoever holds it refuses it: the platform's deletion would leave such a
+    // file until the holder lets go (or refuse it, a running program's image on Windows), while
+    // the host's would take it at once. The inode is checked before that open and again the
+    // instant before the deletion. A link, and a name the host spells otherwise than the
+    // platform matches it, take the platform's way.
+    const std::optional<HostEntryId> before = hostEntryId(handle_.get(), name);
+    if (!before || !(before->regularFile || before->folder)) {
+        return std::nullopt;
+    }
+    if (!openForRemoval(name, path, before->regularFile)) {
+        return false;
+    }
+    const std::optional<int> hostError = removeOnHost(handle_.get(), name, *before);
+    if (!hostError) {
+        return std::nullopt;  // another entry took the name meanwhile: the platform checks it
+    }
+    if (*hostError == kNoSuchHostName) {
+        return false;
+    }
+    if (*hostError != 0) {
+        failWith("remove", path, windowsErrorOfHost(*hostError));
+    }
+    return true;
+}
+
 bool HeldFolder::remove(std::wstring_view name) const {
+    return removeNamed(name, std::nullopt);
+}
+
+bool HeldFolder::removeListed(const Entry& entry) const {
+    return removeNamed(entry.name, entry.id);
+}
+
+bool HeldFolder::removeNamed(std::wstring_view name, std::optional<std::uint64_t> listedId) const {
     const std::wstring path = childPath(name);
+    if (renamesByPath()) {
+        if (const std::optional<bool> removed = removeThroughHost(name, path)) {
+            return *removed;
+        }
+    }
     const FileHandle handle = openForRemoval(name, path);
     if (!handle) {
         return false;
     }
-    refuseOpened(handle_.get(), name, handle.get(), path, false);
-    removeOpened(handle.get(), path);
-    return true;
-}
-
-bool HeldFolder::removeListed(const Entry& entry) const {
-    const std::wstring path = childPath(entry.name);
-    const FileHandle handle = openForRemoval(entry.name, path);
-    if (!handle) {
-        return false;
-    }
-    refuseOpened(handle_.get(), entry.name, handle.get(), path, false, entry.id);
+    refuseOpened(handle_.get(), name, handle.get(), path, false, listedId);
     removeOpened(handle.get(), path);
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -120,9 +121,15 @@ class HeldFolder {
                      std::wstring written = {}) const;
     void renameByPath(HANDLE file, std::wstring_view newName, bool replace) const;
     void refuseAsNewName(std::wstring_view newName) const;
-    // The entry name opened for deletion (a link itself, never followed); an empty handle when
-    // there is none.
-    FileHandle openForRemoval(std::wstring_view name, const std::wstring& path) const;
+    // The entry name opened for deletion (a link itself, never followed), shared with no one when
+    // alone; an empty handle when there is none.
+    FileHandle openForRemoval(std::wstring_view name, const std::wstring& path,
+                              bool alone = false) const;
+    // remove, and removeListed with the listing's id.
+    bool removeNamed(std::wstring_view name, std::optional<std::uint64_t> listedId) const;
+    // Under Wine: the host's deletion of a plain file or an empty folder, checked by inode; false
+    // when there is none, nothing when the host cannot (the caller then takes the platform's way).
+    std::optional<bool> removeThroughHost(std::wstring_view name, const std::wstring& path) const;
     // Under Wine: the host's rename of a plain file, checked by inode; false when the host cannot
     // (the caller then takes the platform's way).
     bool moveOnHost(const HeldFolder& from, std::wstring_view name,

@@ -32,8 +32,10 @@ constexpr std::int64_t kRenameAt2 = 316;
 constexpr std::int64_t kClose = 3;
 constexpr std::int64_t kFstat = 5;
 constexpr std::int64_t kFstatAt = 262;
+constexpr std::int64_t kUnlinkAt = 263;
 constexpr std::int64_t kRenameNoReplace = 1;
-constexpr std::int64_t kNoFollow = 0x100;  // AT_SYMLINK_NOFOLLOW
+constexpr std::int64_t kNoFollow = 0x100;   // AT_SYMLINK_NOFOLLOW
+constexpr std::int64_t kRemoveDir = 0x200;  // AT_REMOVEDIR
 
 // One host system call with up to five arguments; the result, or minus the error number.
 std::int64_t hostCall(std::int64_t number, std::int64_t a, std::int64_t b, std::int64_t c,
@@ -53,8 +55,10 @@ constexpr std::int64_t kRenameAt2 = 0;
 constexpr std::int64_t kClose = 0;
 constexpr std::int64_t kFstat = 0;
 constexpr std::int64_t kFstatAt = 0;
+constexpr std::int64_t kUnlinkAt = 0;
 constexpr std::int64_t kRenameNoReplace = 0;
 constexpr std::int64_t kNoFollow = 0;
+constexpr std::int64_t kRemoveDir = 0;
 std::int64_t hostCall(std::int64_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t,
                       std::int64_t) {
     return -38;  // ENOSYS
@@ -86,10 +90,11 @@ class HostDescriptor {
 // The host's struct stat: 144 bytes, the device first and the inode next.
 struct HostStat {
     std::uint64_t words[18] = {};
-    bool isRegularFile() const {
-        const std::uint64_t mode = words[3] & 0xffffffffu;  // st_mode, after st_nlink
-        return (mode & 0170000) == 0100000;
+    std::uint64_t kind() const {
+        return words[3] & 0170000;  // of st_mode, after st_nlink
     }
+    bool isRegularFile() const { return kind() == 0100000; }
+    bool isFolder() const { return kind() == 0040000; }
     bool sameFileAs(const HostStat& other) const {
         return words[0] == other.words[0] && words[1] == other.words[1];
     }
@@ -133,7 +138,32 @@ std::optional<HostEntryId> hostEntryId(HANDLE folder, std::wstring_view name) {
                  reinterpret_cast<std::intptr_t>(&entry), kNoFollow, 0) < 0) {
         return std::nullopt;
     }
-    return HostEntryId{entry.words[0], entry.words[1], entry.isRegularFile()};
+    return HostEntryId{entry.words[0], entry.words[1], entry.isRegularFile(), entry.isFolder()};
+}
+
+std::optional<int> removeOnHost(HANDLE folder, std::wstring_view name,
+                                const HostEntryId& expected) {
+    if (!kCanCallHost || wineHandleToFd() == nullptr) {
+        return std::nullopt;
+    }
+    const HostDescriptor at(folder);
+    if (at.get() < 0) {
+        return std::nullopt;
+    }
+    const std::string text = toUtf8(name);
+    HostStat entry;
+    if (hostCall(kFstatAt, at.get(), reinterpret_cast<std::intptr_t>(text.c_str()),
+                 reinterpret_cast<std::intptr_t>(&entry), kNoFollow, 0) < 0) {
+        return std::nullopt;
+    }
+    const HostEntryId now{entry.words[0], entry.words[1], entry.isRegularFile(), entry.isFolder()};
+    if (now != expected || !(now.regularFile || now.folder)) {
+        return std::nullopt;
+    }
+    const std::int64_t result =
+        hostCall(kUnlinkAt, at.get(), reinterpret_cast<std::intptr_t>(text.c_str()),
+                 now.folder ? kRemoveDir : 0, 0, 0);
+    return result < 0 ? static_cast<int>(-result) : 0;
 }
 
 std::optional<int> renameOnHost(HANDLE fromFolder, std::wstring_view name, HANDLE toFolder,
@@ -171,6 +201,8 @@ DWORD windowsErrorOfHost(int hostError) {
             return ERROR_NOT_SAME_DEVICE;
         case 28:  // ENOSPC
             return ERROR_DISK_FULL;
+        case 39:  // ENOTEMPTY
+            return ERROR_DIR_NOT_EMPTY;
         default:
             return ERROR_GEN_FAILURE;
     }

@@ -29,12 +29,20 @@ struct HostEntryId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     bool regularFile = false;
+    bool folder = false;
     bool operator==(const HostEntryId&) const = default;
 };
 
 // The host's id of the entry name of the held folder itself (a link's own, never followed);
 // nothing when the host cannot be asked or has no such entry.
 std::optional<HostEntryId> hostEntryId(HANDLE folder, std::wstring_view name);
+
+// Deletes the entry name of the held folder on the host (unlinkat relative to its descriptor: the
+// one name in that folder, a link itself never followed), if it still is expected (the same device
+// and inode; a folder must be empty). The result is the host's error number (0 when deleted), or
+// nothing when the host cannot be asked or the entry is another one now: the caller then deletes
+// through the platform, which checks what it opened.
+std::optional<int> removeOnHost(HANDLE folder, std::wstring_view name, const HostEntryId& expected);
 
 // The Windows error that stands for a host error number of renameOnHost.
 DWORD windowsErrorOfHost(int hostError);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -111,6 +112,29 @@ TEST_F(HeldRename, ASwappedFolderNeverReceivesTheRenameNorLosesAFileOfEitherName
                       "ours");
             EXPECT_FALSE(naming && refused);
         }
+    }
+}
+
+// The same swap before a deletion by name (a backup's, a leftover's): the decoy's file of that
+// name stays; ours goes, or the deletion is refused.
+TEST_F(HeldRename, ADeletionNeverReachesTheFolderSwappedIn) {
+    for (const bool listed : {false, true}) {
+        SCOPED_TRACE(listed ? "removeListed" : "remove");
+        fs::remove_all(scratch.path() / L"held-now-here");
+        fs::remove_all(folder());
+        writeFile(folder() / L"backup.bin", "ours");
+        const HeldFolder held = HeldFolder::open(folder(), false);
+        const std::vector<HeldFolder::Entry> entries = held.entries();
+        ASSERT_EQ(entries.size(), 1u);
+        const Swapped swapped = swapAway(folder(), {{L"backup.bin", "decoy"}});
+        bool refused = false;
+        try {
+            EXPECT_TRUE(listed ? held.removeListed(entries[0]) : held.remove(L"backup.bin"));
+        } catch (const LinkRefused&) {
+            refused = true;
+        }
+        EXPECT_EQ(readFile(swapped.decoy / L"backup.bin"), "decoy");
+        EXPECT_EQ(fs::exists(swapped.held / L"backup.bin"), refused);
     }
 }
 
