@@ -100,6 +100,17 @@ struct HostStat {
     }
 };
 
+// The id of the entry name (UTF-8, as Wine keeps names on the host) of the folder whose host
+// descriptor is at; a link's own. Nothing when there is no such entry.
+std::optional<HostEntryId> entryIdAt(int at, const std::string& name) {
+    HostStat entry;
+    if (hostCall(kFstatAt, at, reinterpret_cast<std::intptr_t>(name.c_str()),
+                 reinterpret_cast<std::intptr_t>(&entry), kNoFollow, 0) < 0) {
+        return std::nullopt;
+    }
+    return HostEntryId{entry.words[0], entry.words[1], entry.isRegularFile(), entry.isFolder()};
+}
+
 }  // namespace
 
 std::optional<bool> hostEntryIs(HANDLE folder, std::wstring_view name, HANDLE file) {
@@ -132,13 +143,7 @@ std::optional<HostEntryId> hostEntryId(HANDLE folder, std::wstring_view name) {
     if (at.get() < 0) {
         return std::nullopt;
     }
-    const std::string text = toUtf8(name);
-    HostStat entry;
-    if (hostCall(kFstatAt, at.get(), reinterpret_cast<std::intptr_t>(text.c_str()),
-                 reinterpret_cast<std::intptr_t>(&entry), kNoFollow, 0) < 0) {
-        return std::nullopt;
-    }
-    return HostEntryId{entry.words[0], entry.words[1], entry.isRegularFile(), entry.isFolder()};
+    return entryIdAt(at.get(), toUtf8(name));
 }
 
 std::optional<int> removeOnHost(HANDLE folder, std::wstring_view name,
@@ -151,18 +156,13 @@ std::optional<int> removeOnHost(HANDLE folder, std::wstring_view name,
         return std::nullopt;
     }
     const std::string text = toUtf8(name);
-    HostStat entry;
-    if (hostCall(kFstatAt, at.get(), reinterpret_cast<std::intptr_t>(text.c_str()),
-                 reinterpret_cast<std::intptr_t>(&entry), kNoFollow, 0) < 0) {
-        return std::nullopt;
-    }
-    const HostEntryId now{entry.words[0], entry.words[1], entry.isRegularFile(), entry.isFolder()};
-    if (now != expected || !(now.regularFile || now.folder)) {
+    const std::optional<HostEntryId> now = entryIdAt(at.get(), text);
+    if (!now || *now != expected || !(now->regularFile || now->folder)) {
         return std::nullopt;
     }
     const std::int64_t result =
         hostCall(kUnlinkAt, at.get(), reinterpret_cast<std::intptr_t>(text.c_str()),
-                 now.folder ? kRemoveDir : 0, 0, 0);
+                 now->folder ? kRemoveDir : 0, 0, 0);
     return result < 0 ? static_cast<int>(-result) : 0;
 }
 
