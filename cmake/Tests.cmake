@@ -49,7 +49,10 @@ if(CMAKE_CROSSCOMPILING)
                          FIXTURES_REQUIRED "xvfb;wine_prefix" TIMEOUT 120
                          ENVIRONMENT "TAVRO_DISPLAY_FILE=${TAVRO_DISPLAY_FILE};HOME=${TAVRO_TEST_RUN_DIR}/home")
     add_test(NAME dpi_prefix_cleanup COMMAND ${CMAKE_SOURCE_DIR}/cmake/dpi-prefix.sh cleanup ${TAVRO_TEST_RUN_DIR})
-    set_tests_properties(dpi_prefix_cleanup PROPERTIES FIXTURES_CLEANUP dpi_prefix TIMEOUT 120
+    # Required like the setup, so it runs before the shared prefix's cleanup removes the whole
+    # run folder (and with it this prefix, whose server would then never be told to end).
+    set_tests_properties(dpi_prefix_cleanup PROPERTIES FIXTURES_CLEANUP dpi_prefix
+                         FIXTURES_REQUIRED "xvfb;wine_prefix" TIMEOUT 120
                          ENVIRONMENT "HOME=${TAVRO_TEST_RUN_DIR}/home")
 endif()
 

@@ -33,13 +33,19 @@ const Mode kModes[] = {{"installer", false, false, installerLayout(), kInstaller
                        {"updater", true, false, updaterLayout(), kUpdaterOuter},
                        {"uninstall", false, true, uninstallLayout(), kUpdaterOuter}};
 
-// The window of a mode; the uninstall window is never started here (its start message stays
-// unhandled in the queue and goes with the window).
+// The window of a mode; the updater and the uninstall are never started here (their start
+// messages stay unhandled in the queue and go with the window). The installer's server check
+// runs on a thread of its own as the window opens: it is let finish, so that no check is still
+// talking to the local server while the window and the server go.
 class ModeWindow {
   public:
     explicit ModeWindow(const Mode& mode) {
         appState.uninstallMode = mode.uninstall;
         window_.emplace(mode.updater);
+        if (!mode.updater && !mode.uninstall) {
+            EXPECT_TRUE(pumpUntil(
+                [] { return textOf(windowState.controls.statusLabel) == "Server OK"; }, 30s));
+        }
     }
     ~ModeWindow() {
         window_.reset();
