@@ -85,7 +85,9 @@ class HeldFolder {
     bool moveStagedEntryHere(const HeldFolder& from, std::wstring_view name,
                              std::wstring_view newName) const;
     // Deletes the entry name (a file, or an empty folder) if it is what this folder holds under
-    // that name; false when there is none. A link is refused, never followed.
+    // that name; false when there is none. A link is refused, never followed. A file another
+    // handle holds sharing deletion goes with its last holder on Windows; under Wine, where the
+    // host deletes at once, it is refused as in use and stays.
     bool remove(std::wstring_view name) const;
     struct Entry;
     // remove for an entry of this folder's listing: what is opened under its name must carry the
