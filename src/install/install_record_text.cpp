@@ -144,6 +144,13 @@ bool keyLess(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+std::string recordKey(std::string_view path) {
+    std::string key(path.size(), '\0');
+    std::transform(path.begin(), path.end(), key.begin(),
+                   [](char c) { return static_cast<char>(keyChar(c)); });
+    return key;
+}
+
 std::vector<const RecordEntry*> mergedEntries(const std::vector<RecordEntry>& older,
                                               const std::vector<const RecordEntry*>& newer) {
     // Every entry by its place (older first, then newer), sorted by key and, among equal keys, by

@@ -35,6 +35,9 @@ ParsedRecord parseInstallRecord(std::string_view text);
 // element ending in a dot or blank (the platform would drop them). Otherwise the reason.
 std::string recordPathProblem(std::string_view path);
 
+// The form in which the record compares paths: ASCII letters without case, '\' as '/'.
+std::string recordKey(std::string_view path);
+
 // The entries of older replaced by those of newer with the same path (ASCII letters compared
 // without case, '\' read as '/'), sorted by path; within each list, too, a later entry of a file
 // replaces an earlier one. The addresses of the entries that stay: nothing is copied.

@@ -109,15 +109,6 @@ std::string followUpText(const JournalFollowUp& after) {
     return "files";
 }
 
-// Paths compared as the record compares them: ASCII letters without case, '\' as '/'.
-std::string comparable(std::string_view path) {
-    std::string text(path);
-    for (char& c : text) {
-        c = c == '\\' ? '/' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return text;
-}
-
 }  // namespace
 
 bool isStageName(std::wstring_view name) {
@@ -231,10 +222,10 @@ std::optional<TransactionJournal> parseJournal(std::string_view text) {
 bool recordHoldsJournal(const std::vector<RecordEntry>& record, const TransactionJournal& journal) {
     std::unordered_map<std::string, const RecordEntry*> byPath;
     for (const RecordEntry& entry : record) {
-        byPath[comparable(entry.path)] = &entry;
+        byPath[recordKey(entry.path)] = &entry;
     }
     return std::all_of(journal.files.begin(), journal.files.end(), [&](const JournalFile& file) {
-        const auto found = byPath.find(comparable(file.entry.path));
+        const auto found = byPath.find(recordKey(file.entry.path));
         return found != byPath.end() && found->second->size == file.entry.size &&
                found->second->sha256 == file.entry.sha256;
     });
