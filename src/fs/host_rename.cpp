@@ -33,6 +33,7 @@ constexpr std::int64_t kClose = 3;
 constexpr std::int64_t kFstat = 5;
 constexpr std::int64_t kFstatAt = 262;
 constexpr std::int64_t kUnlinkAt = 263;
+constexpr std::int64_t kSyncFs = 306;
 constexpr std::int64_t kRenameNoReplace = 1;
 constexpr std::int64_t kNoFollow = 0x100;   // AT_SYMLINK_NOFOLLOW
 constexpr std::int64_t kRemoveDir = 0x200;  // AT_REMOVEDIR
@@ -56,6 +57,7 @@ constexpr std::int64_t kClose = 0;
 constexpr std::int64_t kFstat = 0;
 constexpr std::int64_t kFstatAt = 0;
 constexpr std::int64_t kUnlinkAt = 0;
+constexpr std::int64_t kSyncFs = 0;
 constexpr std::int64_t kRenameNoReplace = 0;
 constexpr std::int64_t kNoFollow = 0;
 constexpr std::int64_t kRemoveDir = 0;
@@ -182,6 +184,22 @@ std::optional<int> renameOnHost(HANDLE fromFolder, std::wstring_view name, HANDL
     const std::int64_t result =
         hostCall(kRenameAt2, from.get(), reinterpret_cast<std::intptr_t>(oldText.c_str()), to.get(),
                  reinterpret_cast<std::intptr_t>(newText.c_str()), kRenameNoReplace);
+    return result < 0 ? static_cast<int>(-result) : 0;
+}
+
+bool hostCanBeAsked() {
+    return kCanCallHost && wineHandleToFd() != nullptr;
+}
+
+std::optional<int> syncFilesystemOnHost(HANDLE folder) {
+    if (!hostCanBeAsked()) {
+        return std::nullopt;
+    }
+    const HostDescriptor at(folder);
+    if (at.get() < 0) {
+        return std::nullopt;
+    }
+    const std::int64_t result = hostCall(kSyncFs, at.get(), 0, 0, 0, 0);
     return result < 0 ? static_cast<int>(-result) : 0;
 }
 

@@ -44,6 +44,14 @@ std::optional<HostEntryId> hostEntryId(HANDLE folder, std::wstring_view name);
 // through the platform, which checks what it opened.
 std::optional<int> removeOnHost(HANDLE folder, std::wstring_view name, const HostEntryId& expected);
 
+// Whether the host can be asked at all (under Wine, in a build that can make the calls).
+bool hostCanBeAsked();
+
+// Writes everything of the filesystem that holds the folder to the disk (syncfs): where a flush
+// per file (FlushFileBuffers) is a separate fsync each, as under Wine, one call does the work of
+// many. The host's error number (0 when written), or nothing when the host cannot be asked.
+std::optional<int> syncFilesystemOnHost(HANDLE folder);
+
 // The Windows error that stands for a host error number of renameOnHost.
 DWORD windowsErrorOfHost(int hostError);
 

@@ -70,6 +70,7 @@ struct CopyRun {
     std::int32_t total = 0;
     std::int32_t& copied;
     std::vector<RecordEntry>* written = nullptr;
+    bool flushEach = false;
     // One block and one hash serve every file of the tree.
     std::vector<unsigned char> block = std::vector<unsigned char>(kCopyBlockBytes);
     std::optional<FileHasher> hasher =
@@ -200,6 +201,9 @@ void copyFile(const HeldFolder& from, const HeldFolder& to, const HeldFolder::En
     std::uint64_t size = 0;
     const std::string digest =
         copyContent(source.get(), target.get(), existed, run, fromPath, toPath, size);
+    if (run.flushEach && !FlushFileBuffers(target.get())) {
+        throw CopyFailure(copyFailedText(fromPath, toPath, GetLastError()));
+    }
     ++run.copied;
     if (run.written) {
         run.written->push_back({recordPath(relative), size, digest});
@@ -280,7 +284,7 @@ bool copyDirectoryTree(const std::filesystem::path& source,
                        const std::filesystem::path& destination, InstallCallback progress,
                        LogCallback log, std::int32_t total, std::int32_t& copied,
                        std::string& error, const PathCheck& checkPath,
-                       std::vector<RecordEntry>* written) {
+                       std::vector<RecordEntry>* written, bool flushEach) {
     // Owned here, so both are released before this returns.
     const InstallCallback progressSink = std::move(progress);
     const LogCallback unusedLog = std::move(log);
@@ -295,7 +299,7 @@ bool copyDirectoryTree(const std::filesystem::path& source,
         check(destination);
         const HeldFolder to = HeldFolder::open(destination, true);
         const HeldFolder from = HeldFolder::open(source, false);
-        CopyRun run{progressSink, check, total, copied, written};
+        CopyRun run{progressSink, check, total, copied, written, flushEach};
         copyFolder(from, to, std::wstring(), run);
         return true;
     } catch (const std::exception& e) {

@@ -45,11 +45,12 @@ bool copyDirectoryTree(const std::filesystem::path& source,
                        std::string& error, const PathCheck& checkPath);
 
 // The same, also giving each file written as a record entry (its path relative to destination,
-// its size and the SHA-256 of the bytes written, hashed as they pass by) when written is set.
+// its size and the SHA-256 of the bytes written, hashed as they pass by) when written is set,
+// and with flushEach writing each file to the disk (FlushFileBuffers) before it is closed.
 bool copyDirectoryTree(const std::filesystem::path& source,
                        const std::filesystem::path& destination, InstallCallback progress,
                        LogCallback log, std::int32_t total, std::int32_t& copied,
                        std::string& error, const PathCheck& checkPath,
-                       std::vector<RecordEntry>* written);
+                       std::vector<RecordEntry>* written, bool flushEach = false);
 
 }  // namespace tavro

@@ -15,6 +15,7 @@
 #include "core/text_convert.h"
 #include "core/win_handles.h"
 #include "fs/held_folder.h"
+#include "fs/host_rename.h"
 #include "fs/install_paths.h"
 #include "fs/link_guard.h"
 #include "install/directory_copy.h"
@@ -523,6 +524,16 @@ JournalFollowUp wellFormedFollowUp(const JournalFollowUp& after, const LogCallba
 // journal with whether each replaces a file. Every handle inside the staging folder is closed
 // again on return (a folder with an open handle below it cannot be removed). false with error
 // after a failure, the staging folder removed.
+// The host's write of the filesystem that holds folder to the disk; throws when it fails.
+void writeToDiskOnHost(const HeldFolder& folder) {
+    const std::optional<int> hostError = syncFilesystemOnHost(folder.get());
+    if (!hostError || *hostError != 0) {
+        throw std::runtime_error(
+            "Cannot write the new files in " + pathToAnsi(folder.path()) + " to the disk: error " +
+            std::to_string(hostError ? windowsErrorOfHost(*hostError) : ERROR_GEN_FAILURE));
+    }
+}
+
 bool stageFiles(const HeldFolder& root, const std::filesystem::path& source,
                 const InstallCallback& progress, std::int32_t total, std::int32_t& copied,
                 TransactionJournal& journal, std::string& error) {
@@ -532,9 +543,17 @@ bool stageFiles(const HeldFolder& root, const std::filesystem::path& source,
         const HeldFolder stage = root.folder(journal.stage, true);
         stage.folder(kBackups, true);
         const HeldFolder stageNew = stage.folder(kNewFiles, true);
+        // The staged files become the product by renames alone: they must be on the disk before
+        // the journal lets the first rename happen, or a power cut after the commit leaves files
+        // the record vouches for with the disk's old blocks in them. Each is flushed as it is
+        // written; where that is a separate fsync each (Wine), the host writes them all at once.
+        const bool hostWritesAll = hostCanBeAsked();
         copiedAll = copyDirectoryTree(source, stageNew.path(), progress, nullptr, total, copied,
-                                      error, refuseLinks, &staged);
+                                      error, refuseLinks, &staged, !hostWritesAll);
         try {
+            if (copiedAll && hostWritesAll) {
+                writeToDiskOnHost(stageNew);
+            }
             if (copiedAll) {
                 listFoldersToMake(stageNew, root, std::string(), journal.madeFolders);
             }
