@@ -115,8 +115,12 @@ std::optional<HostEntryId> entryIdAt(int at, const std::string& name) {
 
 }  // namespace
 
+bool hostCanBeAsked() {
+    return kCanCallHost && wineHandleToFd() != nullptr;
+}
+
 std::optional<bool> hostEntryIs(HANDLE folder, std::wstring_view name, HANDLE file) {
-    if (!kCanCallHost || wineHandleToFd() == nullptr) {
+    if (!hostCanBeAsked()) {
         return std::nullopt;
     }
     const HostDescriptor at(folder);
@@ -138,7 +142,7 @@ std::optional<bool> hostEntryIs(HANDLE folder, std::wstring_view name, HANDLE fi
 }
 
 std::optional<HostEntryId> hostEntryId(HANDLE folder, std::wstring_view name) {
-    if (!kCanCallHost || wineHandleToFd() == nullptr) {
+    if (!hostCanBeAsked()) {
         return std::nullopt;
     }
     const HostDescriptor at(folder);
@@ -150,7 +154,7 @@ std::optional<HostEntryId> hostEntryId(HANDLE folder, std::wstring_view name) {
 
 std::optional<int> removeOnHost(HANDLE folder, std::wstring_view name,
                                 const HostEntryId& expected) {
-    if (!kCanCallHost || wineHandleToFd() == nullptr) {
+    if (!hostCanBeAsked()) {
         return std::nullopt;
     }
     const HostDescriptor at(folder);
@@ -170,7 +174,7 @@ std::optional<int> removeOnHost(HANDLE folder, std::wstring_view name,
 
 std::optional<int> renameOnHost(HANDLE fromFolder, std::wstring_view name, HANDLE toFolder,
                                 std::wstring_view newName) {
-    if (!kCanCallHost || wineHandleToFd() == nullptr) {
+    if (!hostCanBeAsked()) {
         return std::nullopt;
     }
     const HostDescriptor from(fromFolder);
@@ -185,10 +189,6 @@ std::optional<int> renameOnHost(HANDLE fromFolder, std::wstring_view name, HANDL
         hostCall(kRenameAt2, from.get(), reinterpret_cast<std::intptr_t>(oldText.c_str()), to.get(),
                  reinterpret_cast<std::intptr_t>(newText.c_str()), kRenameNoReplace);
     return result < 0 ? static_cast<int>(-result) : 0;
-}
-
-bool hostCanBeAsked() {
-    return kCanCallHost && wineHandleToFd() != nullptr;
 }
 
 std::optional<int> syncFilesystemOnHost(HANDLE folder) {

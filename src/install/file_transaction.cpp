@@ -520,10 +520,6 @@ JournalFollowUp wellFormedFollowUp(const JournalFollowUp& after, const LogCallba
     return JournalFollowUp();
 }
 
-// Copies the files under source into a new staging folder, hashing them, and lists them in
-// journal with whether each replaces a file. Every handle inside the staging folder is closed
-// again on return (a folder with an open handle below it cannot be removed). false with error
-// after a failure, the staging folder removed.
 // The host's write of the filesystem that holds folder to the disk; throws when it fails.
 void writeToDiskOnHost(const HeldFolder& folder) {
     const std::optional<int> hostError = syncFilesystemOnHost(folder.get());
@@ -534,6 +530,10 @@ void writeToDiskOnHost(const HeldFolder& folder) {
     }
 }
 
+// Copies the files under source into a new staging folder, hashing them, and lists them in
+// journal with whether each replaces a file. Every handle inside the staging folder is closed
+// again on return (a folder with an open handle below it cannot be removed). false with error
+// after a failure, the staging folder removed.
 bool stageFiles(const HeldFolder& root, const std::filesystem::path& source,
                 const InstallCallback& progress, std::int32_t total, std::int32_t& copied,
                 TransactionJournal& journal, std::string& error) {
