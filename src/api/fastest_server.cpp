@@ -2,9 +2,9 @@
 #include <exception>
 #include <future>
 #include <memory>
-#include <thread>
 
 #include "api/api_servers.h"
+#include "core/background_thread.h"
 #include "core/installer_core.h"
 #include "net/http_client.h"
 #include "net/reply_limit.h"
@@ -81,9 +81,9 @@ ServerResult InstallerCore::checkFastestServer(LogCallback log,
     auto state = std::make_shared<SharedState>();
     std::future<ServerResult> result = state->promise.get_future();
     for (const std::string& server : servers) {
-        // Detached on purpose: a late probe finds `done` set and ends on its own; the shared
+        // Not waited for, on purpose: a late probe finds `done` set and ends on its own; the shared
         // state outlives this call for as long as any probe holds it.
-        std::thread([baseUrl = server, state, log]() noexcept {
+        startBackgroundThread([baseUrl = server, state, log]() noexcept {
             try {
                 runProbe(baseUrl, state, log);
             } catch (const std::exception& e) {
@@ -91,7 +91,7 @@ ServerResult InstallerCore::checkFastestServer(LogCallback log,
             } catch (...) {
                 logProbeException(log, baseUrl, "unknown error");
             }
-        }).detach();
+        });
     }
     if (result.wait_for(wait) == std::future_status::ready) {
         return result.get();

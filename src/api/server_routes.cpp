@@ -2,9 +2,9 @@
 
 #include <exception>
 #include <string>
-#include <thread>
 
 #include "api/api_servers.h"
+#include "core/background_thread.h"
 #include "core/diagnostics.h"
 #include "net/tls_warmup.h"
 #include "net/user_proxy.h"
@@ -22,11 +22,11 @@ void sayNotAhead(const char* what) noexcept {
     }
 }
 
-// Detached like the probes: whatever is not ready when the check starts, the probes do or wait
-// for under the proxy decisions' own lock.
+// Not waited for, like the probes: whatever is not ready when the check starts, the probes do or
+// wait for under the proxy decisions' own lock.
 template <typename Work>
 void aheadOnItsOwnThread(Work work) {
-    std::thread([work]() noexcept {
+    startBackgroundThread([work]() noexcept {
         try {
             work();
         } catch (const std::exception& e) {
@@ -34,7 +34,7 @@ void aheadOnItsOwnThread(Work work) {
         } catch (...) {
             sayNotAhead("unknown error");
         }
-    }).detach();
+    });
 }
 
 }  // namespace

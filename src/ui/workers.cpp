@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/app_state.h"
+#include "core/background_thread.h"
 #include "core/installer_core.h"
 #include "core/program_log.h"
 #include "ui/controls.h"
@@ -30,12 +31,6 @@ constexpr char kInstallFailedCaption[] = "Install failed";
 constexpr std::int32_t kPulseLimit = 92;
 constexpr std::int32_t kPulseFastBelow = 35;
 constexpr std::chrono::milliseconds kPulseInterval{120};
-
-// Throws std::system_error when the thread cannot be started.
-template <typename Body>
-void startDetached(Body body) {
-    std::thread(std::move(body)).detach();
-}
 
 // A passive run shows no box: the window shows the failure in its status label, keeps the exit
 // code and closes itself.
@@ -223,27 +218,27 @@ void installWorker() noexcept {
 }  // namespace
 
 void startServerCheckWorker() {
-    startDetached(serverCheckWorker);
+    startBackgroundThread(serverCheckWorker);
 }
 
 void startDownloadWorker(std::string email) {
-    startDetached([email = std::move(email)] { downloadWorker(email); });
+    startBackgroundThread([email = std::move(email)] { downloadWorker(email); });
 }
 
 void startInstallPulseWorker() {
-    startDetached(installPulseWorker);
+    startBackgroundThread(installPulseWorker);
 }
 
 void startInstallWorker() {
-    startDetached(installWorker);
+    startBackgroundThread(installWorker);
 }
 
 void startUpdateWorker() {
-    startDetached(updateWorker);
+    startBackgroundThread(updateWorker);
 }
 
 void startUninstallWorker() {
-    startDetached(uninstallWorker);
+    startBackgroundThread(uninstallWorker);
 }
 
 }  // namespace tavro

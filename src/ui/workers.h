@@ -4,7 +4,7 @@
 
 namespace tavro {
 
-// The long operations, each on a thread of its own that is detached at once. Each start throws
+// The long operations, each on a thread of its own that nobody waits for. Each start throws
 // std::system_error when the thread cannot be started. Workers report only by posting messages
 // to the main window (and by message boxes of their own); no exception leaves a worker.
 

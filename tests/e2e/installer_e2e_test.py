@@ -99,6 +99,8 @@ class InstallerEndToEnd(unittest.TestCase):
             except subprocess.TimeoutExpired:
                 program.kill()
                 program.wait()
+        # The installer's own log outlives the prefix: what a failed test's program did last.
+        (self.output / f"{self.id()}.installer-log.txt").write_text(self.log_text())
 
     def serve(self, **options):
         log = self.output / f"{self.id()}.log"

@@ -66,8 +66,10 @@ class WineSession:
 
     def __init__(self, prefix, home, display):
         self.env = dict(os.environ)
+        # The test run sets WINEDEBUG=-all for everything; TAVRO_WINEDEBUG (e.g. +seh) reaches the
+        # programs a drive starts, when one is to be traced.
         self.env.update(WINEPREFIX=str(prefix), HOME=str(home), DISPLAY=display,
-                        WINEDEBUG=self.env.get("WINEDEBUG", "-all"),
+                        WINEDEBUG=os.environ.get("TAVRO_WINEDEBUG", self.env.get("WINEDEBUG", "-all")),
                         WINEDLLOVERRIDES=self.env.get("WINEDLLOVERRIDES", DEFAULT_DLL_OVERRIDES))
 
     def start(self, exe, *args, log=None):
