@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "api/server_routes.h"
+#include "core/background_thread.h"
 #include "core/installer_core.h"
 #include "net/http_client.h"
 #include "net/user_proxy.h"
@@ -82,7 +83,7 @@ void serve(Server* server) {
         if (client == INVALID_SOCKET) {
             return;
         }
-        std::thread(answer, server, client).detach();
+        tavro::startBackgroundThread([server, client] { answer(server, client); });
     }
 }
 
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
         servers[i].delayMs = delays[i];
         servers[i].body = bodies[i];
         servers[i].port = listenOn(servers[i].listener);
-        std::thread(serve, &servers[i]).detach();
+        tavro::startBackgroundThread([server = &servers[i]] { serve(server); });
         const char* host = std::getenv("RACE_HOST");
         urls.push_back(std::string("http://") + (host ? host : "127.0.0.1") + ":" +
                        std::to_string(servers[i].port));

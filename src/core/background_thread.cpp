@@ -17,7 +17,6 @@ ThreadKeeper::~ThreadKeeper() {
 
 void ThreadKeeper::start(std::function<void()> body) {
     std::lock_guard lock(mutex_);
-    joinEnded();
     Kept& kept = threads_.emplace_back();
     try {
         kept.thread = std::thread([this, &kept, body = std::move(body)]() noexcept {
@@ -28,6 +27,11 @@ void ThreadKeeper::start(std::function<void()> body) {
     } catch (...) {
         threads_.pop_back();
         throw;
+    }
+    // Joined after the new thread is on its way, and only once a few have gathered: a join is
+    // a wait and a close, and a burst of starts (the server probes) should not wait for those.
+    if (threads_.size() > kJoinAbove) {
+        joinEnded();
     }
 }
 

@@ -14,6 +14,9 @@ namespace tavro {
 // the program that way. A joined thread's record is freed once, by the join.
 class ThreadKeeper {
   public:
+    // Ended threads are joined by a start that finds more than this many kept.
+    static constexpr std::size_t kJoinAbove = 8;
+
     ThreadKeeper() = default;
     ThreadKeeper(const ThreadKeeper&) = delete;
     ThreadKeeper& operator=(const ThreadKeeper&) = delete;
@@ -23,7 +26,8 @@ class ThreadKeeper {
     // Runs body on a new thread; body must not throw. Throws std::system_error when the thread
     // cannot be started.
     void start(std::function<void()> body);
-    // The threads started and not yet joined (running, or ended since the last start).
+    // The threads started and not yet joined: running, or ended and waiting for a later start
+    // to join them (which it does once more than a few are kept).
     std::size_t kept();
 
   private:

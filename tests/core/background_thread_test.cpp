@@ -49,12 +49,12 @@ TEST(ThreadKeeper, ShortThreadsNeitherLeakNorBreakAnotherThreadsJoin) {
         }
         // Every thread has ended by now or is about to: a few more starts join them.
         std::size_t kept = keeper.kept();
-        while (kept > 8 && std::chrono::steady_clock::now() < end) {
+        while (kept > ThreadKeeper::kJoinAbove && std::chrono::steady_clock::now() < end) {
             keeper.start([] {});
             std::this_thread::sleep_for(1ms);
             kept = keeper.kept();
         }
-        EXPECT_LE(kept, 8u);
+        EXPECT_LE(kept, ThreadKeeper::kJoinAbove);
     }  // the keeper waits for what is still running
     stop.store(true);
     joiner.join();
