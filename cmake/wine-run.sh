@@ -17,4 +17,8 @@ wine "$@" </dev/null >"$out" 2>&1
 rc=$?
 cat "$out"
 rm -f "$out"
+if [ "$rc" -ne 0 ]; then
+    # A run that ends before the program prints anything shows at least how it ended.
+    echo "wine-run.sh: wine $1 ended with exit code $rc" >&2
+fi
 exit $rc
